@@ -1,0 +1,3 @@
+#include "dialogs.h"
+
+PlatformDialogs platformDialogs = {MessageBoxExA, GetOpenFileNameA, GetSaveFileNameA, ChooseColorA};
