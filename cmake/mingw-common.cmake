@@ -1,5 +1,9 @@
-set(CMAKE_C_COMPILER ${PELLUX_MINGW_PREFIX}-gcc)
-set(CMAKE_CXX_COMPILER ${PELLUX_MINGW_PREFIX}-g++)
+# The posix thread model gives GoogleTest its std::mutex; programs that start no thread
+# (the editor) link the same as with the win32 model.
+find_program(PELLUX_MINGW_CXX NAMES ${PELLUX_MINGW_PREFIX}-g++-posix ${PELLUX_MINGW_PREFIX}-g++)
+find_program(PELLUX_MINGW_CC NAMES ${PELLUX_MINGW_PREFIX}-gcc-posix ${PELLUX_MINGW_PREFIX}-gcc)
+set(CMAKE_C_COMPILER ${PELLUX_MINGW_CC})
+set(CMAKE_CXX_COMPILER ${PELLUX_MINGW_CXX})
 set(CMAKE_RC_COMPILER ${PELLUX_MINGW_PREFIX}-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/${PELLUX_MINGW_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

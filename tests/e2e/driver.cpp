@@ -1,0 +1,220 @@
+// pxdriver: finds the editor's windows and reads them back for the end-to-end tests.
+// Every wait polls every 10 ms up to a deadline; nothing sleeps blindly.
+//
+//   pxdriver wait TITLE [MS]          the window exists; prints its handle
+//   pxdriver gone TITLE [MS]          no window has that title any more
+//   pxdriver xid TITLE                the X11 window under it (for xdotool)
+//   pxdriver activate TITLE           brings it to the front; prints the X11 window
+//   pxdriver text TITLE [ID]          the window's text, or its control ID's (WM_GETTEXT)
+//   pxdriver boxtext TITLE            the message text of a message box
+//   pxdriver press TITLE ID           clicks a button of the window
+//   pxdriver post TITLE COMMAND       posts WM_COMMAND with COMMAND (menu choice)
+//   pxdriver postmsg TITLE MSG [W L]  posts any message
+//   pxdriver menu EXE                 prints the menu resource of the program file, one line an item
+//   pxdriver layout TITLE             client size and the editor's and status bar's rectangles
+//   pxdriver resize TITLE W H         sets the outer size
+//   pxdriver focus TITLE              class of the control that has the focus
+//   pxdriver enabled TITLE            1 or 0
+//   pxdriver state TITLE              normal, minimized or maximized
+//   pxdriver pid TITLE                process id of the window
+//   pxdriver count TITLE              how many top-level windows have the title
+//   pxdriver active                   title of the foreground window
+//   pxdriver settext TITLE ID FILE    sets a control's text from a file (WM_SETTEXT)
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr DWORD kDefaultTimeout = 10000;
+constexpr DWORD kPollMs = 10;
+
+struct Found {
+    const char* title;
+    HWND windows[16];
+    int count;
+};
+
+BOOL CALLBACK collect(HWND window, LPARAM data) {
+    Found& found = *reinterpret_cast<Found*>(data);
+    char title[512];
+    if (GetWindowTextA(window, title, sizeof title) > 0 && std::strcmp(title, found.title) == 0 &&
+        IsWindowVisible(window) && found.count < 16)
+        found.windows[found.count++] = window;
+    return TRUE;
+}
+
+Found findAll(const char* title) {
+    Found found = {title, {}, 0};
+    EnumWindows(collect, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+HWND waitFor(const char* title, DWORD timeout) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        Found found = findAll(title);
+        if (found.count > 0) return found.windows[0];
+        if (GetTickCount() - start > timeout) return nullptr;
+        Sleep(kPollMs);
+    }
+}
+
+HWND need(const char* title) {
+    HWND window = waitFor(title, kDefaultTimeout);
+    if (!window) { std::fprintf(stderr, "pxdriver: no window \"%s\"\n", title); std::exit(1); }
+    return window;
+}
+
+unsigned long xWindowOf(HWND window) {
+    return static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(GetPropA(window, "__wine_x11_whole_window")));
+}
+
+int printText(HWND window) {
+    static char text[1 << 16];
+    LRESULT length = SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+    if (length < 0) length = 0;
+    text[length < static_cast<LRESULT>(sizeof text) ? length : sizeof text - 1] = '\0';
+    std::printf("%s\n", text);
+    return 0;
+}
+
+void printMenu(HMENU menu, int depth) {
+    int count = GetMenuItemCount(menu);
+    for (int i = 0; i < count; ++i) {
+        char caption[256] = "";
+        MENUITEMINFOA info = {};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_ID | MIIM_FTYPE | MIIM_STATE | MIIM_SUBMENU | MIIM_STRING;
+        info.dwTypeData = caption;
+        info.cch = sizeof caption;
+        if (!GetMenuItemInfoA(menu, i, TRUE, &info)) { std::printf("?\n"); continue; }
+        for (char* c = caption; *c; ++c)
+            if (*c == '\t') *c = '|';
+        std::printf("%*s%s %u %s%s%s\n", depth * 2, "", info.hSubMenu ? "popup" : "item", info.wID,
+                    (info.fType & MFT_SEPARATOR) ? "separator" : caption,
+                    (info.fState & MFS_DISABLED) ? " disabled" : "", (info.fState & MFS_CHECKED) ? " checked" : "");
+        if (info.hSubMenu) printMenu(info.hSubMenu, depth + 1);
+    }
+}
+
+void printRect(const char* name, HWND parent, HWND child) {
+    RECT rect;
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+    std::printf("%s %ld %ld %ld %ld\n", name, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+}
+
+int setTextFromFile(HWND control, const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    DWORD size = GetFileSize(file, nullptr);
+    char* text = static_cast<char*>(std::malloc(size + 1));
+    DWORD read = 0;
+    BOOL ok = text && ReadFile(file, text, size, &read, nullptr) && read == size;
+    CloseHandle(file);
+    if (!ok) return 1;
+    text[size] = '\0';
+    SendMessageA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    std::free(text);
+    return 0;
+}
+
+int run(int argc, char** argv) {
+    const char* verb = argv[1];
+    const char* title = argc > 2 ? argv[2] : "";
+    auto number = [&](int i, long fallback) { return argc > i ? std::strtol(argv[i], nullptr, 0) : fallback; };
+
+    if (!std::strcmp(verb, "wait")) {
+        HWND window = waitFor(title, static_cast<DWORD>(number(3, kDefaultTimeout)));
+        if (!window) return 1;
+        std::printf("%p\n", static_cast<void*>(window));
+        return 0;
+    }
+    if (!std::strcmp(verb, "gone")) {
+        DWORD start = GetTickCount(), timeout = static_cast<DWORD>(number(3, kDefaultTimeout));
+        while (findAll(title).count > 0) {
+            if (GetTickCount() - start > timeout) return 1;
+            Sleep(kPollMs);
+        }
+        return 0;
+    }
+    if (!std::strcmp(verb, "count")) { std::printf("%d\n", findAll(title).count); return 0; }
+    if (!std::strcmp(verb, "active")) {
+        char text[512] = "";
+        GetWindowTextA(GetForegroundWindow(), text, sizeof text);
+        std::printf("%s\n", text);
+        return 0;
+    }
+    if (!std::strcmp(verb, "menu")) {
+        // Menus cannot be read across processes under Wine: read the program file's own.
+        HMODULE program = LoadLibraryExA(title, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        HMENU menu = program ? LoadMenuA(program, MAKEINTRESOURCEA(10000)) : nullptr;
+        if (!menu) return 1;
+        printMenu(menu, 0);
+        return 0;
+    }
+    HWND window = need(title);
+    if (!std::strcmp(verb, "xid")) { std::printf("%lu\n", xWindowOf(window)); return 0; }
+    if (!std::strcmp(verb, "activate")) {
+        SetForegroundWindow(window);
+        std::printf("%lu\n", xWindowOf(window));
+        return 0;
+    }
+    if (!std::strcmp(verb, "text")) return printText(argc > 3 ? GetDlgItem(window, number(3, 0)) : window);
+    if (!std::strcmp(verb, "boxtext")) return printText(GetDlgItem(window, 0xFFFF));
+    if (!std::strcmp(verb, "press")) {
+        PostMessageA(window, WM_COMMAND, MAKEWPARAM(number(3, 0), BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(window, number(3, 0))));
+        return 0;
+    }
+    if (!std::strcmp(verb, "post")) { PostMessageA(window, WM_COMMAND, number(3, 0), 0); return 0; }
+    if (!std::strcmp(verb, "postmsg")) {
+        PostMessageA(window, number(3, 0), number(4, 0), number(5, 0));
+        return 0;
+    }
+    if (!std::strcmp(verb, "layout")) {
+        RECT client;
+        GetClientRect(window, &client);
+        std::printf("client %ld %ld\n", client.right, client.bottom);
+        printRect("editor", window, GetDlgItem(window, 1001));
+        printRect("status", window, GetDlgItem(window, 1002));
+        return 0;
+    }
+    if (!std::strcmp(verb, "resize")) {
+        SetWindowPos(window, nullptr, 0, 0, number(3, 400), number(4, 300), SWP_NOMOVE | SWP_NOZORDER);
+        return 0;
+    }
+    if (!std::strcmp(verb, "focus")) {
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof info;
+        char name[128] = "";
+        if (GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) && info.hwndFocus)
+            GetClassNameA(info.hwndFocus, name, sizeof name);
+        std::printf("%s %d\n", name, info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0);
+        return 0;
+    }
+    if (!std::strcmp(verb, "enabled")) { std::printf("%d\n", IsWindowEnabled(window) ? 1 : 0); return 0; }
+    if (!std::strcmp(verb, "state")) {
+        std::printf("%s\n", IsIconic(window) ? "minimized" : IsZoomed(window) ? "maximized" : "normal");
+        return 0;
+    }
+    if (!std::strcmp(verb, "pid")) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        std::printf("%lu\n", pid);
+        return 0;
+    }
+    if (!std::strcmp(verb, "settext") && argc > 4) return setTextFromFile(GetDlgItem(window, number(3, 0)), argv[4]);
+    std::fprintf(stderr, "pxdriver: unknown command %s\n", verb);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) { std::fprintf(stderr, "usage: pxdriver COMMAND [TITLE] [ARGS]\n"); return 2; }
+    return run(argc, argv);
+}

@@ -1,0 +1,205 @@
+#include "window_fixture.h"
+
+#include "resources/version.h"
+
+#include <cstring>
+
+namespace {
+
+std::string className(HWND window) {
+    char name[64] = "";
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+LONG_PTR styleOf(HWND window) { return GetWindowLongPtrA(window, GWL_STYLE); }
+
+// A plain window of the test's own, to take the activation away from the editor.
+HWND otherWindow() {
+    static HWND other = nullptr;
+    if (!other) {
+        other = CreateWindowExA(0, "STATIC", "other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 100,
+                                nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    }
+    return other;
+}
+
+void activate(HWND window) {
+    SetForegroundWindow(window);
+    SetActiveWindow(window);
+}
+
+} // namespace
+
+TEST_F(MainWindowTest, TemplateGivesCaptionControlsAndStyles) {
+    char caption[128] = "";
+    GetWindowTextA(window, caption, sizeof caption);
+    EXPECT_STREQ(caption, "Pellux (Extended Syntax) IDE Version 1.0.1");
+    LONG_PTR style = styleOf(window);
+    for (LONG_PTR bit : {WS_CAPTION, WS_SYSMENU, WS_THICKFRAME, WS_MINIMIZEBOX, WS_MAXIMIZEBOX})
+        EXPECT_EQ(style & bit, bit);
+    EXPECT_NE(GetMenu(window), nullptr);
+
+    EXPECT_EQ(className(editor()), "RichEdit20A");
+    const LONG_PTR editorStyles = WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP | ES_MULTILINE |
+                                  ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_WANTRETURN | ES_DISABLENOSCROLL;
+    EXPECT_EQ(styleOf(editor()) & editorStyles, editorStyles);
+    EXPECT_TRUE(GetWindowLongPtrA(editor(), GWL_EXSTYLE) & WS_EX_STATICEDGE);
+
+    HWND status = GetDlgItem(window, IDC_STATUS);
+    EXPECT_EQ(className(status), "msctls_statusbar32");
+    EXPECT_EQ(styleOf(status) & SBARS_SIZEGRIP, SBARS_SIZEGRIP);
+    EXPECT_EQ(this->status(), "Untitled.b");
+}
+
+TEST_F(MainWindowTest, EditorTakesLongTextsWithoutWrapping) {
+    EXPECT_EQ(SendMessageA(editor(), EM_GETLIMITTEXT, 0, 0), 0x7FFFFFFE);
+    setText(std::string(5000, '+'));
+    EXPECT_EQ(SendMessageA(editor(), EM_GETLINECOUNT, 0, 0), 1);
+}
+
+TEST_F(MainWindowTest, CheckSyntaxReportsNoErrorsInAnUnownedResultsBox) {
+    setText("+-<>.,[]@&*$ \r\n%\"any text here\n# comment: letters\n");
+    command(IDM_CHECKSYNTAX);
+    const MessageBoxCall& box = onlyBox();
+    EXPECT_EQ(box.text, "No errors occurred.");
+    EXPECT_EQ(box.caption, "Results");
+    EXPECT_EQ(box.owner, nullptr);
+    EXPECT_EQ(box.style, 0u);
+    EXPECT_EQ(box.language, 0);
+}
+
+TEST_F(MainWindowTest, CheckSyntaxNamesTheFirstInvalidCharacter) {
+    setText("+[->+<]\r\n\tx");
+    command(IDM_CHECKSYNTAX);
+    EXPECT_EQ(onlyBox().text, "An error occurred, '\t' is an invalid character.");
+    fakes.boxes.clear();
+    setText("+\xe9");
+    command(IDM_CHECKSYNTAX);
+    EXPECT_EQ(onlyBox().text, "An error occurred, '\xe9' is an invalid character.");
+}
+
+TEST_F(MainWindowTest, CheckSyntaxCoversTheWholeTextOfAnyLength) {
+    std::string text(40000, '+');
+    text += "q";
+    text += std::string(100, '-');
+    setText(text);
+    command(IDM_CHECKSYNTAX);
+    EXPECT_EQ(onlyBox().text, "An error occurred, 'q' is an invalid character.");
+
+    // A megabyte of lines, a comment running across the control's pieces, the fault at the end.
+    std::string big;
+    while (big.size() < (1u << 20)) big += "+++++[->++<]>. # comment text that is long enough to matter\r\n";
+    big += "%ok\r\nZ";
+    fakes.boxes.clear();
+    setText(big);
+    command(IDM_CHECKSYNTAX);
+    EXPECT_EQ(onlyBox().text, "An error occurred, 'Z' is an invalid character.");
+}
+
+TEST_F(MainWindowTest, CheckSyntaxOfEmptyTextAndOfTrailingRunStart) {
+    command(IDM_CHECKSYNTAX);
+    EXPECT_EQ(onlyBox().text, "No errors occurred.");
+    fakes.boxes.clear();
+    setText("+%");
+    command(IDM_CHECKSYNTAX);
+    EXPECT_EQ(onlyBox().text, "No errors occurred.");
+}
+
+TEST_F(MainWindowTest, CommandsMatchTheWholeWParamOnly) {
+    setText("x");
+    SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDM_CHECKSYNTAX, 1), 0);
+    SendMessageA(window, WM_COMMAND, IDCANCEL, 0);
+    SendMessageA(window, WM_COMMAND, IDM_POPUP_FILE, 0);
+    EXPECT_TRUE(fakes.boxes.empty());
+    EXPECT_TRUE(IsWindow(window));
+}
+
+TEST_F(MainWindowTest, ProcedureHandlesItsMessagesAndLeavesTheRest) {
+    EXPECT_FALSE(mainDialogProc(window, WM_MOUSEMOVE, 0, 0));
+    EXPECT_FALSE(mainDialogProc(window, WM_PAINT, 0, 0));
+    EXPECT_FALSE(mainDialogProc(window, WM_ACTIVATE, WA_ACTIVE, 0));  // the dialog's own handling goes on
+    EXPECT_TRUE(mainDialogProc(window, WM_COMMAND, IDCANCEL, 0));
+    EXPECT_TRUE(mainDialogProc(window, WM_HOTKEY, 99, 0));
+    EXPECT_TRUE(mainDialogProc(window, WM_SIZE, 0, 0));
+}
+
+TEST_F(MainWindowTest, LayoutKeepsTheEditorAboveTheStatusBand) {
+    for (SIZE size : {SIZE{640, 480}, SIZE{300, 200}, SIZE{900, 700}}) {
+        SetWindowPos(window, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
+        RECT client, placed;
+        GetClientRect(window, &client);
+        GetWindowRect(editor(), &placed);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&placed), 2);
+        EXPECT_EQ(placed.left, 0);
+        EXPECT_EQ(placed.top, 0);
+        EXPECT_EQ(placed.right, client.right);
+        EXPECT_EQ(placed.bottom, client.bottom - kStatusBand);
+        RECT bar;
+        GetWindowRect(GetDlgItem(window, IDC_STATUS), &bar);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&bar), 2);
+        EXPECT_EQ(bar.bottom, client.bottom);  // the status bar keeps to the bottom edge
+    }
+}
+
+TEST_F(MainWindowTest, HotKeysActOnlyWhileTheMainWindowIsActive) {
+    setText("+");
+    activate(window);
+    ASSERT_EQ(GetActiveWindow(), window);
+    SendMessageA(window, WM_HOTKEY, 7, 0);
+    EXPECT_EQ(onlyBox().text, "No errors occurred.");
+
+    fakes.boxes.clear();
+    activate(otherWindow());
+    ASSERT_NE(GetActiveWindow(), window);
+    SendMessageA(window, WM_HOTKEY, 7, 0);
+    EXPECT_TRUE(fakes.boxes.empty());
+
+    activate(window);
+    SendMessageA(window, WM_HOTKEY, 9, 0);  // no such hot key
+    EXPECT_TRUE(fakes.boxes.empty());
+}
+
+TEST_F(MainWindowTest, AltXHotKeyEndsAnUnmodifiedDocument) {
+    activate(window);
+    SendMessageA(window, WM_HOTKEY, 4, 0);
+    EXPECT_TRUE(fakes.boxes.empty());
+    EXPECT_FALSE(IsWindowVisible(window));  // EndDialog on this modeless copy hides it
+}
+
+TEST_F(MainWindowTest, HotKeysAreLentToOtherProgramsWhileInactive) {
+    HWND other = otherWindow();
+    activate(window);
+    // While the editor is active, nobody else gets F6.
+    EXPECT_FALSE(RegisterHotKey(other, 100, 0, VK_F6));
+    activate(other);
+    ASSERT_TRUE(RegisterHotKey(other, 100, 0, VK_F6));
+    EXPECT_TRUE(RegisterHotKey(other, 101, MOD_CONTROL, 'N'));
+    UnregisterHotKey(other, 100);
+    UnregisterHotKey(other, 101);
+    activate(window);
+    EXPECT_FALSE(RegisterHotKey(other, 100, 0, VK_F6));
+}
+
+TEST(VersionRecord, CarriesTheProgramsNamesAndVersion) {
+    char path[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameA(nullptr, path, MAX_PATH), 0u);
+    DWORD handle = 0;
+    DWORD size = GetFileVersionInfoSizeA(path, &handle);
+    ASSERT_GT(size, 0u);
+    std::string data(size, '\0');
+    ASSERT_TRUE(GetFileVersionInfoA(path, 0, size, &data[0]));
+    auto value = [&](const char* name) {
+        std::string key = std::string("\\StringFileInfo\\040904b0\\") + name;
+        char* text = nullptr;
+        UINT length = 0;
+        if (!VerQueryValueA(&data[0], key.c_str(), reinterpret_cast<void**>(&text), &length) || !text) return std::string();
+        return std::string(text);
+    };
+    EXPECT_EQ(value("FileVersion"), "1.0.1");
+    EXPECT_EQ(value("ProductVersion"), "1.0.1");
+    EXPECT_EQ(value("ProductName"), "Pellux IDE");
+    EXPECT_EQ(value("InternalName"), "Pelluxw.exe");
+    EXPECT_EQ(value("OriginalFilename"), "Pelluxw");
+    EXPECT_EQ(std::string(PELLUX_CAPTION), "Pellux (Extended Syntax) IDE Version " + value("FileVersion"));
+}
