@@ -1,0 +1,83 @@
+# Shared steps of the end-to-end tests: the real Pelluxw.exe under Wine, driven through X.
+set -euo pipefail
+
+: "${WINE:?}" "${PELLUXW:?}" "${PXDRIVER:?}" "${ARTIFACTS:?}" "${DISPLAY:?}" "${WINEPREFIX:?}"
+mkdir -p "$ARTIFACTS"
+
+TITLE="Pellux (Extended Syntax) IDE Version 1.0.1"
+STARTED_PIDS=()
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+note() { echo "-- $*"; }
+
+# The driver is a Windows console program: strip the CR of its line ends.
+drv() { "$WINE" "$PXDRIVER" "$@" | tr -d '\r'; }
+
+expect_eq() {
+    [ "$1" == "$2" ] || fail "$3: expected [$2], got [$1]"
+    note "ok: $3"
+}
+
+# Polls a command until it succeeds, every 20 ms, up to a deadline in seconds.
+poll() {
+    local deadline=$(( $(date +%s%N) + ${1} * 1000000000 )); shift
+    until "$@" >/dev/null 2>&1; do
+        [ "$(date +%s%N)" -lt "$deadline" ] || return 1
+        sleep 0.02
+    done
+}
+
+to_windows_path() { local p; p=$(readlink -f "$1"); echo "Z:${p//\//\\}"; }
+
+# Starts an editor in a directory; sets EDITOR_PID.
+start_editor() {
+    local dir=$1
+    (cd "$dir" && exec "$WINE" "$PELLUXW") &
+    EDITOR_PID=$!
+    STARTED_PIDS+=("$EDITOR_PID")
+}
+
+stop_all() {
+    local pid
+    for pid in "${STARTED_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+}
+trap stop_all EXIT
+
+# Gives a window the keyboard: the Wine side brings it to the front, X then focuses it.
+focus() {
+    local xid
+    xid=$(drv activate "$1")
+    timeout 5 xdotool windowfocus --sync "$xid" || xdotool windowfocus "$xid"
+    poll 5 active_is "$1" || fail "could not activate \"$1\""
+}
+active_is() { [ "$(drv active)" == "$1" ]; }
+
+keys() { xdotool key --delay 30 "$@"; }
+type_text() { xdotool type --delay 15 "$1"; }
+
+status_text() { drv text "$TITLE" 1002; }
+
+# Waits for the "Results" box and prints its message.
+results_text() {
+    drv wait Results 10000 >/dev/null || fail "no Results box"
+    drv boxtext Results
+}
+
+# Keeps a picture of one window (the whole screen when no title is given).
+screenshot() {
+    local target=root
+    [ $# -lt 2 ] || target=$(drv xid "$2")
+    import -window "$target" "$ARTIFACTS/$1"
+    note "screenshot $ARTIFACTS/$1"
+}
+
+# Waits for a started process to end and checks its exit code.
+expect_exit() {
+    local pid=$1 code=$2 waited=0 rc=0
+    while kill -0 "$pid" 2>/dev/null; do
+        sleep 0.02; waited=$((waited + 1))
+        [ $waited -lt 500 ] || fail "process $pid did not end"
+    done
+    wait "$pid" || rc=$?
+    expect_eq "$rc" "$code" "exit code"
+}

@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# Builds, runs, tests and measures Pellux IDE on Debian. Installs what is missing first.
+#   tools/pellux.sh run | test | bench
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build
+artifacts=$build/artifacts
+jobs=$(nproc 2>/dev/null || echo 2)
+
+packages=(cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64
+          wine wine64 wine32:i386 xvfb xdotool imagemagick x11-utils clang valgrind)
+
+say() { printf '== %s\n' "$*"; }
+
+ensure_packages() {
+    local missing=() package
+    for package in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    say "installing: ${missing[*]}"
+    if [[ " ${missing[*]} " == *":i386 "* ]]; then $sudo dpkg --add-architecture i386; fi
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+# Wine runs 32-bit programs only where the kernel starts 32-bit Linux programs; elsewhere
+# the same sources are built for x86-64 and Wine runs those.
+runnable_arch() {
+    if [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then echo i686; else echo x86_64; fi
+}
+
+wine_loader() {
+    if [ "$1" == i686 ]; then command -v wine; else command -v wine64 || echo /usr/lib/wine/wine64; fi
+}
+
+configure_and_build() {  # tree, toolchain or "", targets...
+    local tree=$1 toolchain=$2; shift 2
+    local args=(-S "$root" -B "$tree" -DCMAKE_BUILD_TYPE=Release)
+    [ -z "$toolchain" ] || args+=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain")
+    cmake "${args[@]}" >/dev/null
+    cmake --build "$tree" -j "$jobs" ${1:+--target "$@"}
+}
+
+windows_tree() { echo "$build/win-$1"; }
+
+build_all() {
+    say "building natively"
+    configure_and_build "$build/native" ""
+    say "building Pelluxw.exe for 32-bit Windows"
+    configure_and_build "$(windows_tree i686)" mingw-i686.cmake
+    if [ "$arch" != i686 ]; then
+        say "building the $arch Windows programs that Wine runs here"
+        configure_and_build "$(windows_tree "$arch")" "mingw-$arch.cmake"
+    fi
+}
+
+xvfb_pid=""
+start_xvfb() {
+    local fifo display
+    fifo=$(mktemp -u); mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    xvfb_pid=$!
+    read -r display <"$fifo"; rm -f "$fifo"
+    export DISPLAY=":$display"
+}
+
+# One fresh Wine prefix per run: nothing of an earlier run or of the user's own prefix leaks in.
+prepare_prefix() {
+    export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    rm -rf "$WINEPREFIX"
+    "$wine" wineboot -i >/dev/null 2>&1
+    # Without a window manager, closed dialogs linger unless Wine manages no window.
+    "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    wineserver -w 2>/dev/null || true
+}
+
+cleanup() {
+    [ -z "${WINEPREFIX:-}" ] || wineserver -k 2>/dev/null || true
+    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+}
+
+wait_for_window() {  # title, seconds
+    local deadline=$(( $(date +%s) + $2 ))
+    until xdotool search --name "^$1\$" >/dev/null 2>&1; do
+        [ "$(date +%s)" -lt "$deadline" ] || return 1
+        sleep 0.02
+    done
+}
+
+do_run() {
+    local tree; tree=$(windows_tree "$arch")
+    say "building"
+    configure_and_build "$tree" "mingw-$arch.cmake" Pelluxw pellux_interpreter_windows 2>/dev/null \
+        || configure_and_build "$tree" "mingw-$arch.cmake" Pelluxw
+    cd "$tree"  # the editor looks for Pellux.Exe in its start directory
+    if [ -n "${DISPLAY:-}" ]; then
+        say "starting $tree/Pelluxw.exe"
+        exec "$wine" ./Pelluxw.exe
+    fi
+    trap cleanup EXIT
+    start_xvfb
+    prepare_prefix "$build/wineprefix-run"
+    "$wine" ./Pelluxw.exe &
+    wait_for_window "Pellux \(Extended Syntax\) IDE Version 1.0.1" 60 || { echo "the window did not appear" >&2; exit 1; }
+    mkdir -p "$artifacts"
+    import -window "$(xdotool search --name '^Pellux \(Extended' | head -1)" "$artifacts/run-window.png"
+    say "no display: Pelluxw.exe ran under Xvfb; its window is in $artifacts/run-window.png"
+}
+
+do_test() {
+    build_all
+    local tree; tree=$(windows_tree "$arch")
+    trap cleanup EXIT
+    say "native tests"
+    ctest --test-dir "$build/native" -j "$jobs" --output-on-failure
+    say "Windows tests under Wine ($arch), one at a time"
+    start_xvfb
+    prepare_prefix "$build/wineprefix-test"
+    ctest --test-dir "$tree" --output-on-failure
+}
+
+do_bench() {
+    build_all
+    trap cleanup EXIT
+    start_xvfb
+    prepare_prefix "$build/wineprefix-bench"
+    PELLUX_WINE="$wine" PELLUX_BUILD="$build" PELLUX_WINDOWS_TREE="$(windows_tree "$arch")" \
+        PELLUX_WIN32_TREE="$(windows_tree i686)" bash "$root/bench/run.sh"
+}
+
+case "${1:-}" in
+    run|test|bench) ;;
+    *) echo "usage: $0 run|test|bench" >&2; exit 2 ;;
+esac
+ensure_packages
+arch=$(runnable_arch)
+wine=$(wine_loader "$arch")
+"do_$1"
