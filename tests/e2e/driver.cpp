@@ -18,7 +18,8 @@
 //   pxdriver state TITLE              normal, minimized or maximized
 //   pxdriver pid TITLE                process id of the window
 //   pxdriver count TITLE              how many top-level windows have the title
-//   pxdriver active                   title of the foreground window
+//   pxdriver pids TITLE               the process ids of those windows, one a line
+//   pxdriver active                   title@pid of the foreground window
 //   pxdriver settext TITLE ID FILE    sets a control's text from a file (WM_SETTEXT)
 #include <windows.h>
 
@@ -31,8 +32,10 @@ namespace {
 constexpr DWORD kDefaultTimeout = 10000;
 constexpr DWORD kPollMs = 10;
 
+// A title may end in "@PID" to pick the window of one process among windows of one title.
 struct Found {
-    const char* title;
+    char title[512];
+    DWORD pid;
     HWND windows[16];
     int count;
 };
@@ -40,14 +43,21 @@ struct Found {
 BOOL CALLBACK collect(HWND window, LPARAM data) {
     Found& found = *reinterpret_cast<Found*>(data);
     char title[512];
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
     if (GetWindowTextA(window, title, sizeof title) > 0 && std::strcmp(title, found.title) == 0 &&
-        IsWindowVisible(window) && found.count < 16)
+        IsWindowVisible(window) && found.count < 16 && (found.pid == 0 || found.pid == pid))
         found.windows[found.count++] = window;
     return TRUE;
 }
 
 Found findAll(const char* title) {
-    Found found = {title, {}, 0};
+    Found found = {};
+    std::snprintf(found.title, sizeof found.title, "%s", title);
+    if (char* at = std::strrchr(found.title, '@')) {
+        found.pid = static_cast<DWORD>(std::strtoul(at + 1, nullptr, 10));
+        *at = '\0';
+    }
     EnumWindows(collect, reinterpret_cast<LPARAM>(&found));
     return found;
 }
@@ -142,10 +152,22 @@ int run(int argc, char** argv) {
         return 0;
     }
     if (!std::strcmp(verb, "count")) { std::printf("%d\n", findAll(title).count); return 0; }
+    if (!std::strcmp(verb, "pids")) {
+        Found found = findAll(title);
+        for (int i = 0; i < found.count; ++i) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(found.windows[i], &pid);
+            std::printf("%lu\n", pid);
+        }
+        return 0;
+    }
     if (!std::strcmp(verb, "active")) {
         char text[512] = "";
-        GetWindowTextA(GetForegroundWindow(), text, sizeof text);
-        std::printf("%s\n", text);
+        DWORD pid = 0;
+        HWND foreground = GetForegroundWindow();
+        GetWindowTextA(foreground, text, sizeof text);
+        GetWindowThreadProcessId(foreground, &pid);
+        std::printf("%s@%lu\n", text, pid);
         return 0;
     }
     if (!std::strcmp(verb, "menu")) {

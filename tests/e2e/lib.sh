@@ -50,7 +50,10 @@ focus() {
     timeout 5 xdotool windowfocus --sync "$xid" || xdotool windowfocus "$xid"
     poll 5 active_is "$1" || fail "could not activate \"$1\""
 }
-active_is() { [ "$(drv active)" == "$1" ]; }
+active_is() {
+    local active; active=$(drv active)
+    if [[ "$1" == *@* ]]; then [ "$active" == "$1" ]; else [ "${active%@*}" == "$1" ]; fi
+}
 
 keys() { xdotool key --delay 30 "$@"; }
 type_text() { xdotool type --delay 15 "$1"; }
