@@ -122,7 +122,6 @@ void loadChosenFile(HWND mainWindow) {
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         setStatusText(mainWindow, IDS_ERROR_OPENING);
-        restorePath();
         return;
     }
     FileStream stream = {file.get(), 0, false};
@@ -149,7 +148,7 @@ const DocumentState& document() { return state; }
 bool documentNeedsSaving() { return state.modified == 1 || state.edited == 1; }
 
 void noteEditorChange() {
-    if (!ProgramChange::active()) state.edited = 1;
+    if (!ProgramChange::active()) state.edited = 0;
 }
 
 void newDocument(HWND mainWindow) {

@@ -75,6 +75,8 @@ prepare_prefix() {
     "$wine" wineboot -i >/dev/null 2>&1
     # Without a window manager, closed dialogs linger unless Wine manages no window.
     "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    # A crash ends the program instead of waiting in the debugger's dialog.
+    "$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     wineserver -w 2>/dev/null || true
 }
 

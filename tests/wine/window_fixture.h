@@ -32,6 +32,7 @@ protected:
 
     void TearDown() override { DestroyWindow(window); }
 
+public:
     HWND editor() const { return GetDlgItem(window, IDC_EDITOR); }
     void command(WPARAM id) { SendMessageA(window, WM_COMMAND, id, 0); }
 

@@ -1,0 +1,416 @@
+#include "window_fixture.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string tempDirectory() {
+    static std::string directory;
+    if (directory.empty()) {
+        char base[MAX_PATH];
+        GetTempPathA(MAX_PATH, base);
+        directory = std::string(base) + "pellux-doc-" + std::to_string(GetCurrentProcessId());
+        CreateDirectoryA(directory.c_str(), nullptr);
+    }
+    return directory;
+}
+
+std::string tempFile(const std::string& name) { return tempDirectory() + "\\" + name; }
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr) << path;
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+}
+
+std::string readFile(const std::string& path) {
+    std::string bytes;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return "<missing>";
+    char buffer[65536];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
+    std::fclose(file);
+    return bytes;
+}
+
+bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The control gives out every line end as CR LF.
+std::string withCrLf(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            out += "\r\n";
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else if (text[i] == '\n') {
+            out += "\r\n";
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// Every text the status bar is given, in order (the 300 ms pause hides the first from a reader).
+std::vector<std::string> statusTexts;
+WNDPROC statusProc = nullptr;
+
+LRESULT CALLBACK recordStatus(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_SETTEXT && lParam) statusTexts.push_back(reinterpret_cast<const char*>(lParam));
+    return CallWindowProcA(statusProc, window, message, wParam, lParam);
+}
+
+// A pipe that hands out some bytes and then breaks, as a failing disk or network would.
+struct BrokenPipe {
+    std::string name;
+    HANDLE server;
+    std::string bytes;
+    bool readBack;  // true: read what the editor writes, then break
+};
+
+DWORD WINAPI servePipe(LPVOID data) {
+    BrokenPipe& pipe = *static_cast<BrokenPipe*>(data);
+    ConnectNamedPipe(pipe.server, nullptr);
+    DWORD done = 0;
+    if (pipe.readBack) {
+        char buffer[16];
+        ReadFile(pipe.server, buffer, sizeof buffer, &done, nullptr);
+    } else {
+        WriteFile(pipe.server, pipe.bytes.data(), static_cast<DWORD>(pipe.bytes.size()), &done, nullptr);
+        FlushFileBuffers(pipe.server);
+    }
+    CloseHandle(pipe.server);
+    return 0;
+}
+
+HANDLE startBrokenPipe(BrokenPipe& pipe) {
+    pipe.server = CreateNamedPipeA(pipe.name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
+    EXPECT_NE(pipe.server, INVALID_HANDLE_VALUE);
+    return CreateThread(nullptr, 0, servePipe, &pipe, 0, nullptr);
+}
+
+class DocumentTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        statusTexts.clear();
+        statusProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
+            GetDlgItem(window, IDC_STATUS), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(recordStatus)));
+    }
+
+    void open(const std::string& path) {
+        fakes.chosenPath = path;
+        command(IDM_OPEN);
+    }
+
+    // Leaves by the close box, answering the save question with the given button.
+    void closeAnswering(int answer) {
+        fakes.boxAnswer = answer;
+        SendMessageA(window, WM_CLOSE, 0, 0);
+    }
+
+    bool ended() const { return !IsWindowVisible(window); }
+    size_t questions() const {
+        size_t count = 0;
+        for (const MessageBoxCall& box : fakes.boxes)
+            if (box.caption == "Warning") ++count;
+        return count;
+    }
+};
+
+} // namespace
+
+TEST_F(DocumentTest, OpenAndSaveKeepEveryByteValue) {
+    std::string bytes;
+    for (int c = 1; c < 256; ++c) bytes += static_cast<char>(c);
+    bytes += "\r\nCRLF line\rCR line\nLF line\r\n";
+    std::string path = tempFile("bytes.b");
+    writeFile(path, bytes);
+
+    open(path);
+    EXPECT_EQ(status(), "bytes.b");
+    EXPECT_EQ(document().modified, 1);
+    EXPECT_EQ(document().hasFile, 1);
+    EXPECT_EQ(std::string(document().documentPath), path);
+
+    statusTexts.clear();
+    command(IDM_SAVE);
+    EXPECT_EQ(readFile(path), withCrLf(bytes));
+    EXPECT_EQ(statusTexts, (std::vector<std::string>{"Successfully saved.", "bytes.b"}));
+    EXPECT_FALSE(documentNeedsSaving());
+}
+
+TEST_F(DocumentTest, SavingAShorterTextCutsTheFile) {
+    std::string path = tempFile("long.b");
+    writeFile(path, std::string(5000, '+'));
+    open(path);
+    setText("-->");
+    command(IDM_SAVE);
+    EXPECT_EQ(readFile(path), "-->");
+}
+
+TEST_F(DocumentTest, AMegabyteFileLoadsWholeAndSavesBack) {
+    std::string line = "++++++++[>++++[>++>+++>+++>+<<<<-]>+>+>->>+[<]<-]>>.>---.+++++++..+++.>>.<-.<.\r\n";
+    std::string bytes;
+    while (bytes.size() < (1u << 20) + 1000) bytes += line;
+    std::string path = tempFile("mega.b");
+    writeFile(path, bytes);
+    open(path);
+    command(IDM_SAVE);
+    EXPECT_EQ(readFile(path), bytes);
+}
+
+TEST_F(DocumentTest, FileDialogsAreAskedAsDesigned) {
+    std::string path = tempFile("dialog.b");
+    writeFile(path, "+");
+    open(path);
+    ASSERT_EQ(fakes.openCalls.size(), 1u);
+    const OPENFILENAMEA& record = fakes.openCalls[0].record;
+    EXPECT_EQ(record.lStructSize, static_cast<DWORD>(OPENFILENAME_SIZE_VERSION_400A));
+    EXPECT_EQ(record.hwndOwner, window);
+    EXPECT_EQ(record.nMaxFile, 256u);
+    EXPECT_EQ(record.Flags, 0x1904u);
+    EXPECT_EQ(record.lpstrDefExt, nullptr);
+    EXPECT_EQ(fakes.openCalls[0].filter, "Brainf*ck files (*.b,*.h)|*.b;*.h|Text Files (*.txt)|*.txt|");
+    EXPECT_EQ(fakes.openCalls[0].initialPath, "");
+
+    // The first save asks with the platform's Save dialog, which offers the current path.
+    command(IDM_NEW);
+    fakes.install();
+    type("+");
+    command(IDM_SAVE);
+    ASSERT_EQ(fakes.saveCalls.size(), 1u);
+    const OPENFILENAMEA& save = fakes.saveCalls[0].record;
+    EXPECT_EQ(save.Flags, static_cast<DWORD>(OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT));
+    EXPECT_STREQ(save.lpstrDefExt, "b");
+    EXPECT_EQ(save.nMaxFile, 256u);
+    EXPECT_EQ(fakes.saveCalls[0].filter, fakes.openCalls.empty() ? "Brainf*ck files (*.b,*.h)|*.b;*.h|Text Files (*.txt)|*.txt|"
+                                                                   : fakes.openCalls[0].filter);
+}
+
+TEST_F(DocumentTest, FirstSaveCreatesANewFile) {
+    std::string path = tempFile("created.b");
+    DeleteFileA(path.c_str());
+    type("+[>]");
+    fakes.chosenPath = path;
+    command(IDM_SAVE);
+    EXPECT_EQ(readFile(path), "+[>]");
+    EXPECT_EQ(document().hasFile, 1);
+    EXPECT_FALSE(documentNeedsSaving());
+    EXPECT_EQ(status(), "created.b");
+
+    // From now on Save writes there without asking.
+    type("-");
+    command(IDM_SAVE);
+    EXPECT_EQ(fakes.saveCalls.size(), 1u);
+    EXPECT_EQ(readFile(path), "+[>]-");
+}
+
+TEST_F(DocumentTest, CancelledOpenOrFirstSaveChangesNothing) {
+    type("+");
+    fakes.boxAnswer = IDNO;
+    fakes.chosenPath = "";
+    command(IDM_OPEN);
+    EXPECT_EQ(text(), "+");
+    EXPECT_EQ(status(), "Untitled.b");
+    EXPECT_TRUE(documentNeedsSaving());
+    command(IDM_SAVE);
+    EXPECT_EQ(document().hasFile, 0);
+    EXPECT_TRUE(documentNeedsSaving());
+    EXPECT_EQ(std::string(document().documentPath), "");
+}
+
+TEST_F(DocumentTest, UserEditsCountAndProgramChangesDoNot) {
+    std::string path = tempFile("edits.b");
+    writeFile(path, "abc");
+    struct Edit {
+        const char* name;
+        void (*run)(MainWindowTest&);
+    };
+    const Edit edits[] = {
+        {"typing", [](MainWindowTest& t) { t.type("+"); }},
+        {"Delete", [](MainWindowTest& t) { SendMessageA(t.editor(), EM_SETSEL, 0, 1); t.command(IDM_DELETE); }},
+        {"Cut", [](MainWindowTest& t) { SendMessageA(t.editor(), EM_SETSEL, 0, 1); t.command(IDM_CUT); }},
+        {"Paste", [](MainWindowTest& t) { SendMessageA(t.editor(), EM_SETSEL, 0, 1); t.command(IDM_COPY); t.command(IDM_PASTE); }},
+        {"Backspace", [](MainWindowTest& t) { SendMessageA(t.editor(), EM_SETSEL, 1, 1); SendMessageA(t.editor(), WM_KEYDOWN, VK_BACK, 0); }},
+    };
+    for (const Edit& edit : edits) {
+        open(path);
+        command(IDM_SAVE);  // opened, then saved: nothing to ask about
+        ASSERT_FALSE(documentNeedsSaving()) << edit.name;
+        edit.run(*this);
+        EXPECT_TRUE(documentNeedsSaving()) << edit.name;
+        fakes.boxAnswer = IDNO;
+        command(IDM_NEW);
+    }
+
+    // Undo after a save is a change of the text too, and so is Redo.
+    open(path);
+    type("x");
+    command(IDM_SAVE);
+    command(IDM_UNDO);
+    EXPECT_TRUE(documentNeedsSaving());
+    command(IDM_SAVE);
+    command(IDM_REDO);
+    EXPECT_TRUE(documentNeedsSaving());
+
+    // The program's own changes: clearing, loading, colours.
+    fakes.boxAnswer = IDNO;
+    command(IDM_NEW);
+    EXPECT_FALSE(documentNeedsSaving());
+    fakes.colourChosen = true;
+    fakes.colour = RGB(200, 0, 0);
+    command(IDM_FORECOLOR);
+    command(IDM_BACKCOLOR);
+    EXPECT_FALSE(documentNeedsSaving());
+}
+
+TEST_F(DocumentTest, TypedTextIsNeverDroppedWithoutAQuestion) {
+    type("+++");
+    fakes.boxAnswer = IDNO;
+    command(IDM_NEW);  // asks, No clears
+    ASSERT_EQ(questions(), 1u);
+    EXPECT_EQ(fakes.boxes.back().text, "The text has been modified. Would you like to save it now?");
+    EXPECT_EQ(fakes.boxes.back().owner, window);
+    EXPECT_EQ(fakes.boxes.back().style, static_cast<UINT>(MB_YESNO));
+    EXPECT_EQ(text(), "");
+
+    type("+");
+    closeAnswering(IDNO);
+    EXPECT_EQ(questions(), 2u);
+    EXPECT_TRUE(ended());
+}
+
+TEST_F(DocumentTest, NewAnsweredYesKeepsWhatTheSaveLeft) {
+    type("+");
+    fakes.boxAnswer = IDYES;
+    fakes.chosenPath = "";  // the save dialog is cancelled
+    command(IDM_NEW);
+    EXPECT_EQ(fakes.saveCalls.size(), 1u);
+    EXPECT_EQ(text(), "+");
+    EXPECT_EQ(document().hasFile, 0);
+    EXPECT_TRUE(documentNeedsSaving());
+    command(IDM_NEW);  // and asks again
+    EXPECT_EQ(questions(), 2u);
+
+    std::string path = tempFile("new-yes.b");
+    fakes.chosenPath = path;
+    command(IDM_NEW);  // Yes, saved this time; the text stays until New is chosen again
+    EXPECT_EQ(readFile(path), "+");
+    EXPECT_EQ(text(), "+");
+    EXPECT_FALSE(documentNeedsSaving());
+    EXPECT_EQ(document().hasFile, 1);
+    command(IDM_NEW);
+    EXPECT_EQ(questions(), 3u);
+    EXPECT_EQ(text(), "");
+    EXPECT_EQ(status(), "Untitled.b");
+}
+
+TEST_F(DocumentTest, OpenAsksBeforeReplacingChangedText) {
+    std::string path = tempFile("other.b");
+    writeFile(path, "other");
+    type("mine");
+    fakes.boxAnswer = IDYES;
+    fakes.chosenPath = "";
+    command(IDM_OPEN);  // Yes: the save runs (cancelled here), and Open stops
+    EXPECT_EQ(questions(), 1u);
+    EXPECT_EQ(fakes.saveCalls.size(), 1u);
+    EXPECT_TRUE(fakes.openCalls.empty());
+    EXPECT_EQ(text(), "mine");
+
+    fakes.boxAnswer = IDNO;
+    open(path);  // No: on to the Open dialog
+    EXPECT_EQ(questions(), 2u);
+    EXPECT_EQ(text(), "other");
+}
+
+TEST_F(DocumentTest, FailedOpenKeepsTheTextAndThePath) {
+    std::string path = tempFile("kept.b");
+    writeFile(path, "kept");
+    open(path);
+    command(IDM_SAVE);
+    open(tempFile("does-not-exist.b"));
+    EXPECT_EQ(status(), "Error opening file...");
+    EXPECT_EQ(text(), "kept");
+    EXPECT_EQ(std::string(document().documentPath), path);
+    type("+");
+    command(IDM_SAVE);
+    EXPECT_EQ(readFile(path), "+kept");
+    EXPECT_EQ(readFile(tempFile("does-not-exist.b")), "<missing>");
+}
+
+TEST_F(DocumentTest, ReadFailurePartWayLeavesNoPartialText) {
+    BrokenPipe pipe{"\\\\.\\pipe\\pellux-read-" + std::to_string(GetCurrentProcessId()), nullptr,
+                    std::string(3000, '+'), false};
+    HANDLE server = startBrokenPipe(pipe);
+    type("old");
+    fakes.boxAnswer = IDNO;
+    open(pipe.name);
+    WaitForSingleObject(server, 5000);
+    CloseHandle(server);
+    EXPECT_EQ(status(), "Error opening file...");
+    EXPECT_EQ(text(), "");
+    EXPECT_EQ(document().hasFile, 0);
+    EXPECT_EQ(std::string(document().documentPath), "");
+}
+
+TEST_F(DocumentTest, SaveToADeletedFileFailsAndAsksNextTime) {
+    std::string path = tempFile("deleted.b");
+    writeFile(path, "+");
+    open(path);
+    ASSERT_TRUE(DeleteFileA(path.c_str()));
+    statusTexts.clear();
+    command(IDM_SAVE);
+    EXPECT_FALSE(exists(path));  // not silently made again
+    EXPECT_EQ(statusTexts, std::vector<std::string>{"Error saving file..."});
+    EXPECT_EQ(document().hasFile, 0);
+    EXPECT_TRUE(documentNeedsSaving());
+    fakes.chosenPath = "";
+    command(IDM_SAVE);
+    EXPECT_EQ(fakes.saveCalls.size(), 1u);
+}
+
+TEST_F(DocumentTest, FileLockedByAnotherProgramIsAFailedSave) {
+    std::string path = tempFile("locked.b");
+    writeFile(path, "+");
+    open(path);
+    HANDLE lock = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    command(IDM_SAVE);
+    CloseHandle(lock);
+    EXPECT_EQ(status(), "Error saving file...");
+    EXPECT_TRUE(documentNeedsSaving());
+    EXPECT_EQ(readFile(path), "+");
+}
+
+TEST_F(DocumentTest, WriteFailurePartWayIsNeverReportedAsSaved) {
+    BrokenPipe pipe{"\\\\.\\pipe\\pellux-write-" + std::to_string(GetCurrentProcessId()), nullptr, "", true};
+    HANDLE server = startBrokenPipe(pipe);
+    setText(std::string(200000, '+'));
+    fakes.chosenPath = pipe.name;
+    statusTexts.clear();
+    command(IDM_SAVE);
+    WaitForSingleObject(server, 5000);
+    CloseHandle(server);
+    EXPECT_EQ(statusTexts, std::vector<std::string>{"Error saving file..."});
+    EXPECT_EQ(document().hasFile, 0);
+    EXPECT_TRUE(documentNeedsSaving() || document().modified == 0);  // nothing claims it was saved
+    EXPECT_EQ(std::count(statusTexts.begin(), statusTexts.end(), "Successfully saved."), 0);
+}
+
+TEST_F(DocumentTest, ClosePromptYesSavesAndStaysOpen) {
+    std::string path = tempFile("close.b");
+    writeFile(path, "+");
+    open(path);
+    closeAnswering(IDYES);
+    EXPECT_FALSE(ended());
+    EXPECT_EQ(questions(), 1u);
+    closeAnswering(IDYES);  // saved: no second question
+    EXPECT_EQ(questions(), 1u);
+    EXPECT_TRUE(ended());
+}
