@@ -122,6 +122,7 @@ void loadChosenFile(HWND mainWindow) {
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         setStatusText(mainWindow, IDS_ERROR_OPENING);
+        restorePath();
         return;
     }
     FileStream stream = {file.get(), 0, false};
@@ -148,7 +149,7 @@ const DocumentState& document() { return state; }
 bool documentNeedsSaving() { return state.modified == 1 || state.edited == 1; }
 
 void noteEditorChange() {
-    if (!ProgramChange::active()) state.edited = 0;
+    if (!ProgramChange::active()) state.edited = 1;
 }
 
 void newDocument(HWND mainWindow) {

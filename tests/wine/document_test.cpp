@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -413,4 +414,31 @@ TEST_F(DocumentTest, ClosePromptYesSavesAndStaysOpen) {
     closeAnswering(IDYES);  // saved: no second question
     EXPECT_EQ(questions(), 1u);
     EXPECT_TRUE(ended());
+}
+
+// Root writes whatever the permissions say, so the unprivileged test run hands these paths in.
+TEST_F(DocumentTest, UnwritableFileAndFolderAreFailedSaves) {
+    const char* file = std::getenv("PELLUX_READONLY_FILE");
+    const char* folder = std::getenv("PELLUX_READONLY_FOLDER");
+    if (!file || !folder) GTEST_SKIP() << "needs the unprivileged run (tests/wine/unprivileged.sh)";
+    std::string before = readFile(file);
+    open(file);
+    type("+");
+    command(IDM_SAVE);
+    EXPECT_EQ(status(), "Error saving file...");
+    EXPECT_EQ(document().hasFile, 0);
+    EXPECT_TRUE(documentNeedsSaving());
+    EXPECT_EQ(readFile(file), before);
+
+    fakes.boxAnswer = IDNO;
+    command(IDM_NEW);
+    type("+");
+    std::string inFolder = std::string(folder) + "\\new.b";
+    fakes.chosenPath = inFolder;
+    statusTexts.clear();
+    command(IDM_SAVE);
+    EXPECT_EQ(statusTexts, std::vector<std::string>{"Error saving file..."});
+    EXPECT_FALSE(exists(inFolder));
+    EXPECT_EQ(document().hasFile, 0);
+    EXPECT_TRUE(documentNeedsSaving());
 }
