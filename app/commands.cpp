@@ -70,8 +70,11 @@ void dispatchHotKey(HWND mainWindow, WPARAM id) {
             SendMessageA(mainWindow, hotKey.message, hotKey.command, 0);
 }
 
-void registerHotKeys(HWND mainWindow) {
-    for (const HotKey& hotKey : kHotKeys) RegisterHotKey(mainWindow, hotKey.id, hotKey.modifiers, hotKey.key);
+bool registerHotKeys(HWND mainWindow) {
+    bool all = true;
+    for (const HotKey& hotKey : kHotKeys)
+        all = RegisterHotKey(mainWindow, hotKey.id, hotKey.modifiers, hotKey.key) && all;
+    return all;
 }
 
 void unregisterHotKeys(HWND mainWindow) {

@@ -10,7 +10,8 @@ void dispatchCommand(HWND mainWindow, WPARAM wParam);
 // Turns a hot key into its command, only while the main window is the active window.
 void dispatchHotKey(HWND mainWindow, WPARAM id);
 
-void registerHotKeys(HWND mainWindow);
+// True when all eight keys are now this window's.
+bool registerHotKeys(HWND mainWindow);
 void unregisterHotKeys(HWND mainWindow);
 
 #endif

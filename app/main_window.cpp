@@ -10,6 +10,13 @@
 
 namespace {
 
+// Another editor that was active a moment ago may not have let go of the keys yet when this
+// one becomes active (the two activations are not ordered across processes): try again.
+constexpr UINT_PTR kHotKeyRetryTimer = 1;
+constexpr UINT kHotKeyRetryMilliseconds = 100;
+constexpr int kHotKeyRetries = 30;
+int hotKeyRetriesLeft = 0;
+
 BOOL onInitDialog(HWND mainWindow) {
     HICON icon = LoadIconA(appInstance(), MAKEINTRESOURCEA(IDI_APP));
     SendMessageA(mainWindow, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
@@ -40,9 +47,20 @@ BOOL onCommand(HWND mainWindow, WPARAM wParam) {
 // The hot keys are the editor's only while it is the active window, so that other
 // programs keep their keys.
 BOOL onActivate(HWND mainWindow, WPARAM wParam) {
-    if (LOWORD(wParam) == WA_INACTIVE) unregisterHotKeys(mainWindow);
-    else registerHotKeys(mainWindow);
+    KillTimer(mainWindow, kHotKeyRetryTimer);
+    unregisterHotKeys(mainWindow);
+    if (LOWORD(wParam) != WA_INACTIVE && !registerHotKeys(mainWindow)) {
+        hotKeyRetriesLeft = kHotKeyRetries;
+        SetTimer(mainWindow, kHotKeyRetryTimer, kHotKeyRetryMilliseconds, nullptr);
+    }
     return FALSE;
+}
+
+BOOL onTimer(HWND mainWindow, WPARAM timer) {
+    if (timer != kHotKeyRetryTimer) return FALSE;
+    unregisterHotKeys(mainWindow);
+    if (registerHotKeys(mainWindow) || --hotKeyRetriesLeft <= 0) KillTimer(mainWindow, kHotKeyRetryTimer);
+    return TRUE;
 }
 
 } // namespace
@@ -54,6 +72,7 @@ INT_PTR CALLBACK mainDialogProc(HWND mainWindow, UINT message, WPARAM wParam, LP
     case WM_COMMAND: return onCommand(mainWindow, wParam);
     case WM_HOTKEY: dispatchHotKey(mainWindow, wParam); return TRUE;
     case WM_ACTIVATE: return onActivate(mainWindow, wParam);
+    case WM_TIMER: return onTimer(mainWindow, wParam);
     case WM_CLOSE: requestClose(mainWindow); return TRUE;
     default: return FALSE;
     }

@@ -203,3 +203,22 @@ TEST(VersionRecord, CarriesTheProgramsNamesAndVersion) {
     EXPECT_EQ(value("OriginalFilename"), "Pelluxw");
     EXPECT_EQ(std::string(PELLUX_CAPTION), "Pellux (Extended Syntax) IDE Version " + value("FileVersion"));
 }
+
+TEST_F(MainWindowTest, HotKeysHeldElsewhereAreTakenOnceReleased) {
+    HWND other = otherWindow();
+    activate(other);
+    ASSERT_TRUE(RegisterHotKey(other, 100, 0, VK_F6));
+    activate(window);  // F6 is still the other window's
+    UnregisterHotKey(other, 100);
+    bool taken = false;
+    for (DWORD start = GetTickCount(); !taken && GetTickCount() - start < 3000;) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+        taken = !RegisterHotKey(other, 101, 0, VK_F6);
+        if (!taken) {
+            UnregisterHotKey(other, 101);
+            Sleep(20);
+        }
+    }
+    EXPECT_TRUE(taken);
+}
