@@ -15,6 +15,7 @@
 //   pxdriver resize TITLE W H         sets the outer size
 //   pxdriver focus TITLE              class of the control that has the focus
 //   pxdriver enabled TITLE            1 or 0
+//   pxdriver children TITLE           the window's child windows: class, id, text
 //   pxdriver state TITLE              normal, minimized or maximized
 //   pxdriver pid TITLE                process id of the window
 //   pxdriver count TITLE              how many top-level windows have the title
@@ -216,6 +217,17 @@ int run(int argc, char** argv) {
         if (GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) && info.hwndFocus)
             GetClassNameA(info.hwndFocus, name, sizeof name);
         std::printf("%s %d\n", name, info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0);
+        return 0;
+    }
+    if (!std::strcmp(verb, "children")) {
+        EnumChildWindows(window, [](HWND child, LPARAM) -> BOOL {
+            char name[64] = "", text[128] = "";
+            GetClassNameA(child, name, sizeof name);
+            GetWindowTextA(child, text, sizeof text);
+            std::printf("%p %s %d [%s] parent %d\n", static_cast<void*>(child), name, GetDlgCtrlID(child), text,
+                        GetDlgCtrlID(GetParent(child)));
+            return TRUE;
+        }, 0);
         return 0;
     }
     if (!std::strcmp(verb, "enabled")) { std::printf("%d\n", IsWindowEnabled(window) ? 1 : 0); return 0; }
