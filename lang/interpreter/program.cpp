@@ -1,0 +1,437 @@
+#include "program.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace pellux {
+
+namespace {
+
+bool endsLine(unsigned char c) { return c == '\r' || c == '\n' || c == 0; }
+
+// Walks the source as the extended syntax reads it: comments and string lines are runs to
+// the end of their line; line and column follow every byte.
+class SourceWalker {
+public:
+    SourceWalker(const unsigned char* source, std::size_t size) : source_(source), size_(size) {}
+
+    bool done() const { return at_ < size_; }
+    std::size_t at() const { return at_; }
+    SourcePosition position() const { return position_; }
+    unsigned char peek() const { return source_[at_]; }
+
+    void advance() {
+        unsigned char c = source_[at_++];
+        if (c == '\n' || (c == '\r' && (at_ >= size_ || source_[at_] != '\n'))) {
+            ++position_.line;
+            position_.column = 1;
+        } else if (c != '\r') {
+            ++position_.column;
+        }
+    }
+
+    // Past a '#' or '%' and the rest of its line; returns where the line's text lies.
+    void skipRun(std::size_t& textStart, std::size_t& textEnd) {
+        advance();
+        textStart = at_;
+        while (at_ < size_ && !endsLine(source_[at_])) advance();
+        textEnd = at_;
+    }
+
+private:
+    const unsigned char* source_;
+    std::size_t size_;
+    std::size_t at_ = 0;
+    SourcePosition position_;
+};
+
+struct Loop {
+    std::size_t marker;       // first of the three slots reserved at '['
+    std::int32_t base;        // pointer offset of the loop's cell in the block
+    bool committed;           // a real loop: its body is its own block
+    std::int32_t outerLow, outerHigh;
+    SourcePosition outerLeft, outerRight;
+};
+
+class Compiler {
+public:
+    explicit Compiler(Program& program) : program_(program) { startBlock(); }
+
+    void add(std::int32_t value) { emit(OpCode::Add, pending_, value, 0); }
+    void move(std::int32_t delta, SourcePosition at) {
+        pending_ += delta;
+        if (pending_ < low_) { low_ = pending_; left_ = at; }
+        if (pending_ > high_) { high_ = pending_; right_ = at; }
+    }
+    void output() { emit(OpCode::Out, pending_, 0, 0); }
+    void input() { emit(OpCode::In, pending_, 0, 0); }
+    void print(std::size_t start, std::size_t length) {
+        std::int32_t from = static_cast<std::int32_t>(program_.strings.size());
+        program_.strings.append(reinterpret_cast<const char*>(source_) + start, length);
+        emit(OpCode::Print, 0, from, static_cast<std::int32_t>(length));
+    }
+    void setSource(const unsigned char* source) { source_ = source; }
+
+    void open() {
+        if (!loops_.empty() && !loops_.back().committed) commit(loops_.back());
+        Loop loop{program_.code.size(), pending_, false, low_, high_, left_, right_};
+        loops_.push_back(loop);
+        for (int i = 0; i < 3; ++i) emit(OpCode::Nop, 0, 0, 0);
+        low_ = high_ = pending_;  // the body's reach is not the block's unless it becomes a real loop
+    }
+
+    void close(SourcePosition at) {
+        Loop loop = loops_.back();
+        loops_.pop_back();
+        if (!loop.committed && rewriteSimple(loop, at)) return;
+        if (!loop.committed) commit(loop);
+        if (pending_ != 0) emit(OpCode::Move, 0, pending_, 0);
+        finishBlock();
+        emit(OpCode::JumpIfNotZero, 0, 0, 0);
+        startBlock();
+    }
+
+    void finish() {
+        if (pending_ != 0) emit(OpCode::Move, 0, pending_, 0);
+        finishBlock();
+        emit(OpCode::End, 0, 0, 0);
+        compact();
+        resolveJumps();
+    }
+
+private:
+    void emit(OpCode op, std::int32_t offset, std::int32_t a, std::int32_t b) {
+        program_.code.push_back(Instruction{op, offset, a, b});
+    }
+
+    void startBlock() {
+        block_ = program_.code.size();
+        emit(OpCode::Bounds, 0, 0, 0);
+        pending_ = low_ = high_ = 0;
+    }
+
+    void finishBlock() {
+        Instruction& bounds = program_.code[block_];
+        if (low_ == 0 && high_ == 0) { bounds.op = OpCode::Nop; return; }
+        bounds.offset = static_cast<std::int32_t>(program_.reach.size());
+        bounds.a = low_;
+        bounds.b = high_;
+        program_.reach.push_back(ReachInfo{left_, right_, low_, high_, 0});
+    }
+
+    // The loop cannot be a clear, copy or scan loop: its body becomes a block of its own.
+    void commit(Loop& loop) {
+        std::int32_t base = loop.base;
+        std::int32_t bodyLow = low_ - base, bodyHigh = high_ - base;
+        SourcePosition bodyLeft = left_, bodyRight = right_;
+        low_ = loop.outerLow; high_ = loop.outerHigh; left_ = loop.outerLeft; right_ = loop.outerRight;
+        finishBlock();
+        for (std::size_t i = loop.marker + 3; i < program_.code.size(); ++i)
+            if (program_.code[i].op != OpCode::Print) program_.code[i].offset -= base;
+        program_.code[loop.marker] = Instruction{base != 0 ? OpCode::Move : OpCode::Nop, 0, base, 0};
+        program_.code[loop.marker + 1] = Instruction{OpCode::JumpIfZero, 0, 0, 0};
+        block_ = loop.marker + 2;
+        program_.code[block_] = Instruction{OpCode::Bounds, 0, 0, 0};
+        pending_ -= base;
+        low_ = bodyLow; high_ = bodyHigh; left_ = bodyLeft; right_ = bodyRight;
+        loop.committed = true;
+    }
+
+    // Clear loops, copy and multiply loops, and scan loops, done without looping over the body.
+    bool rewriteSimple(const Loop& loop, SourcePosition at) {
+        std::vector<Instruction>& code = program_.code;
+        std::size_t body = loop.marker + 3;
+        for (std::size_t i = body; i < code.size(); ++i)
+            if (code[i].op != OpCode::Add) return false;
+        std::int32_t net = pending_ - loop.base;
+        if (net != 0) {
+            if (body != code.size()) return false;
+            return rewriteScan(loop, net, at);
+        }
+        std::int32_t counter = 0;
+        for (std::size_t i = body; i < code.size(); ++i)
+            if (code[i].offset == loop.base) counter += code[i].a;
+        counter &= 0xFF;
+        bool others = false;
+        for (std::size_t i = body; i < code.size(); ++i) others |= code[i].offset != loop.base && (code[i].a & 0xFF) != 0;
+        if (!others && (counter & 1)) {  // [-], [+], [---]: any odd step reaches zero
+            code.resize(loop.marker);
+            restoreOuter(loop);
+            emit(OpCode::Clear, loop.base, 0, 0);
+            return true;
+        }
+        if (counter != 0xFF && counter != 0x01) return false;
+        return rewriteMultiply(loop, counter == 0xFF ? -1 : 1);
+    }
+
+    bool rewriteMultiply(const Loop& loop, std::int32_t step) {
+        std::vector<Instruction>& code = program_.code;
+        std::vector<Instruction> terms;
+        std::int32_t low = 0, high = 0;
+        for (std::size_t i = loop.marker + 3; i < code.size(); ++i) {
+            const Instruction& add = code[i];
+            if (add.offset == loop.base) continue;
+            bool merged = false;
+            for (Instruction& term : terms)
+                if (term.offset == add.offset) { term.a += add.a; merged = true; }
+            if (!merged) terms.push_back(Instruction{OpCode::MulTerm, add.offset, add.a, 0});
+            low = std::min(low, add.offset - loop.base);
+            high = std::max(high, add.offset - loop.base);
+        }
+        // The body's own moves reach as far as its adds, or further: keep the furthest.
+        low = std::min(low, low_ - loop.base);
+        high = std::max(high, high_ - loop.base);
+        SourcePosition left = left_, right = right_;
+        code.resize(loop.marker);
+        restoreOuter(loop);
+        std::int32_t index = static_cast<std::int32_t>(program_.reach.size());
+        program_.reach.push_back(ReachInfo{left, right, low, high, step});
+        emit(OpCode::MulLoop, loop.base, static_cast<std::int32_t>(terms.size()), index);
+        for (const Instruction& term : terms) code.push_back(term);
+        return true;
+    }
+
+    bool rewriteScan(const Loop& loop, std::int32_t step, SourcePosition at) {
+        std::vector<Instruction>& code = program_.code;
+        code.resize(loop.marker);
+        restoreOuter(loop);
+        if (pending_ != 0) emit(OpCode::Move, 0, pending_, 0);
+        finishBlock();
+        std::int32_t index = static_cast<std::int32_t>(program_.reach.size());
+        program_.reach.push_back(ReachInfo{at, at, 0, 0, step});
+        emit(OpCode::Scan, 0, step, index);
+        startBlock();
+        return true;
+    }
+
+    void restoreOuter(const Loop& loop) {
+        pending_ = loop.base;
+        low_ = loop.outerLow; high_ = loop.outerHigh; left_ = loop.outerLeft; right_ = loop.outerRight;
+    }
+
+    void compact() {
+        std::vector<Instruction>& code = program_.code;
+        std::size_t kept = 0;
+        for (const Instruction& instruction : code)
+            if (instruction.op != OpCode::Nop && !(instruction.op == OpCode::Add && (instruction.a & 0xFF) == 0))
+                code[kept++] = instruction;
+        code.resize(kept);
+    }
+
+    void resolveJumps() {
+        std::vector<std::int32_t> open;
+        std::vector<Instruction>& code = program_.code;
+        for (std::size_t i = 0; i < code.size(); ++i) {
+            if (code[i].op == OpCode::JumpIfZero) {
+                open.push_back(static_cast<std::int32_t>(i));
+            } else if (code[i].op == OpCode::JumpIfNotZero) {
+                std::int32_t start = open.back();
+                open.pop_back();
+                code[start].a = static_cast<std::int32_t>(i) + 1;
+                code[i].a = start + 1;
+            }
+        }
+    }
+
+    Program& program_;
+    const unsigned char* source_ = nullptr;
+    std::vector<Loop> loops_;
+    std::size_t block_ = 0;
+    std::int32_t pending_ = 0, low_ = 0, high_ = 0;
+    SourcePosition left_, right_;
+};
+
+} // namespace
+
+std::vector<BracketError> findUnmatchedBrackets(const unsigned char* source, std::size_t size) {
+    std::vector<BracketError> errors, open;
+    SourceWalker walker(source, size);
+    while (walker.done()) {
+        unsigned char c = walker.peek();
+        if (c == '#' || c == '%') {
+            std::size_t from, to;
+            walker.skipRun(from, to);
+            continue;
+        }
+        if (c == '[') open.push_back(BracketError{walker.position(), '['});
+        else if (c == ']') {
+            if (open.empty()) errors.push_back(BracketError{walker.position(), ']'});
+            else open.pop_back();
+        }
+        walker.advance();
+    }
+    errors.insert(errors.end(), open.begin(), open.end());
+    // Source order, so the first message names the first fault.
+    std::stable_sort(errors.begin(), errors.end(), [](const BracketError& x, const BracketError& y) {
+        return x.position.line != y.position.line ? x.position.line < y.position.line
+                                                  : x.position.column < y.position.column;
+    });
+    return errors;
+}
+
+Program compile(const unsigned char* source, std::size_t size) {
+    Program program;
+    Compiler compiler(program);
+    compiler.setSource(source);
+    SourceWalker walker(source, size);
+    std::int32_t run = 0;  // a run of + and - folded into one add
+    auto flushAdd = [&] {
+        if (run != 0) compiler.add(run);
+        run = 0;
+    };
+    while (walker.done()) {
+        unsigned char c = walker.peek();
+        SourcePosition at = walker.position();
+        switch (c) {
+        case '+': ++run; walker.advance(); continue;
+        case '-': --run; walker.advance(); continue;
+        default: break;
+        }
+        if (c == '>' || c == '<' || c == '.' || c == ',' || c == '[' || c == ']' || c == '%') flushAdd();
+        switch (c) {
+        case '>': compiler.move(1, at); break;
+        case '<': compiler.move(-1, at); break;
+        case '.': compiler.output(); break;
+        case ',': compiler.input(); break;
+        case '[': compiler.open(); break;
+        case ']': compiler.close(at); break;
+        case '#':
+        case '%': {
+            std::size_t from, to;
+            walker.skipRun(from, to);
+            if (c == '%' && to > from) compiler.print(from, to - from);
+            continue;
+        }
+        default: break;  // '@', '&', '*', '$' and every other byte do nothing here
+        }
+        walker.advance();
+    }
+    flushAdd();
+    compiler.finish();
+    return program;
+}
+
+namespace {
+
+constexpr std::size_t kOutputBuffer = 1 << 16;
+
+class Machine {
+public:
+    Machine(const Program& program, RunIo io, std::size_t limit)
+        : program_(program), io_(io), limit_(limit), tape_(std::min(kInitialTapeCells, limit), 0) {}
+
+    ~Machine() { flush(); }
+
+    RunResult run();
+
+private:
+    void put(unsigned char byte) {
+        if (outSize_ == kOutputBuffer) flush();
+        out_[outSize_++] = byte;
+    }
+    void putAll(const char* bytes, std::size_t size) {
+        for (std::size_t i = 0; i < size; ++i) put(static_cast<unsigned char>(bytes[i]));
+    }
+    void flush() {
+        if (outSize_) io_.write(io_.context, out_, outSize_);
+        outSize_ = 0;
+    }
+    // Makes cell `cell` exist; false when it lies past the limit.
+    bool reach(std::size_t cell) {
+        if (cell < tape_.size()) return true;
+        if (cell >= limit_) return false;
+        std::size_t size = tape_.size();
+        while (size <= cell) size = std::min(size * 2, limit_);
+        tape_.resize(size, 0);
+        return true;
+    }
+
+    const Program& program_;
+    RunIo io_;
+    std::size_t limit_;
+    std::vector<unsigned char> tape_;
+    unsigned char out_[kOutputBuffer];
+    std::size_t outSize_ = 0;
+};
+
+RunResult Machine::run() {
+    const Instruction* code = program_.code.data();
+    std::size_t p = 0;
+    std::size_t ip = 0;
+    unsigned char* t = tape_.data();
+    for (;;) {
+        const Instruction& in = code[ip++];
+        switch (in.op) {
+        case OpCode::Add: t[p + in.offset] = static_cast<unsigned char>(t[p + in.offset] + in.a); break;
+        case OpCode::Move: p += in.a; break;
+        case OpCode::Clear: t[p + in.offset] = 0; break;
+        case OpCode::Out: put(t[p + in.offset]); break;
+        case OpCode::In: {
+            flush();
+            int byte = io_.read(io_.context);
+            if (byte >= 0) t[p + in.offset] = static_cast<unsigned char>(byte);
+            break;
+        }
+        case OpCode::Bounds:
+            if (static_cast<std::ptrdiff_t>(p) + in.a < 0)
+                return {RunStatus::MovedLeftOfFirstCell, program_.reach[in.offset].left};
+            if (!reach(p + in.b)) return {RunStatus::MovedPastLastCell, program_.reach[in.offset].right};
+            t = tape_.data();
+            break;
+        case OpCode::MulLoop: {
+            unsigned char v = t[p + in.offset];
+            if (v == 0) { ip += in.a; break; }
+            const ReachInfo& info = program_.reach[in.b];
+            std::size_t cell = p + in.offset;
+            if (static_cast<std::ptrdiff_t>(cell) + info.low < 0) return {RunStatus::MovedLeftOfFirstCell, info.left};
+            if (!reach(cell + info.high)) return {RunStatus::MovedPastLastCell, info.right};
+            t = tape_.data();
+            unsigned char times = info.step < 0 ? v : static_cast<unsigned char>(256 - v);
+            for (std::int32_t i = 0; i < in.a; ++i) {
+                const Instruction& term = code[ip + i];
+                t[p + term.offset] = static_cast<unsigned char>(t[p + term.offset] + times * term.a);
+            }
+            ip += in.a;
+            t[cell] = 0;
+            break;
+        }
+        case OpCode::Scan: {
+            std::int32_t step = in.a;
+            if (step == 1) {
+                for (;;) {
+                    const void* zero = std::memchr(t + p, 0, tape_.size() - p);
+                    if (zero) { p = static_cast<const unsigned char*>(zero) - t; break; }
+                    std::size_t end = tape_.size();
+                    if (!reach(end)) return {RunStatus::MovedPastLastCell, program_.reach[in.b].right};
+                    t = tape_.data();
+                    p = end;
+                }
+            } else {
+                while (t[p]) {
+                    if (step < 0 && static_cast<std::ptrdiff_t>(p) + step < 0)
+                        return {RunStatus::MovedLeftOfFirstCell, program_.reach[in.b].left};
+                    p += step;
+                    if (!reach(p)) return {RunStatus::MovedPastLastCell, program_.reach[in.b].right};
+                    t = tape_.data();
+                }
+            }
+            break;
+        }
+        case OpCode::MulTerm: break;  // consumed by its MulLoop
+        case OpCode::JumpIfZero: if (!t[p]) ip = in.a; break;
+        case OpCode::JumpIfNotZero: if (t[p]) ip = in.a; break;
+        case OpCode::Print: putAll(program_.strings.data() + in.a, static_cast<std::size_t>(in.b)); break;
+        case OpCode::Nop: break;
+        case OpCode::End: flush(); return {RunStatus::Finished, {}};
+        }
+    }
+}
+
+} // namespace
+
+RunResult run(const Program& program, RunIo io, std::size_t tapeLimit) {
+    Machine machine(program, io, tapeLimit);
+    return machine.run();
+}
+
+} // namespace pellux

@@ -1,0 +1,90 @@
+// The interpreter's core: compiles a program of the extended syntax to an internal form and
+// runs it. Free of any platform header; the command-line programs wrap it.
+#ifndef PELLUX_INTERPRETER_PROGRAM_H
+#define PELLUX_INTERPRETER_PROGRAM_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pellux {
+
+struct SourcePosition {
+    std::uint32_t line = 1;
+    std::uint32_t column = 1;
+};
+
+enum class OpCode : std::uint8_t {
+    Add,            // tape[p + offset] += a
+    Move,           // p += a
+    Out,            // write tape[p + offset]
+    In,             // read into tape[p + offset]
+    Clear,          // tape[p + offset] = 0
+    MulLoop,        // a copy or multiply loop on tape[p + offset]: a terms follow; b indexes its checks
+    MulTerm,        // tape[p + offset] += iterations * a
+    Scan,           // while tape[p]: p += a; b indexes its source position
+    Bounds,         // the cells p + a .. p + b are visited by the block that follows; offset indexes positions
+    JumpIfZero,     // if tape[p] == 0: go to a
+    JumpIfNotZero,  // if tape[p] != 0: go to a
+    Print,          // write strings[a, a + b)
+    Nop,
+    End,
+};
+
+struct Instruction {
+    OpCode op;
+    std::int32_t offset;
+    std::int32_t a;
+    std::int32_t b;
+};
+
+// Where a block's or loop's pointer reaches furthest left and right, for the error message.
+struct ReachInfo {
+    SourcePosition left;
+    SourcePosition right;
+    std::int32_t low;       // for MulLoop: the terms' span, and the counter's step
+    std::int32_t high;
+    std::int32_t step;
+};
+
+struct Program {
+    std::vector<Instruction> code;
+    std::vector<ReachInfo> reach;
+    std::string strings;
+};
+
+struct BracketError {
+    SourcePosition position;
+    char bracket;
+};
+
+// Every unmatched bracket, in source order; empty when the brackets balance.
+std::vector<BracketError> findUnmatchedBrackets(const unsigned char* source, std::size_t size);
+
+// Compiles a program whose brackets balance.
+Program compile(const unsigned char* source, std::size_t size);
+
+constexpr std::size_t kInitialTapeCells = 65536;
+constexpr std::size_t kTapeLimitCells = std::size_t(1) << 28;  // 256 MiB
+
+struct RunIo {
+    void* context;
+    // Writes bytes out; buffered by the caller of run.
+    void (*write)(void* context, const unsigned char* bytes, std::size_t size);
+    // Returns the next input byte, or -1 at the end of input.
+    int (*read)(void* context);
+};
+
+enum class RunStatus { Finished, MovedLeftOfFirstCell, MovedPastLastCell };
+
+struct RunResult {
+    RunStatus status;
+    SourcePosition position;  // of the move that left the tape
+};
+
+RunResult run(const Program& program, RunIo io, std::size_t tapeLimit = kTapeLimitCells);
+
+} // namespace pellux
+
+#endif
