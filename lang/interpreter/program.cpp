@@ -51,6 +51,7 @@ struct Loop {
     bool committed;           // a real loop: its body is its own block
     std::int32_t outerLow, outerHigh;
     SourcePosition outerLeft, outerRight;
+    std::size_t outerMarks;   // checkpoints of the block before the loop
 };
 
 class Compiler {
@@ -60,8 +61,10 @@ public:
     void add(std::int32_t value) { emit(OpCode::Add, pending_, value, 0); }
     void move(std::int32_t delta, SourcePosition at) {
         pending_ += delta;
+        bool further = pending_ < low_ || pending_ > high_;
         if (pending_ < low_) { low_ = pending_; left_ = at; }
         if (pending_ > high_) { high_ = pending_; right_ = at; }
+        if (further) marks_.push_back(Checkpoint{static_cast<std::int32_t>(program_.code.size()), pending_, at});
     }
     void output() { emit(OpCode::Out, pending_, 0, 0); }
     void input() { emit(OpCode::In, pending_, 0, 0); }
@@ -74,7 +77,7 @@ public:
 
     void open() {
         if (!loops_.empty() && !loops_.back().committed) commit(loops_.back());
-        Loop loop{program_.code.size(), pending_, false, low_, high_, left_, right_};
+        Loop loop{program_.code.size(), pending_, false, low_, high_, left_, right_, marks_.size()};
         loops_.push_back(loop);
         for (int i = 0; i < 3; ++i) emit(OpCode::Nop, 0, 0, 0);
         low_ = high_ = pending_;  // the body's reach is not the block's unless it becomes a real loop
@@ -108,15 +111,21 @@ private:
         block_ = program_.code.size();
         emit(OpCode::Bounds, 0, 0, 0);
         pending_ = low_ = high_ = 0;
+        marks_.clear();
     }
 
+    // Checkpoints count instructions from the block's start; the count is made relative to
+    // the compacted code once Nops are gone (see compact).
     void finishBlock() {
         Instruction& bounds = program_.code[block_];
         if (low_ == 0 && high_ == 0) { bounds.op = OpCode::Nop; return; }
         bounds.offset = static_cast<std::int32_t>(program_.reach.size());
         bounds.a = low_;
         bounds.b = high_;
-        program_.reach.push_back(ReachInfo{left_, right_, low_, high_, 0});
+        std::uint32_t first = static_cast<std::uint32_t>(program_.checkpoints.size());
+        for (const Checkpoint& mark : marks_) program_.checkpoints.push_back(mark);
+        program_.reach.push_back(ReachInfo{left_, right_, low_, high_, 0, first,
+                                           static_cast<std::uint32_t>(marks_.size())});
     }
 
     // The loop cannot be a clear, copy or scan loop: its body becomes a block of its own.
@@ -124,8 +133,15 @@ private:
         std::int32_t base = loop.base;
         std::int32_t bodyLow = low_ - base, bodyHigh = high_ - base;
         SourcePosition bodyLeft = left_, bodyRight = right_;
+        std::vector<Checkpoint> bodyMarks(marks_.begin() + static_cast<std::ptrdiff_t>(loop.outerMarks), marks_.end());
+        marks_.resize(loop.outerMarks);
         low_ = loop.outerLow; high_ = loop.outerHigh; left_ = loop.outerLeft; right_ = loop.outerRight;
         finishBlock();
+        marks_.clear();
+        for (Checkpoint mark : bodyMarks) {
+            mark.offset -= base;
+            marks_.push_back(mark);
+        }
         for (std::size_t i = loop.marker + 3; i < program_.code.size(); ++i)
             if (program_.code[i].op != OpCode::Print) program_.code[i].offset -= base;
         program_.code[loop.marker] = Instruction{base != 0 ? OpCode::Move : OpCode::Nop, 0, base, 0};
@@ -185,7 +201,7 @@ private:
         code.resize(loop.marker);
         restoreOuter(loop);
         std::int32_t index = static_cast<std::int32_t>(program_.reach.size());
-        program_.reach.push_back(ReachInfo{left, right, low, high, step});
+        program_.reach.push_back(ReachInfo{left, right, low, high, step, 0, 0});
         emit(OpCode::MulLoop, loop.base, static_cast<std::int32_t>(terms.size()), index);
         for (const Instruction& term : terms) code.push_back(term);
         return true;
@@ -198,24 +214,40 @@ private:
         if (pending_ != 0) emit(OpCode::Move, 0, pending_, 0);
         finishBlock();
         std::int32_t index = static_cast<std::int32_t>(program_.reach.size());
-        program_.reach.push_back(ReachInfo{at, at, 0, 0, step});
+        program_.reach.push_back(ReachInfo{at, at, 0, 0, step, 0, 0});
         emit(OpCode::Scan, 0, step, index);
         startBlock();
         return true;
     }
 
     void restoreOuter(const Loop& loop) {
+        marks_.resize(loop.outerMarks);
         pending_ = loop.base;
         low_ = loop.outerLow; high_ = loop.outerHigh; left_ = loop.outerLeft; right_ = loop.outerRight;
     }
 
+    // Drops Nops and empty adds. A checkpoint's `done` holds the absolute index of the first
+    // instruction after it; it becomes the number of kept instructions after its block's Bounds.
     void compact() {
         std::vector<Instruction>& code = program_.code;
+        std::vector<std::int32_t> newIndex(code.size() + 1);
         std::size_t kept = 0;
-        for (const Instruction& instruction : code)
+        for (std::size_t i = 0; i < code.size(); ++i) {
+            newIndex[i] = static_cast<std::int32_t>(kept);
+            const Instruction& instruction = code[i];
             if (instruction.op != OpCode::Nop && !(instruction.op == OpCode::Add && (instruction.a & 0xFF) == 0))
                 code[kept++] = instruction;
+        }
+        newIndex[code.size()] = static_cast<std::int32_t>(kept);
         code.resize(kept);
+        for (std::size_t i = 0; i < kept; ++i) {
+            if (code[i].op != OpCode::Bounds) continue;
+            const ReachInfo& info = program_.reach[static_cast<std::size_t>(code[i].offset)];
+            for (std::uint32_t k = 0; k < info.checkpoints; ++k) {
+                Checkpoint& mark = program_.checkpoints[info.firstCheckpoint + k];
+                mark.done = newIndex[static_cast<std::size_t>(mark.done)] - static_cast<std::int32_t>(i) - 1;
+            }
+        }
     }
 
     void resolveJumps() {
@@ -239,6 +271,7 @@ private:
     std::size_t block_ = 0;
     std::int32_t pending_ = 0, low_ = 0, high_ = 0;
     SourcePosition left_, right_;
+    std::vector<Checkpoint> marks_;
 };
 
 } // namespace
@@ -346,6 +379,9 @@ private:
         return true;
     }
 
+    RunResult leaveTape(const ReachInfo& block, std::size_t first, std::size_t p);
+    RunResult straight(std::size_t from, std::size_t to, std::size_t p);
+
     const Program& program_;
     RunIo io_;
     std::size_t limit_;
@@ -373,9 +409,8 @@ RunResult Machine::run() {
             break;
         }
         case OpCode::Bounds:
-            if (static_cast<std::ptrdiff_t>(p) + in.a < 0)
-                return {RunStatus::MovedLeftOfFirstCell, program_.reach[in.offset].left};
-            if (!reach(p + in.b)) return {RunStatus::MovedPastLastCell, program_.reach[in.offset].right};
+            if (static_cast<std::ptrdiff_t>(p) + in.a < 0 || !reach(p + in.b))
+                return leaveTape(program_.reach[in.offset], ip, p);
             t = tape_.data();
             break;
         case OpCode::MulLoop: {
@@ -425,6 +460,64 @@ RunResult Machine::run() {
         case OpCode::End: flush(); return {RunStatus::Finished, {}};
         }
     }
+}
+
+// The block leaves the tape somewhere: run it up to the move that leaves, exactly as the
+// program would, and report that move.
+RunResult Machine::leaveTape(const ReachInfo& block, std::size_t first, std::size_t p) {
+    const Checkpoint* marks = program_.checkpoints.data() + block.firstCheckpoint;
+    std::int32_t high = 0;
+    for (std::uint32_t k = 0; k < block.checkpoints; ++k) {
+        const Checkpoint& mark = marks[k];
+        std::ptrdiff_t cell = static_cast<std::ptrdiff_t>(p) + mark.offset;
+        bool left = cell < 0, past = !left && static_cast<std::size_t>(cell) >= limit_;
+        if (!left && !past) { high = std::max(high, mark.offset); continue; }
+        if (!reach(p + static_cast<std::size_t>(high))) break;
+        RunResult before = straight(first, first + static_cast<std::size_t>(mark.done), p);
+        if (before.status != RunStatus::Finished) return before;
+        return {left ? RunStatus::MovedLeftOfFirstCell : RunStatus::MovedPastLastCell, mark.position};
+    }
+    return {RunStatus::MovedPastLastCell, block.right};
+}
+
+// A block's instructions have no jumps: run them in order.
+RunResult Machine::straight(std::size_t from, std::size_t to, std::size_t p) {
+    const Instruction* code = program_.code.data();
+    unsigned char* t = tape_.data();
+    for (std::size_t ip = from; ip < to; ++ip) {
+        const Instruction& in = code[ip];
+        switch (in.op) {
+        case OpCode::Add: t[p + in.offset] = static_cast<unsigned char>(t[p + in.offset] + in.a); break;
+        case OpCode::Clear: t[p + in.offset] = 0; break;
+        case OpCode::Out: put(t[p + in.offset]); break;
+        case OpCode::In: {
+            flush();
+            int byte = io_.read(io_.context);
+            if (byte >= 0) t[p + in.offset] = static_cast<unsigned char>(byte);
+            break;
+        }
+        case OpCode::Print: putAll(program_.strings.data() + in.a, static_cast<std::size_t>(in.b)); break;
+        case OpCode::MulLoop: {
+            unsigned char v = t[p + in.offset];
+            std::size_t terms = static_cast<std::size_t>(in.a);
+            if (v != 0) {
+                const ReachInfo& info = program_.reach[in.b];
+                std::size_t cell = p + in.offset;
+                if (static_cast<std::ptrdiff_t>(cell) + info.low < 0) return {RunStatus::MovedLeftOfFirstCell, info.left};
+                if (!reach(cell + info.high)) return {RunStatus::MovedPastLastCell, info.right};
+                t = tape_.data();
+                unsigned char times = info.step < 0 ? v : static_cast<unsigned char>(256 - v);
+                for (std::size_t i = 0; i < terms; ++i)
+                    t[p + code[ip + 1 + i].offset] = static_cast<unsigned char>(t[p + code[ip + 1 + i].offset] + times * code[ip + 1 + i].a);
+                t[cell] = 0;
+            }
+            ip += terms;
+            break;
+        }
+        default: break;
+        }
+    }
+    return {RunStatus::Finished, {}};
 }
 
 } // namespace

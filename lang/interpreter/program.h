@@ -39,6 +39,14 @@ struct Instruction {
     std::int32_t b;
 };
 
+// A point of a block where its pointer first reaches a new furthest cell left or right:
+// after `done` of the block's instructions, at `offset` from where the block began.
+struct Checkpoint {
+    std::int32_t done;
+    std::int32_t offset;
+    SourcePosition position;
+};
+
 // Where a block's or loop's pointer reaches furthest left and right, for the error message.
 struct ReachInfo {
     SourcePosition left;
@@ -46,11 +54,14 @@ struct ReachInfo {
     std::int32_t low;       // for MulLoop: the terms' span, and the counter's step
     std::int32_t high;
     std::int32_t step;
+    std::uint32_t firstCheckpoint;  // a block's checkpoints, in the order the program meets them
+    std::uint32_t checkpoints;
 };
 
 struct Program {
     std::vector<Instruction> code;
     std::vector<ReachInfo> reach;
+    std::vector<Checkpoint> checkpoints;
     std::string strings;
 };
 
