@@ -126,6 +126,8 @@ do_test() {
 }
 
 do_bench() {
+    packages+=(beef hsbrainfuck)
+    ensure_packages
     build_all
     trap cleanup EXIT
     start_xvfb

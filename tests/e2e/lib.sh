@@ -47,11 +47,15 @@ stop_all() {
 trap stop_all EXIT
 
 # Gives a window the keyboard: the Wine side brings it to the front, X then focuses it.
+# Another program's window that just went (an interpreter's console) can take the first try.
 focus() {
-    local xid
-    xid=$(drv activate "$1")
-    timeout 5 xdotool windowfocus --sync "$xid" || xdotool windowfocus "$xid"
-    poll 5 active_is "$1" || fail "could not activate \"$1\""
+    local xid attempt
+    for attempt in 1 2 3 4 5; do
+        xid=$(drv activate "$1")
+        timeout 5 xdotool windowfocus --sync "$xid" || xdotool windowfocus "$xid"
+        poll 2 active_is "$1" && return 0
+    done
+    fail "could not activate \"$1\""
 }
 active_is() {
     local active; active=$(drv active)

@@ -1,0 +1,35 @@
+// Translates a program of the eight commands to C, runs of +-<> folded, for gcc -O2: the
+// practical limit an interpreter is measured against.   bf2c PROGRAM.b > program.c
+#include <cstdio>
+#include <string>
+
+int main(int argc, char** argv) {
+    if (argc != 2) { std::fprintf(stderr, "usage: bf2c PROGRAM.b\n"); return 2; }
+    std::FILE* in = std::fopen(argv[1], "rb");
+    if (!in) { std::perror(argv[1]); return 2; }
+    std::string source;
+    for (int c; (c = std::fgetc(in)) != EOF;)
+        if (std::string("+-<>.,[]").find(static_cast<char>(c)) != std::string::npos) source += static_cast<char>(c);
+    std::fclose(in);
+    std::printf("#include <stdio.h>\nstatic unsigned char t[1 << 20];\nint main(void) {\n"
+                "unsigned char *p = t + 4096; int c;\n");
+    for (std::size_t i = 0; i < source.size();) {
+        char op = source[i];
+        std::size_t run = 1;
+        if (op == '+' || op == '-' || op == '<' || op == '>')
+            while (i + run < source.size() && source[i + run] == op) ++run;
+        switch (op) {
+        case '+': std::printf("*p += %zu;\n", run); break;
+        case '-': std::printf("*p -= %zu;\n", run); break;
+        case '>': std::printf("p += %zu;\n", run); break;
+        case '<': std::printf("p -= %zu;\n", run); break;
+        case '.': std::printf("putchar(*p);\n"); break;
+        case ',': std::printf("if ((c = getchar()) != EOF) *p = (unsigned char)c;\n"); break;
+        case '[': std::printf("while (*p) {\n"); break;
+        case ']': std::printf("}\n"); break;
+        }
+        i += run;
+    }
+    std::printf("return 0;\n}\n");
+    return 0;
+}

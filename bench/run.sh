@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Prints the project's figures; called by `make bench` (tools/pellux.sh), which builds first
+# and provides Xvfb, a fresh Wine prefix and these variables.
+set -uo pipefail
+: "${PELLUX_WINE:?}" "${PELLUX_BUILD:?}" "${PELLUX_WINDOWS_TREE:?}" "${PELLUX_WIN32_TREE:?}"
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+programs=$root/../shared/bench
+native=$PELLUX_BUILD/native
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cap=${PELLUX_BENCH_CAP:-60}   # seconds any one slow run may take
+
+windows_path() { echo "Z:${1//\//\\}"; }
+
+# Runs a command with input and expected output; prints its wall seconds, or ">cap", or "wrong".
+timed() {  # expected-output input command...
+    local expected=$1 input=$2; shift 2
+    local start end status
+    start=$(date +%s%N)
+    timeout "$cap" "$@" <"$input" >"$work/out" 2>/dev/null
+    status=$?
+    end=$(date +%s%N)
+    if [ $status -eq 124 ]; then echo ">$cap"; return; fi
+    if ! cmp -s "$work/out" "$expected"; then echo "wrong"; return; fi
+    awk -v n=$((end - start)) 'BEGIN { printf "%.3f", n / 1e9 }'
+}
+
+best_of() {  # count expected input command...
+    local count=$1 best="" t; shift
+    for _ in $(seq "$count"); do
+        t=$(timed "$@")
+        case "$t" in wrong|\>*) echo "$t"; return ;; esac
+        if [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$t; fi
+    done
+    echo "$best"
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a ~ /^[0-9.]+$/ && b ~ /^[0-9.]+$/ && b > 0) printf "%.1f", a / b; else printf "-" }'; }
+
+echo "== Pelluxw.exe"
+size=$(stat -c %s "$PELLUX_WIN32_TREE/Pelluxw.exe")
+awk -v s="$size" 'BEGIN { printf "  size of the 32-bit Pelluxw.exe: %d bytes (%.1f KiB; goal at most 64 KiB)\n", s, s / 1024 }'
+
+echo
+echo "== the character check"
+"$native/bench/scan_bench"
+
+echo
+echo "== the real window under Wine (next to the rich edit control's own cost)"
+"$PELLUX_WINE" "$PELLUX_WINDOWS_TREE/bench/window_bench.exe" "$(windows_path "$PELLUX_WINDOWS_TREE/Pelluxw.exe")" \
+    "$(windows_path "$PELLUX_WINDOWS_TREE/bench/blank_dialog.exe")" "$(windows_path "$work")" 2>/dev/null | tr -d '\r'
+
+echo
+echo "== the interpreter (wall seconds; outputs checked; slow runs capped at ${cap} s)"
+gcc_dir=$work/compiled
+mkdir -p "$gcc_dir"
+printf '  %-22s %9s %9s %9s %9s %9s %9s   %s\n' program pellux wine gcc-O2 plain beef hsbf "ratios"
+cases=("mandelbrot.b:" "factor.b:factor.b.in" "factor.b:factor179.in" "long.b:" "bench.b:" "hanoi.b:")
+for entry in "${cases[@]}"; do
+    program=${entry%%:*} input_name=${entry#*:}
+    input=/dev/null; expected=$programs/$program.out; label=$program
+    if [ -n "$input_name" ]; then
+        input=$programs/$input_name; label="$program <$input_name"
+        expected=$work/expected-$input_name
+        [ "$input_name" == factor179.in ] && printf '179424691: 179424691\n' >"$expected" || cp "$programs/factor.b.out" "$expected"
+    fi
+    "$native/bench/bf2c" "$programs/$program" >"$gcc_dir/${program%.b}.c"
+    gcc -O2 -o "$gcc_dir/${program%.b}" "$gcc_dir/${program%.b}.c"
+    ours=$(best_of 3 "$expected" "$input" "$native/pellux" /f "$programs/$program")
+    wine=$(timed "$expected" "$input" "$PELLUX_WINE" "$PELLUX_WINDOWS_TREE/Pellux.Exe" /f "$(windows_path "$programs/$program")")
+    compiled=$(best_of 3 "$expected" "$input" "$gcc_dir/${program%.b}")
+    plain=$(timed "$expected" "$input" "$native/bench/plain_interpreter" "$programs/$program")
+    beef=-; hsbf=-
+    command -v beef >/dev/null && beef=$(timed "$expected" "$input" beef "$programs/$program")
+    command -v hsbrainfuck >/dev/null && hsbf=$(timed "$expected" "$input" hsbrainfuck "$programs/$program")
+    printf '  %-22s %9s %9s %9s %9s %9s %9s   ours/gcc %s, plain/ours %s\n' "$label" "$ours" "$wine" "$compiled" \
+        "$plain" "$beef" "$hsbf" "$(ratio "$ours" "$compiled")" "$(ratio "$plain" "$ours")"
+done
+echo "  goals: mandelbrot and factor at most 1.5x gcc; long, bench, hanoi at least 100x faster than plain;"
+echo "  every program at least 20x faster than plain and faster than beef and hsbrainfuck"
+
+echo
+echo "== a 50 MB program: start to first output (reading, checking brackets, optimising)"
+line='+>+<-[->+<]>[-]<# comment line'
+yes "$line" | head -n $((52428800 / (${#line} + 1))) >"$work/big.b"
+printf '%%Done\n' >>"$work/big.b"
+start=$(date +%s%N)
+"$native/pellux" /f "$work/big.b" | head -c 1 >/dev/null
+end=$(date +%s%N)
+awk -v n=$((end - start)) -v s="$(stat -c %s "$work/big.b")" 'BEGIN { printf "  %.1f MB: %.3f s to the first output byte\n", s / 1e6, n / 1e9 }'
