@@ -88,9 +88,8 @@ public:
         loops_.pop_back();
         if (!loop.committed && rewriteSimple(loop, at)) return;
         if (!loop.committed) commit(loop);
-        if (pending_ != 0) emit(OpCode::Move, 0, pending_, 0);
         finishBlock();
-        emit(OpCode::JumpIfNotZero, 0, 0, 0);
+        emit(OpCode::JumpIfNotZero, pending_, 0, 0);  // the body's last move, done by the jump
         startBlock();
     }
 
@@ -407,6 +406,7 @@ RunResult Machine::run() {
     std::size_t ip = 0;
     unsigned char* t = tape_.data();
     unsigned char* c = t;  // the current cell
+    std::size_t size = tape_.size();
 #ifdef PELLUX_THREADED
     static const void* const labels[] = {&&op_Add, &&op_Move, &&op_Out, &&op_In, &&op_Clear, &&op_MulLoop,
                                          &&op_MulTerm, &&op_Scan, &&op_Bounds, &&op_JumpIfZero,
@@ -429,10 +429,13 @@ RunResult Machine::run() {
     }
     OP(Bounds) {
         std::size_t p = static_cast<std::size_t>(c - t);
-        if (static_cast<std::ptrdiff_t>(p) + in->a < 0 || p + static_cast<std::size_t>(in->b) >= tape_.size()) {
+        // A cell left of the first wraps round to a huge index.
+        std::size_t lowest = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(p) + in->a);
+        if (lowest >= size || lowest + static_cast<std::size_t>(in->b - in->a) >= size) {
             if (static_cast<std::ptrdiff_t>(p) + in->a < 0 || !reach(p + in->b))
                 return leaveTape(program_.reach[in->offset], ip, p);
             t = tape_.data();
+            size = tape_.size();
             c = t + p;
         }
         NEXT();
@@ -447,6 +450,7 @@ RunResult Machine::run() {
             std::size_t p = static_cast<std::size_t>(c - t);
             if (!reach(cell + info.high)) return {RunStatus::MovedPastLastCell, info.right};
             t = tape_.data();
+            size = tape_.size();
             c = t + p;
         }
         unsigned char times = info.step < 0 ? v : static_cast<unsigned char>(256 - v);
@@ -487,11 +491,12 @@ RunResult Machine::run() {
             }
         }
         c = t + p;
+        size = tape_.size();
         NEXT();
     }
     OP(MulTerm) NEXT();  // consumed by its MulLoop
     OP(JumpIfZero) if (!*c) ip = static_cast<std::size_t>(in->a); NEXT();
-    OP(JumpIfNotZero) if (*c) ip = static_cast<std::size_t>(in->a); NEXT();
+    OP(JumpIfNotZero) c += in->offset; if (*c) ip = static_cast<std::size_t>(in->a); NEXT();
     OP(Print) putAll(program_.strings.data() + in->a, static_cast<std::size_t>(in->b)); NEXT();
     OP(Nop) NEXT();
     OP(End) flush(); return {RunStatus::Finished, {}};

@@ -26,7 +26,7 @@ enum class OpCode : std::uint8_t {
     Scan,           // while tape[p]: p += a; b indexes its source position
     Bounds,         // the cells p + a .. p + b are visited by the block that follows; offset indexes positions
     JumpIfZero,     // if tape[p] == 0: go to a
-    JumpIfNotZero,  // if tape[p] != 0: go to a
+    JumpIfNotZero,  // p += offset; if tape[p] != 0: go to a
     Print,          // write strings[a, a + b)
     Nop,
     End,

@@ -133,6 +133,15 @@ int setTextFromFile(HWND control, const char* path) {
     return 0;
 }
 
+BOOL CALLBACK printChild(HWND child, LPARAM) {
+    char name[64] = "", text[128] = "";
+    GetClassNameA(child, name, sizeof name);
+    GetWindowTextA(child, text, sizeof text);
+    std::printf("%p %s %d [%s] parent %d\n", static_cast<void*>(child), name, GetDlgCtrlID(child), text,
+                GetDlgCtrlID(GetParent(child)));
+    return TRUE;
+}
+
 int run(int argc, char** argv) {
     const char* verb = argv[1];
     const char* title = argc > 2 ? argv[2] : "";
@@ -220,14 +229,7 @@ int run(int argc, char** argv) {
         return 0;
     }
     if (!std::strcmp(verb, "children")) {
-        EnumChildWindows(window, [](HWND child, LPARAM) -> BOOL {
-            char name[64] = "", text[128] = "";
-            GetClassNameA(child, name, sizeof name);
-            GetWindowTextA(child, text, sizeof text);
-            std::printf("%p %s %d [%s] parent %d\n", static_cast<void*>(child), name, GetDlgCtrlID(child), text,
-                        GetDlgCtrlID(GetParent(child)));
-            return TRUE;
-        }, 0);
+        EnumChildWindows(window, printChild, 0);
         return 0;
     }
     if (!std::strcmp(verb, "enabled")) { std::printf("%d\n", IsWindowEnabled(window) ? 1 : 0); return 0; }
