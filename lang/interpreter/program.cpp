@@ -88,8 +88,11 @@ public:
         loops_.pop_back();
         if (!loop.committed && rewriteSimple(loop, at)) return;
         if (!loop.committed) commit(loop);
+        // A body of one block that ends where it began visits the same cells every time
+        // round: its check at the loop's entry holds for every later iteration too.
+        std::int32_t invariant = block_ == loop.marker + 2 && pending_ == 0 ? 1 : 0;
         finishBlock();
-        emit(OpCode::JumpIfNotZero, pending_, 0, 0);  // the body's last move, done by the jump
+        emit(OpCode::JumpIfNotZero, pending_, 0, invariant);  // the body's last move, done by the jump
         startBlock();
     }
 
@@ -259,7 +262,8 @@ private:
                 std::int32_t start = open.back();
                 open.pop_back();
                 code[start].a = static_cast<std::int32_t>(i) + 1;
-                code[i].a = start + 1;
+                bool skipCheck = code[i].b == 1 && code[static_cast<std::size_t>(start) + 1].op == OpCode::Bounds;
+                code[i].a = start + (skipCheck ? 2 : 1);
             }
         }
     }
