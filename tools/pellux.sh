@@ -136,9 +136,19 @@ do_bench() {
         PELLUX_WIN32_TREE="$(windows_tree i686)" bash "$root/bench/run.sh"
 }
 
+do_fuzz() {
+    say "building natively"
+    configure_and_build "$build/native" ""
+    local corpus=$build/fuzz-corpus
+    mkdir -p "$corpus"
+    cp -n "$root"/tests/fuzz/corpus/* "$corpus"/
+    "$build/native/tests/fuzz/interpreter_fuzz" -max_total_time="${PELLUX_FUZZ_SECONDS:-600}" -timeout=5 \
+        -max_len=4096 -artifact_prefix="$build/" "$corpus"
+}
+
 case "${1:-}" in
-    run|test|bench) ;;
-    *) echo "usage: $0 run|test|bench" >&2; exit 2 ;;
+    run|test|bench|fuzz) ;;
+    *) echo "usage: $0 run|test|bench|fuzz" >&2; exit 2 ;;
 esac
 ensure_packages
 arch=$(runnable_arch)

@@ -163,7 +163,10 @@ private:
             if (code[i].op != OpCode::Add) return false;
         std::int32_t net = pending_ - loop.base;
         if (net != 0) {
-            if (body != code.size()) return false;
+            // Only a body that moves straight there ([>], [<<]) is a scan: "[<<>>>]" visits
+            // cells left of its start on the way.
+            bool straight = low_ - loop.base >= std::min(0, net) && high_ - loop.base <= std::max(0, net);
+            if (body != code.size() || !straight) return false;
             return rewriteScan(loop, net, at);
         }
         std::int32_t counter = 0;
@@ -172,7 +175,8 @@ private:
         counter &= 0xFF;
         bool others = false;
         for (std::size_t i = body; i < code.size(); ++i) others |= code[i].offset != loop.base && (code[i].a & 0xFF) != 0;
-        if (!others && (counter & 1)) {  // [-], [+], [---]: any odd step reaches zero
+        bool stays = low_ == loop.base && high_ == loop.base;  // "[<>-]" visits its left neighbour
+        if (!others && (counter & 1) && stays) {  // [-], [+], [---]: any odd step reaches zero
             code.resize(loop.marker);
             restoreOuter(loop);
             emit(OpCode::Clear, loop.base, 0, 0);

@@ -87,6 +87,7 @@ TEST(Interpreter, ExtendedSyntaxLinesAndSilentCommands) {
     EXPECT_EQ(runText("%Hello, \"world\"!\r\n+++.").output, "Hello, \"world\"!\x03");
     EXPECT_EQ(runText("# a comment with . and , and [ is skipped\n+.").output, "\x01");
     EXPECT_EQ(runText("@&*$ abc +.").output, "\x01");
+    EXPECT_EQ(runText("").output, "");          // an empty file
     EXPECT_EQ(runText("+.%").output, "\x01");   // a string line as the very last byte
     EXPECT_EQ(runText("+.#").output, "\x01");
     EXPECT_EQ(runText("++[>%in a loop\n<-]").output, "in a loopin a loop");
@@ -99,6 +100,9 @@ TEST(Interpreter, PointerLeavingTheTapeIsNamedWithItsPlace) {
     EXPECT_EQ(left.position.column, 5u);
 
     EXPECT_EQ(runText("[<]").status, pellux::RunStatus::Finished);       // never entered
+    // Loops that look like a scan or a clear but visit cells on the way (found by fuzzing).
+    EXPECT_EQ(runText("+>++<[>[<<>>>\n]<<]").status, pellux::RunStatus::MovedLeftOfFirstCell);
+    EXPECT_EQ(runText(">+[<+[<>-]]").status, pellux::RunStatus::MovedLeftOfFirstCell);
     EXPECT_EQ(runText("[-<+>]").status, pellux::RunStatus::Finished);    // copy loop skipped at cell 0
     EXPECT_EQ(runText("+[-<+>]").status, pellux::RunStatus::MovedLeftOfFirstCell);
     EXPECT_EQ(runText("+[<]").status, pellux::RunStatus::MovedLeftOfFirstCell);
