@@ -50,20 +50,21 @@ void prepareEditor(HWND editor) {
     SendMessageA(editor, EM_SETEVENTMASK, 0, ENM_CHANGE);
 }
 
-bool streamFileIn(HWND editor, FileStream& stream) {
+namespace {
+bool streamFile(HWND editor, UINT message, EDITSTREAMCALLBACK callback, FileStream& stream) {
     EDITSTREAM editStream = {};
     editStream.dwCookie = reinterpret_cast<DWORD_PTR>(&stream);
-    editStream.pfnCallback = streamReadCallback;
-    SendMessageA(editor, EM_STREAMIN, SF_TEXT, reinterpret_cast<LPARAM>(&editStream));
-    if (editStream.dwError != 0 && !stream.failed) { stream.failed = true; stream.error = editStream.dwError; }
+    editStream.pfnCallback = callback;
+    SendMessageA(editor, message, SF_TEXT, reinterpret_cast<LPARAM>(&editStream));
+    if (editStream.dwError != 0) recordFailure(stream, editStream.dwError);
     return !stream.failed;
+}
+} // namespace
+
+bool streamFileIn(HWND editor, FileStream& stream) {
+    return streamFile(editor, EM_STREAMIN, streamReadCallback, stream);
 }
 
 bool streamFileOut(HWND editor, FileStream& stream) {
-    EDITSTREAM editStream = {};
-    editStream.dwCookie = reinterpret_cast<DWORD_PTR>(&stream);
-    editStream.pfnCallback = streamWriteCallback;
-    SendMessageA(editor, EM_STREAMOUT, SF_TEXT, reinterpret_cast<LPARAM>(&editStream));
-    if (editStream.dwError != 0 && !stream.failed) { stream.failed = true; stream.error = editStream.dwError; }
-    return !stream.failed;
+    return streamFile(editor, EM_STREAMOUT, streamWriteCallback, stream);
 }

@@ -387,6 +387,7 @@ private:
     }
 
     RunResult leaveTape(const ReachInfo& block, std::size_t first, std::size_t p);
+    bool multiply(const Instruction& loop, const Instruction* terms, std::size_t p, RunResult& left);
     RunResult straight(std::size_t from, std::size_t to, std::size_t p);
 
     const Program& program_;
@@ -449,24 +450,14 @@ RunResult Machine::run() {
         NEXT();
     }
     OP(MulLoop) {
-        unsigned char v = c[in->offset];
-        if (v == 0) { ip += in->a; NEXT(); }
-        const ReachInfo& info = program_.reach[in->b];
-        std::size_t cell = static_cast<std::size_t>(c - t) + in->offset;
-        if (static_cast<std::ptrdiff_t>(cell) + info.low < 0) return {RunStatus::MovedLeftOfFirstCell, info.left};
-        if (cell + info.high >= tape_.size()) {
-            std::size_t p = static_cast<std::size_t>(c - t);
-            if (!reach(cell + info.high)) return {RunStatus::MovedPastLastCell, info.right};
-            t = tape_.data();
-            size = tape_.size();
-            c = t + p;
-        }
-        unsigned char times = info.step < 0 ? v : static_cast<unsigned char>(256 - v);
-        const Instruction* term = code + ip;
-        for (std::int32_t i = 0; i < in->a; ++i)
-            c[term[i].offset] = static_cast<unsigned char>(c[term[i].offset] + times * term[i].a);
+        if (c[in->offset] == 0) { ip += in->a; NEXT(); }
+        std::size_t p = static_cast<std::size_t>(c - t);
+        RunResult left;
+        if (!multiply(*in, code + ip, p, left)) return left;
+        t = tape_.data();
+        size = tape_.size();
+        c = t + p;
         ip += in->a;
-        c[in->offset] = 0;
         NEXT();
     }
     OP(Scan) {
@@ -535,6 +526,29 @@ RunResult Machine::leaveTape(const ReachInfo& block, std::size_t first, std::siz
     return {RunStatus::MovedPastLastCell, block.right};
 }
 
+// A copy or multiply loop on the cell p + loop.offset, done at once. False, with where the loop
+// leaves the tape, when its body would go past either end.
+bool Machine::multiply(const Instruction& loop, const Instruction* terms, std::size_t p, RunResult& left) {
+    std::size_t cell = p + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(loop.offset));
+    unsigned char v = tape_[cell];
+    if (v == 0) return true;
+    const ReachInfo& info = program_.reach[static_cast<std::size_t>(loop.b)];
+    if (static_cast<std::ptrdiff_t>(cell) + info.low < 0) {
+        left = {RunStatus::MovedLeftOfFirstCell, info.left};
+        return false;
+    }
+    if (!reach(cell + static_cast<std::size_t>(info.high))) {
+        left = {RunStatus::MovedPastLastCell, info.right};
+        return false;
+    }
+    unsigned char* t = tape_.data() + p;
+    unsigned char times = info.step < 0 ? v : static_cast<unsigned char>(256 - v);
+    for (std::int32_t i = 0; i < loop.a; ++i)
+        t[terms[i].offset] = static_cast<unsigned char>(t[terms[i].offset] + times * terms[i].a);
+    tape_[cell] = 0;
+    return true;
+}
+
 // A block's instructions have no jumps: run them in order.
 RunResult Machine::straight(std::size_t from, std::size_t to, std::size_t p) {
     const Instruction* code = program_.code.data();
@@ -553,20 +567,10 @@ RunResult Machine::straight(std::size_t from, std::size_t to, std::size_t p) {
         }
         case OpCode::Print: putAll(program_.strings.data() + in.a, static_cast<std::size_t>(in.b)); break;
         case OpCode::MulLoop: {
-            unsigned char v = t[p + in.offset];
-            std::size_t terms = static_cast<std::size_t>(in.a);
-            if (v != 0) {
-                const ReachInfo& info = program_.reach[in.b];
-                std::size_t cell = p + in.offset;
-                if (static_cast<std::ptrdiff_t>(cell) + info.low < 0) return {RunStatus::MovedLeftOfFirstCell, info.left};
-                if (!reach(cell + info.high)) return {RunStatus::MovedPastLastCell, info.right};
-                t = tape_.data();
-                unsigned char times = info.step < 0 ? v : static_cast<unsigned char>(256 - v);
-                for (std::size_t i = 0; i < terms; ++i)
-                    t[p + code[ip + 1 + i].offset] = static_cast<unsigned char>(t[p + code[ip + 1 + i].offset] + times * code[ip + 1 + i].a);
-                t[cell] = 0;
-            }
-            ip += terms;
+            RunResult left;
+            if (!multiply(in, code + ip + 1, p, left)) return left;
+            t = tape_.data();
+            ip += static_cast<std::size_t>(in.a);
             break;
         }
         default: break;
