@@ -91,6 +91,7 @@ public:
         // A body of one block that ends where it began visits the same cells every time
         // round: its check at the loop's entry holds for every later iteration too.
         std::int32_t invariant = block_ == loop.marker + 2 && pending_ == 0 ? 1 : 0;
+        if (invariant) appendRemainingTurns(loop);
         finishBlock();
         emit(OpCode::JumpIfNotZero, pending_, 0, invariant);  // the body's last move, done by the jump
         startBlock();
@@ -159,8 +160,6 @@ private:
     bool rewriteSimple(const Loop& loop, SourcePosition at) {
         std::vector<Instruction>& code = program_.code;
         std::size_t body = loop.marker + 3;
-        for (std::size_t i = body; i < code.size(); ++i)
-            if (code[i].op != OpCode::Add) return false;
         std::int32_t net = pending_ - loop.base;
         if (net != 0) {
             // Only a body that moves straight there ([>], [<<]) is a scan: "[<<>>>]" visits
@@ -169,48 +168,132 @@ private:
             if (body != code.size() || !straight) return false;
             return rewriteScan(loop, net, at);
         }
+        bool onlyCounter = true;
         std::int32_t counter = 0;
-        for (std::size_t i = body; i < code.size(); ++i)
-            if (code[i].offset == loop.base) counter += code[i].a;
-        counter &= 0xFF;
-        bool others = false;
-        for (std::size_t i = body; i < code.size(); ++i) others |= code[i].offset != loop.base && (code[i].a & 0xFF) != 0;
+        for (std::size_t i = body; i < code.size(); ++i) {
+            if (code[i].op == OpCode::Add && code[i].offset == loop.base) counter += code[i].a;
+            else onlyCounter = false;
+        }
         bool stays = low_ == loop.base && high_ == loop.base;  // "[<>-]" visits its left neighbour
-        if (!others && (counter & 1) && stays) {  // [-], [+], [---]: any odd step reaches zero
+        if (onlyCounter && (counter & 1) && stays) {  // [-], [+], [---]: any odd step reaches zero
             code.resize(loop.marker);
             restoreOuter(loop);
             emit(OpCode::Clear, loop.base, 0, 0);
             return true;
         }
-        if (counter != 0xFF && counter != 0x01) return false;
-        return rewriteMultiply(loop, counter == 0xFF ? -1 : 1);
+        return rewriteAffine(loop);
     }
 
-    bool rewriteMultiply(const Loop& loop, std::int32_t step) {
-        std::vector<Instruction>& code = program_.code;
-        std::vector<Instruction> terms;
-        std::int32_t low = 0, high = 0;
-        for (std::size_t i = loop.marker + 3; i < code.size(); ++i) {
-            const Instruction& add = code[i];
-            if (add.offset == loop.base) continue;
-            bool merged = false;
-            for (Instruction& term : terms)
-                if (term.offset == add.offset) { term.a += add.a; merged = true; }
-            if (!merged) terms.push_back(Instruction{OpCode::MulTerm, add.offset, add.a, 0});
-            low = std::min(low, add.offset - loop.base);
-            high = std::max(high, add.offset - loop.base);
+    // What one turn of a loop body does to a cell: add a constant, or set it to one.
+    struct CellEffect {
+        std::int32_t offset;
+        bool set;
+        bool unknown;  // changed by an inner loop whose turns depend on the cell's value
+        std::int32_t value;
+    };
+
+    static CellEffect& effectOn(std::vector<CellEffect>& effects, std::int32_t offset) {
+        for (CellEffect& effect : effects)
+            if (effect.offset == offset) return effect;
+        effects.push_back(CellEffect{offset, false, false, 0});
+        return effects.back();
+    }
+
+    // One turn of a body of adds, clears and inner loops, worked out on symbols. `effects` may
+    // hold cells known at the turn's start. An inner loop whose counter is not known fails the
+    // turn, or, when `lenient`, leaves what it changes unknown.
+    bool evaluateTurn(std::size_t from, std::int32_t base, std::vector<CellEffect>& effects, bool lenient,
+                      std::int32_t& low, std::int32_t& high) {
+        const std::vector<Instruction>& code = program_.code;
+        for (std::size_t i = from; i < code.size(); ++i) {
+            const Instruction& in = code[i];
+            if (in.op == OpCode::Add) {
+                effectOn(effects, in.offset).value += in.a;
+            } else if (in.op == OpCode::Clear) {
+                effectOn(effects, in.offset) = CellEffect{in.offset, true, false, 0};
+            } else if (in.op == OpCode::MulLoop) {
+                CellEffect source = effectOn(effects, in.offset);
+                const ReachInfo& inner = program_.reach[static_cast<std::size_t>(in.b)];
+                bool known = source.set && !source.unknown;
+                if (!known && !lenient) return false;
+                std::int32_t value = source.value & 0xFF;
+                std::int32_t turns = inner.step < 0 ? value : (256 - value) & 0xFF;
+                if (!known || value != 0) {  // a loop that does not turn does nothing
+                    for (std::int32_t k = 1; k <= in.a; ++k) {
+                        const Instruction& term = code[i + static_cast<std::size_t>(k)];
+                        CellEffect& target = effectOn(effects, term.offset);
+                        if (term.b) target = CellEffect{term.offset, true, false, term.a};
+                        else if (!known) target.unknown = true;
+                        else target.value += turns * term.a;
+                    }
+                    low = std::min(low, in.offset - base + inner.low);
+                    high = std::max(high, in.offset - base + inner.high);
+                }
+                effectOn(effects, in.offset) = CellEffect{in.offset, true, false, 0};
+                i += static_cast<std::size_t>(in.a);
+            } else {
+                return false;
+            }
         }
-        // The body's own moves reach as far as its adds, or further: keep the furthest.
-        low = std::min(low, low_ - loop.base);
-        high = std::max(high, high_ - loop.base);
-        SourcePosition left = left_, right = right_;
-        code.resize(loop.marker);
-        restoreOuter(loop);
+        return true;
+    }
+
+    // The loop's counter steps by one each turn and nothing else depends on the turn.
+    static bool countsByOne(const CellEffect& counter) {
+        std::int32_t step = counter.value & 0xFF;
+        return !counter.set && !counter.unknown && (step == 0xFF || step == 0x01);
+    }
+
+    void emitTurns(std::int32_t base, const std::vector<CellEffect>& effects, std::int32_t low, std::int32_t high,
+                   std::int32_t step, SourcePosition left, SourcePosition right) {
+        std::vector<Instruction> terms;
+        for (const CellEffect& effect : effects) {
+            if (effect.offset == base || (!effect.set && (effect.value & 0xFF) == 0)) continue;
+            terms.push_back(Instruction{OpCode::MulTerm, effect.offset, effect.value & 0xFF, effect.set ? 1 : 0});
+            low = std::min(low, effect.offset - base);
+            high = std::max(high, effect.offset - base);
+        }
         std::int32_t index = static_cast<std::int32_t>(program_.reach.size());
         program_.reach.push_back(ReachInfo{left, right, low, high, step, 0, 0});
-        emit(OpCode::MulLoop, loop.base, static_cast<std::int32_t>(terms.size()), index);
-        for (const Instruction& term : terms) code.push_back(term);
+        emit(OpCode::MulLoop, base, static_cast<std::int32_t>(terms.size()), index);
+        for (const Instruction& term : terms) program_.code.push_back(term);
+    }
+
+    // A body of adds, clears and inner loops whose counters it has just set, with the loop's
+    // counter stepping by one: every turn does the same to every cell, so n turns are done at
+    // once ([->+<], [->++>+++<<], [->[-]+++<]).
+    bool rewriteAffine(const Loop& loop) {
+        std::vector<CellEffect> effects;
+        std::int32_t low = low_ - loop.base, high = high_ - loop.base;
+        if (!evaluateTurn(loop.marker + 3, loop.base, effects, false, low, high)) return false;
+        CellEffect counter = effectOn(effects, loop.base);
+        if (!countsByOne(counter)) return false;
+        SourcePosition left = left_, right = right_;
+        program_.code.resize(loop.marker);
+        restoreOuter(loop);
+        emitTurns(loop.base, effects, low, high, (counter.value & 0xFF) == 0xFF ? -1 : 1, left, right);
         return true;
+    }
+
+    // A real loop of one block that ends where it began, whose turns after the first all do the
+    // same: the first turn sets the cells the others depend on ("+++[->+++++<]" inside it). The
+    // body runs once, then one operation does the turns that are left.
+    void appendRemainingTurns(const Loop& loop) {
+        std::vector<CellEffect> first;
+        std::int32_t low = low_, high = high_;
+        if (!evaluateTurn(loop.marker + 3, 0, first, true, low, high)) return;
+        std::vector<CellEffect> later;
+        for (const CellEffect& effect : first)
+            if (effect.set && !effect.unknown) later.push_back(effect);
+        std::vector<CellEffect> start = later;
+        if (!evaluateTurn(loop.marker + 3, 0, later, false, low, high)) return;
+        for (const CellEffect& known : start) {
+            const CellEffect& end = effectOn(later, known.offset);
+            if (!end.set || ((end.value ^ known.value) & 0xFF) != 0) return;
+        }
+        CellEffect counter = effectOn(later, 0);
+        if (!countsByOne(counter)) return;
+        emitTurns(0, later, low, high, (counter.value & 0xFF) == 0xFF ? -1 : 1, left_, right_);
     }
 
     bool rewriteScan(const Loop& loop, std::int32_t step, SourcePosition at) {
@@ -543,8 +626,11 @@ bool Machine::multiply(const Instruction& loop, const Instruction* terms, std::s
     }
     unsigned char* t = tape_.data() + p;
     unsigned char times = info.step < 0 ? v : static_cast<unsigned char>(256 - v);
-    for (std::int32_t i = 0; i < loop.a; ++i)
-        t[terms[i].offset] = static_cast<unsigned char>(t[terms[i].offset] + times * terms[i].a);
+    for (std::int32_t i = 0; i < loop.a; ++i) {
+        unsigned char& target = t[terms[i].offset];
+        target = terms[i].b ? static_cast<unsigned char>(terms[i].a)
+                            : static_cast<unsigned char>(target + times * terms[i].a);
+    }
     tape_[cell] = 0;
     return true;
 }

@@ -21,8 +21,8 @@ enum class OpCode : std::uint8_t {
     Out,            // write tape[p + offset]
     In,             // read into tape[p + offset]
     Clear,          // tape[p + offset] = 0
-    MulLoop,        // a copy or multiply loop on tape[p + offset]: a terms follow; b indexes its checks
-    MulTerm,        // tape[p + offset] += iterations * a
+    MulLoop,        // a loop whose turns all do the same, on tape[p + offset]: a terms follow; b indexes its checks
+    MulTerm,        // b == 0: tape[p + offset] += turns * a; b == 1: tape[p + offset] = a
     Scan,           // while tape[p]: p += a; b indexes its source position
     Bounds,         // the cells p + a .. p + b are visited by the block that follows; offset indexes positions
     JumpIfZero,     // if tape[p] == 0: go to a

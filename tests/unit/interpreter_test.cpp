@@ -148,16 +148,17 @@ TEST(Interpreter, DeepNestingAndBinaryBytes) {
 TEST(Interpreter, AgreesWithTheReferenceOnRandomPrograms) {
     std::mt19937 random(2026);
     const char* pieces[] = {"+", "-", ">", "<", ".", ",", "[-]", "[->+<]", "[->>++<<]", "[-<+>]", "[>]", "[<]",
-                            "[>>]", "+++", "---", ">>", "<<", "%str\n", "#c\n", "[+>-<]", "[-<<->>]", "[--]"};
+                            "[>>]", "+++", "---", ">>", "<<", "%str\n", "#c\n", "[+>-<]", "[-<<->>]", "[--]",
+                            "[->[-]+++<]", "[->++[->+<]<]", "[>+++[->++<]<-]", "[-<[-]>]"};
     int compared = 0;
     for (int round = 0; round < 4000; ++round) {
         std::string source = ">>>>";
         int depth = 0;
         int length = 1 + random() % 40;
         for (int i = 0; i < length; ++i) {
-            int pick = random() % 26;
-            if (pick < 22) source += pieces[pick];
-            else if (pick < 24) { source += "["; ++depth; }
+            int pick = random() % 30;
+            if (pick < 26) source += pieces[pick];
+            else if (pick < 28) { source += "["; ++depth; }
             else if (depth > 0) { source += "]"; --depth; }
         }
         source.append(depth, ']');
