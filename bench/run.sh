@@ -74,7 +74,12 @@ for entry in "${cases[@]}"; do
     plain=$(timed "$expected" "$input" "$native/bench/plain_interpreter" "$programs/$program")
     beef=-; hsbf=-
     command -v beef >/dev/null && beef=$(cap_override=$peer_cap timed "$expected" "$input" beef "$programs/$program")
-    command -v hsbrainfuck >/dev/null && hsbf=$(cap_override=$peer_cap timed "$expected" "$input" hsbrainfuck "$programs/$program")
+    # hsbrainfuck reads the program itself from standard input (so it cannot be given input)
+    # and ends its output with two line feeds of its own.
+    if command -v hsbrainfuck >/dev/null && [ -z "$input_name" ]; then
+        hsbf=$(cap_override=$peer_cap timed "$expected" "$programs/$program" \
+            sh -c "hsbrainfuck | head -c $(stat -c %s "$expected")")
+    fi
     printf '  %-22s %9s %9s %9s %9s %9s %9s   ours/gcc %s, plain/ours %s\n' "$label" "$ours" "$wine" "$compiled" \
         "$plain" "$beef" "$hsbf" "$(ratio "$ours" "$compiled")" "$(ratio "$plain" "$ours")"
 done

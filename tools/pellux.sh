@@ -96,8 +96,7 @@ wait_for_window() {  # title, seconds
 do_run() {
     local tree; tree=$(windows_tree "$arch")
     say "building"
-    configure_and_build "$tree" "mingw-$arch.cmake" Pelluxw pellux_interpreter_windows 2>/dev/null \
-        || configure_and_build "$tree" "mingw-$arch.cmake" Pelluxw
+    configure_and_build "$tree" "mingw-$arch.cmake" Pelluxw pellux
     cd "$tree"  # the editor looks for Pellux.Exe in its start directory
     if [ -n "${DISPLAY:-}" ]; then
         say "starting $tree/Pelluxw.exe"
