@@ -12,11 +12,6 @@ constexpr int kCommandLineCapacity = MAX_PATH + 3;
 HWND rememberedMainWindow = nullptr;
 char commandLine[kCommandLineCapacity];
 
-void setSmallIcon(HWND window) {
-    HICON icon = LoadIconA(appInstance(), MAKEINTRESOURCEA(IDI_APP));
-    SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-}
-
 void closeAbout(HWND about) {
     EnableWindow(rememberedMainWindow, TRUE);
     EndDialog(about, 0);

@@ -18,8 +18,7 @@ constexpr int kHotKeyRetries = 30;
 int hotKeyRetriesLeft = 0;
 
 BOOL onInitDialog(HWND mainWindow) {
-    HICON icon = LoadIconA(appInstance(), MAKEINTRESOURCEA(IDI_APP));
-    SendMessageA(mainWindow, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    setSmallIcon(mainWindow);
     buildInterpreterPath();
     registerHotKeys(mainWindow);
     applyInitialFormat(mainWindow);

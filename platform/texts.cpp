@@ -18,3 +18,8 @@ Text loadText(UINT id) {
 void setStatus(HWND mainWindow, const char* text) { SetDlgItemTextA(mainWindow, IDC_STATUS, text); }
 
 void setStatusText(HWND mainWindow, UINT id) { setStatus(mainWindow, loadText(id).value); }
+
+void setSmallIcon(HWND window) {
+    HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP));
+    SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+}

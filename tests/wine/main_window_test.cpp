@@ -39,6 +39,8 @@ TEST_F(MainWindowTest, TemplateGivesCaptionControlsAndStyles) {
     for (LONG_PTR bit : {WS_CAPTION, WS_SYSMENU, WS_THICKFRAME, WS_MINIMIZEBOX, WS_MAXIMIZEBOX})
         EXPECT_EQ(style & bit, bit);
     EXPECT_NE(GetMenu(window), nullptr);
+    EXPECT_NE(SendMessageA(window, WM_GETICON, ICON_SMALL, 0), 0);  // the program's icon, small only
+    EXPECT_EQ(SendMessageA(window, WM_GETICON, ICON_BIG, 0), 0);
 
     EXPECT_EQ(className(editor()), "RichEdit20A");
     const LONG_PTR editorStyles = WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP | ES_MULTILINE |
