@@ -9,7 +9,7 @@ artifacts=$build/artifacts
 jobs=$(nproc 2>/dev/null || echo 2)
 
 packages=(cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64
-          wine wine64 wine32:i386 xvfb xdotool imagemagick x11-utils clang valgrind)
+          wine wine64 wine32:i386 xvfb xdotool imagemagick x11-utils clang)
 
 say() { printf '== %s\n' "$*"; }
 
