@@ -2,7 +2,9 @@
 //   Pellux.Exe /f PATH [/p]
 // Exit codes: 0 the program ran, 1 the program is at fault, 2 it could not be started.
 #include "command_line.h"
+#include "native_code.h"
 #include "program.h"
+#include "platform/executable_memory.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -118,7 +120,14 @@ int runFile(const std::string& path) {
     pellux::Program program = pellux::compile(source.data(), source.size());
     source.clear();
     source.shrink_to_fit();
-    pellux::RunResult result = pellux::run(program, pellux::RunIo{nullptr, writeOut, readIn});
+    // Machine code where this processor has a translation and the system gives executable
+    // pages; the portable machine otherwise.
+    pellux::NativeCode native;
+    pellux::translate(program, native);
+    ExecutableMemory memory(native.bytes.data(), native.bytes.size());
+    pellux::LoadedCode loaded{memory.address(), native.entries.data()};
+    pellux::RunResult result = pellux::run(program, pellux::RunIo{nullptr, writeOut, readIn}, pellux::kTapeLimitCells,
+                                           memory.valid() ? &loaded : nullptr);
     std::fflush(stdout);
     switch (result.status) {
     case pellux::RunStatus::Finished: return kRan;

@@ -1,5 +1,7 @@
 #include "program.h"
 
+#include "native_code.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -446,6 +448,7 @@ public:
     ~Machine() { flush(); }
 
     RunResult run();
+    RunResult runNative(const LoadedCode& native);
 
 private:
     void put(unsigned char byte) {
@@ -470,6 +473,13 @@ private:
     }
 
     RunResult leaveTape(const ReachInfo& block, std::size_t first, std::size_t p);
+    bool bounds(const Instruction& in, std::size_t next, std::size_t p, RunResult& left);
+    bool scan(const Instruction& in, std::size_t& p, RunResult& left);
+    void input(unsigned char& cell) {
+        flush();
+        int byte = io_.read(io_.context);
+        if (byte >= 0) cell = static_cast<unsigned char>(byte);
+    }
     bool multiply(const Instruction& loop, const Instruction* terms, std::size_t p, RunResult& left);
     RunResult straight(std::size_t from, std::size_t to, std::size_t p);
 
@@ -513,19 +523,14 @@ RunResult Machine::run() {
     OP(Move) c += in->a; NEXT();
     OP(Clear) c[in->offset] = 0; NEXT();
     OP(Out) put(c[in->offset]); NEXT();
-    OP(In) {
-        flush();
-        int byte = io_.read(io_.context);
-        if (byte >= 0) c[in->offset] = static_cast<unsigned char>(byte);
-        NEXT();
-    }
+    OP(In) input(c[in->offset]); NEXT();
     OP(Bounds) {
         std::size_t p = static_cast<std::size_t>(c - t);
         // A cell left of the first wraps round to a huge index.
         std::size_t lowest = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(p) + in->a);
         if (lowest >= size || lowest + static_cast<std::size_t>(in->b - in->a) >= size) {
-            if (static_cast<std::ptrdiff_t>(p) + in->a < 0 || !reach(p + in->b))
-                return leaveTape(program_.reach[in->offset], ip, p);
+            RunResult left;
+            if (!bounds(*in, ip, p, left)) return left;
             t = tape_.data();
             size = tape_.size();
             c = t + p;
@@ -544,36 +549,12 @@ RunResult Machine::run() {
         NEXT();
     }
     OP(Scan) {
-        std::int32_t step = in->a;
         std::size_t p = static_cast<std::size_t>(c - t);
-        if (step == 1) {
-            for (;;) {
-                const void* zero = std::memchr(t + p, 0, tape_.size() - p);
-                if (zero) { p = static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - t); break; }
-                std::size_t end = tape_.size();
-                if (!reach(end)) return {RunStatus::MovedPastLastCell, program_.reach[in->b].right};
-                t = tape_.data();
-                p = end;
-            }
-        } else if (step > 0) {
-            std::size_t size = tape_.size();
-            while (t[p]) {
-                p += static_cast<std::size_t>(step);
-                if (p >= size) {
-                    if (!reach(p)) return {RunStatus::MovedPastLastCell, program_.reach[in->b].right};
-                    t = tape_.data();
-                    size = tape_.size();
-                }
-            }
-        } else {
-            std::size_t back = static_cast<std::size_t>(-step);
-            while (t[p]) {
-                if (p < back) return {RunStatus::MovedLeftOfFirstCell, program_.reach[in->b].left};
-                p -= back;
-            }
-        }
-        c = t + p;
+        RunResult left;
+        if (!scan(*in, p, left)) return left;
+        t = tape_.data();
         size = tape_.size();
+        c = t + p;
         NEXT();
     }
     OP(MulTerm) NEXT();  // consumed by its MulLoop
@@ -590,6 +571,89 @@ RunResult Machine::run() {
 
 #undef OP
 #undef NEXT
+
+// The translated code runs until it meets an instruction it leaves to the machine; the machine
+// does that one and goes back in after it.
+RunResult Machine::runNative(const LoadedCode& native) {
+    void (*enter)(NativeState*);
+    std::memcpy(&enter, &native.base, sizeof enter);  // the entry routine lies at the start
+    const Instruction* code = program_.code.data();
+    NativeState state{tape_.data(), tape_.data(), tape_.data() + tape_.size(), nullptr, out_, out_ + kOutputBuffer, 0};
+    std::size_t ip = 0;
+    for (;;) {
+        state.resume = native.base + native.entries[ip];
+        state.out = out_ + outSize_;
+        enter(&state);
+        outSize_ = static_cast<std::size_t>(state.out - out_);
+        ip = static_cast<std::size_t>(state.exitAt);
+        const Instruction& in = code[ip];
+        std::size_t p = static_cast<std::size_t>(state.cell - state.tape);
+        RunResult left;
+        switch (in.op) {
+        case OpCode::Bounds:
+            if (!bounds(in, ip + 1, p, left)) return left;
+            break;
+        case OpCode::Scan:
+            if (!scan(in, p, left)) return left;
+            break;
+        case OpCode::MulLoop:
+            if (!multiply(in, code + ip + 1, p, left)) return left;
+            ip += static_cast<std::size_t>(in.a);
+            break;
+        case OpCode::Out: put(tape_[p + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(in.offset))]); break;
+        case OpCode::In: input(tape_[p + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(in.offset))]); break;
+        case OpCode::Print: putAll(program_.strings.data() + in.a, static_cast<std::size_t>(in.b)); break;
+        default: flush(); return {RunStatus::Finished, {}};
+        }
+        ++ip;
+        state.tape = tape_.data();
+        state.tapeEnd = state.tape + tape_.size();
+        state.cell = state.tape + p;
+    }
+}
+
+// The block about to run reaches past the tape's end or before its start: grow the tape, or
+// report where the program leaves it. `next` is the block's first instruction.
+bool Machine::bounds(const Instruction& in, std::size_t next, std::size_t p, RunResult& left) {
+    if (static_cast<std::ptrdiff_t>(p) + in.a >= 0 && reach(p + static_cast<std::size_t>(in.b))) return true;
+    left = leaveTape(program_.reach[static_cast<std::size_t>(in.offset)], next, p);
+    return false;
+}
+
+// Moves by the step while the cell is not zero.
+bool Machine::scan(const Instruction& in, std::size_t& p, RunResult& left) {
+    std::int32_t step = in.a;
+    unsigned char* t = tape_.data();
+    const ReachInfo& info = program_.reach[static_cast<std::size_t>(in.b)];
+    if (step == 1) {
+        for (;;) {
+            const void* zero = std::memchr(t + p, 0, tape_.size() - p);
+            if (zero) { p = static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - t); return true; }
+            std::size_t end = tape_.size();
+            if (!reach(end)) { left = {RunStatus::MovedPastLastCell, info.right}; return false; }
+            t = tape_.data();
+            p = end;
+        }
+    }
+    if (step > 0) {
+        std::size_t size = tape_.size();
+        while (t[p]) {
+            p += static_cast<std::size_t>(step);
+            if (p >= size) {
+                if (!reach(p)) { left = {RunStatus::MovedPastLastCell, info.right}; return false; }
+                t = tape_.data();
+                size = tape_.size();
+            }
+        }
+        return true;
+    }
+    std::size_t back = static_cast<std::size_t>(-step);
+    while (t[p]) {
+        if (p < back) { left = {RunStatus::MovedLeftOfFirstCell, info.left}; return false; }
+        p -= back;
+    }
+    return true;
+}
 
 // The block leaves the tape somewhere: run it up to the move that leaves, exactly as the
 // program would, and report that move.
@@ -645,12 +709,7 @@ RunResult Machine::straight(std::size_t from, std::size_t to, std::size_t p) {
         case OpCode::Add: t[p + in.offset] = static_cast<unsigned char>(t[p + in.offset] + in.a); break;
         case OpCode::Clear: t[p + in.offset] = 0; break;
         case OpCode::Out: put(t[p + in.offset]); break;
-        case OpCode::In: {
-            flush();
-            int byte = io_.read(io_.context);
-            if (byte >= 0) t[p + in.offset] = static_cast<unsigned char>(byte);
-            break;
-        }
+        case OpCode::In: input(t[p + in.offset]); break;
         case OpCode::Print: putAll(program_.strings.data() + in.a, static_cast<std::size_t>(in.b)); break;
         case OpCode::MulLoop: {
             RunResult left;
@@ -667,9 +726,9 @@ RunResult Machine::straight(std::size_t from, std::size_t to, std::size_t p) {
 
 } // namespace
 
-RunResult run(const Program& program, RunIo io, std::size_t tapeLimit) {
+RunResult run(const Program& program, RunIo io, std::size_t tapeLimit, const LoadedCode* native) {
     Machine machine(program, io, tapeLimit);
-    return machine.run();
+    return native ? machine.runNative(*native) : machine.run();
 }
 
 } // namespace pellux

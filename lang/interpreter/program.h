@@ -94,7 +94,11 @@ struct RunResult {
     SourcePosition position;  // of the move that left the tape
 };
 
-RunResult run(const Program& program, RunIo io, std::size_t tapeLimit = kTapeLimitCells);
+struct LoadedCode;
+
+// Runs the program; with `native`, its translation (native_code.h) does the work.
+RunResult run(const Program& program, RunIo io, std::size_t tapeLimit = kTapeLimitCells,
+              const LoadedCode* native = nullptr);
 
 } // namespace pellux
 

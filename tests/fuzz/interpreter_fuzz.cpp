@@ -1,7 +1,10 @@
 // libFuzzer target: any bytes as a program. Brackets are checked, the program is compiled,
 // and, when the plain reference finishes it within a step budget, the optimised run must give
-// the same output and the same end.
+// the same output and the same end, both on the portable machine and in machine code (where
+// the place of a fault must agree too).
+#include "lang/interpreter/native_code.h"
 #include "lang/interpreter/program.h"
+#include "platform/executable_memory.h"
 #include "../unit/reference_interpreter.h"
 
 #include <cstdint>
@@ -41,5 +44,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                : expected.status == ReferenceResult::Left ? pellux::RunStatus::MovedLeftOfFirstCell
                                                                          : pellux::RunStatus::MovedPastLastCell;
     if (io.output != expected.output || result.status != status) std::abort();
+
+    pellux::NativeCode native;
+    if (!pellux::translate(program, native)) return 0;
+    ExecutableMemory memory(native.bytes.data(), native.bytes.size());
+    if (!memory.valid()) std::abort();
+    pellux::LoadedCode loaded{memory.address(), native.entries.data()};
+    Captured nativeIo{"", &input, 0};
+    pellux::RunResult nativeResult = pellux::run(program, pellux::RunIo{&nativeIo, capture, feed}, kTape, &loaded);
+    if (nativeIo.output != io.output || nativeResult.status != result.status ||
+        nativeResult.position.line != result.position.line || nativeResult.position.column != result.position.column)
+        std::abort();
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "lang/interpreter/command_line.h"
+#include "lang/interpreter/native_code.h"
 #include "lang/interpreter/program.h"
+#include "platform/executable_memory.h"
 #include "reference_interpreter.h"
 
 #include <gtest/gtest.h>
@@ -32,13 +34,44 @@ struct Outcome {
     pellux::SourcePosition position;
 };
 
-Outcome runText(const std::string& source, const std::string& input = "", std::size_t limit = pellux::kTapeLimitCells) {
+// The portable machine, and the machine code where this processor has a translation.
+enum class Engine { Portable, Native };
+
+Outcome runOn(Engine engine, const std::string& source, const std::string& input = "",
+              std::size_t limit = pellux::kTapeLimitCells) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(source.data());
     EXPECT_TRUE(pellux::findUnmatchedBrackets(bytes, source.size()).empty()) << source;
     pellux::Program program = pellux::compile(bytes, source.size());
     Captured io{"", input, 0};
-    pellux::RunResult result = pellux::run(program, pellux::RunIo{&io, capture, feed}, limit);
+    pellux::NativeCode native;
+    bool translated = engine == Engine::Native && pellux::translate(program, native);
+    ExecutableMemory memory(native.bytes.data(), native.bytes.size());
+    EXPECT_EQ(memory.valid(), translated);
+    pellux::LoadedCode loaded{memory.address(), native.entries.data()};
+    pellux::RunResult result =
+        pellux::run(program, pellux::RunIo{&io, capture, feed}, limit, memory.valid() ? &loaded : nullptr);
     return {result.status, io.output, result.position};
+}
+
+class Interpreter : public testing::TestWithParam<Engine> {
+protected:
+    void SetUp() override {
+        pellux::Program empty;
+        empty.code.push_back(pellux::Instruction{pellux::OpCode::End, 0, 0, 0});
+        pellux::NativeCode native;
+        if (GetParam() == Engine::Native && !pellux::translate(empty, native))
+            GTEST_SKIP() << "no machine code for this processor";
+    }
+    Outcome runText(const std::string& source, const std::string& input = "",
+                    std::size_t limit = pellux::kTapeLimitCells) {
+        return runOn(GetParam(), source, input, limit);
+    }
+};
+
+std::string repeat(const std::string& piece, std::size_t count) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) text += piece;
+    return text;
 }
 
 std::string readFile(const std::string& path) {
@@ -75,7 +108,7 @@ TEST(CommandLine, ReadsWhatTheEditorSends) {
     EXPECT_FALSE(pellux::parseCommandLine("/fpath").valid);
 }
 
-TEST(Interpreter, RunsTheEightCommandsOnWrappingCells) {
+TEST_P(Interpreter, RunsTheEightCommandsOnWrappingCells) {
     EXPECT_EQ(runText("++++++++[>++++++++<-]>+.").output, "A");
     EXPECT_EQ(runText("-.").output, "\xff");
     EXPECT_EQ(runText("+[+]+.").output, "\x01");  // 255 steps up wrap to zero
@@ -83,7 +116,7 @@ TEST(Interpreter, RunsTheEightCommandsOnWrappingCells) {
     EXPECT_EQ(runText(",[.,]", std::string("echo\0", 5)).output, "echo");
 }
 
-TEST(Interpreter, ExtendedSyntaxLinesAndSilentCommands) {
+TEST_P(Interpreter, ExtendedSyntaxLinesAndSilentCommands) {
     EXPECT_EQ(runText("%Hello, \"world\"!\r\n+++.").output, "Hello, \"world\"!\x03");
     EXPECT_EQ(runText("# a comment with . and , and [ is skipped\n+.").output, "\x01");
     EXPECT_EQ(runText("@&*$ abc +.").output, "\x01");
@@ -93,7 +126,7 @@ TEST(Interpreter, ExtendedSyntaxLinesAndSilentCommands) {
     EXPECT_EQ(runText("++[>%in a loop\n<-]").output, "in a loopin a loop");
 }
 
-TEST(Interpreter, PointerLeavingTheTapeIsNamedWithItsPlace) {
+TEST_P(Interpreter, PointerLeavingTheTapeIsNamedWithItsPlace) {
     Outcome left = runText("+\n>><<<");
     EXPECT_EQ(left.status, pellux::RunStatus::MovedLeftOfFirstCell);
     EXPECT_EQ(left.position.line, 2u);
@@ -113,7 +146,32 @@ TEST(Interpreter, PointerLeavingTheTapeIsNamedWithItsPlace) {
     EXPECT_EQ(runText(std::string(69999, '>') + "+.", "", 70000).output, "\x01");  // grows to the bound
 }
 
-TEST(Interpreter, UnmatchedBracketsAreEachNamedBeforeAnythingRuns) {
+// The tape grows, and the output buffer fills, in the middle of scans, copy loops and loops.
+TEST_P(Interpreter, TapeGrowsAndOutputFlushesWhereverTheyAreNeeded) {
+    // 131072 cells that are not zero, so a scan from cell 0 runs off the tape as first grown.
+    std::string filled = "-" + repeat(">-", 131071) + std::string(131071, '<');
+    EXPECT_EQ(runText(filled + "[>>]+.").output, "\x01");
+    EXPECT_EQ(runText(filled + "[>]++.").output, "\x02");
+    EXPECT_EQ(runText(filled + "[>>>]+.", "", 131072).status, pellux::RunStatus::MovedPastLastCell);
+    Outcome back = runText(filled + ">>[<<<]");
+    EXPECT_EQ(back.status, pellux::RunStatus::MovedLeftOfFirstCell);
+    EXPECT_EQ(back.position.column, 393221u);  // the scan's '<<<'
+
+    std::string far(70000, '>'), home(70000, '<');
+    EXPECT_EQ(runText("++[-" + far + "+++" + home + "]" + far + ".").output, "\x06");  // a copy loop's far term
+    Outcome past = runText("+[-" + far + "+" + home + "]", "", 70000);
+    EXPECT_EQ(past.status, pellux::RunStatus::MovedPastLastCell);
+    EXPECT_EQ(past.position.column, 70003u);  // the move that leaves
+
+    std::string pairs = "-[>-[>+.>+.<<-]<-]";  // 130050 bytes: twice the buffer
+    ReferenceResult expected = referenceRun(pairs, "", 1 << 16, 10000000);
+    Outcome got = runText(pairs);
+    EXPECT_EQ(got.output.size(), 130050u);
+    EXPECT_EQ(got.output, expected.output);
+    EXPECT_EQ(runText("+[>,.<-],.", "ab").output, "ab");
+}
+
+TEST(Brackets, UnmatchedOnesAreEachNamedBeforeAnythingRuns) {
     std::string source = "]+\n[[-]\n%[ in a string\n#] in a comment\n]]";
     auto errors = pellux::findUnmatchedBrackets(reinterpret_cast<const unsigned char*>(source.data()), source.size());
     ASSERT_EQ(errors.size(), 2u);
@@ -131,7 +189,7 @@ TEST(Interpreter, UnmatchedBracketsAreEachNamedBeforeAnythingRuns) {
     EXPECT_EQ(errors[0].position.column, 1u);
 }
 
-TEST(Interpreter, DeepNestingAndBinaryBytes) {
+TEST_P(Interpreter, DeepNestingAndBinaryBytes) {
     std::string deep = "+" + std::string(100000, '[') + "-" + std::string(100000, ']') + "+.";
     EXPECT_EQ(runText(deep).output, "\x01");
     std::string binary;
@@ -145,7 +203,7 @@ TEST(Interpreter, DeepNestingAndBinaryBytes) {
 }
 
 // Random programs, mostly of loops the optimiser rewrites, against the plain reading.
-TEST(Interpreter, AgreesWithTheReferenceOnRandomPrograms) {
+TEST_P(Interpreter, AgreesWithTheReferenceOnRandomPrograms) {
     std::mt19937 random(2026);
     const char* pieces[] = {"+", "-", ">", "<", ".", ",", "[-]", "[->+<]", "[->>++<<]", "[-<+>]", "[>]", "[<]",
                             "[>>]", "+++", "---", ">>", "<<", "%str\n", "#c\n", "[+>-<]", "[-<<->>]", "[--]",
@@ -171,12 +229,15 @@ TEST(Interpreter, AgreesWithTheReferenceOnRandomPrograms) {
                                    : expected.status == ReferenceResult::Left ? pellux::RunStatus::MovedLeftOfFirstCell
                                                                              : pellux::RunStatus::MovedPastLastCell;
         ASSERT_EQ(got.status, status) << source;
+        Outcome portable = runOn(Engine::Portable, source, input, 1 << 16);
+        ASSERT_EQ(got.position.line, portable.position.line) << source;
+        ASSERT_EQ(got.position.column, portable.position.column) << source;
         ++compared;
     }
     EXPECT_GT(compared, 2000);
 }
 
-TEST(Interpreter, BenchmarkProgramsGiveTheirExpectedOutput) {
+TEST_P(Interpreter, BenchmarkProgramsGiveTheirExpectedOutput) {
     const std::string dir = PELLUX_BENCH_DIR;
     struct Case { const char* program; const char* input; } cases[] = {
         {"bench.b", nullptr}, {"hanoi.b", nullptr}, {"long.b", nullptr}, {"factor.b", "factor179.in"}};
@@ -188,3 +249,8 @@ TEST(Interpreter, BenchmarkProgramsGiveTheirExpectedOutput) {
         EXPECT_EQ(runText(source, input).output, expected) << c.program;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, Interpreter, testing::Values(Engine::Portable, Engine::Native),
+                         [](const testing::TestParamInfo<Engine>& info) {
+                             return info.param == Engine::Portable ? "Portable" : "Native";
+                         });

@@ -1,0 +1,416 @@
+#include "native_code.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <algorithm>
+#include <climits>
+#include <initializer_list>
+
+namespace pellux {
+
+#if defined(__x86_64__) || defined(_M_X64)
+
+namespace {
+
+// Registers while the code runs: rbx the current cell, r12 the first cell, r13 one past the
+// last, r14 the NativeState, r15 the next free output byte. rax, rcx and rdx are scratch. All five
+// are saved by the callee in both the System V and the Windows calling conventions.
+constexpr int kStateTapeEnd = 16, kStateResume = 24, kStateOut = 32, kStateOutEnd = 40, kStateExitAt = 48;
+static_assert(offsetof(NativeState, cell) == 0 && offsetof(NativeState, tape) == 8 &&
+                  offsetof(NativeState, tapeEnd) == kStateTapeEnd && offsetof(NativeState, resume) == kStateResume &&
+                  offsetof(NativeState, out) == kStateOut && offsetof(NativeState, outEnd) == kStateOutEnd &&
+                  offsetof(NativeState, exitAt) == kStateExitAt,
+              "the generated code reads NativeState at these offsets");
+
+constexpr int kRcx = 1, kRdx = 2;
+
+// ModRM byte for a memory operand [rbx + disp], by the displacement's size.
+constexpr unsigned char kRbxDisp8 = 0x43, kRbxDisp32 = 0x83;
+
+class Emitter {
+public:
+    explicit Emitter(std::vector<unsigned char>& bytes) : bytes_(bytes) {}
+
+    std::size_t size() const { return bytes_.size(); }
+    void raw(std::initializer_list<unsigned char> list) { bytes_.insert(bytes_.end(), list); }
+    void u8(std::int32_t value) { bytes_.push_back(static_cast<unsigned char>(value)); }
+    void u32(std::int32_t value) {
+        std::uint32_t v = static_cast<std::uint32_t>(value);
+        for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<unsigned char>(v >> (8 * i)));
+    }
+    void patch32(std::size_t at, std::int32_t value) {
+        std::uint32_t v = static_cast<std::uint32_t>(value);
+        for (int i = 0; i < 4; ++i) bytes_[at + i] = static_cast<unsigned char>(v >> (8 * i));
+    }
+
+    // opcode bytes, then ModRM with `reg` and [rbx + disp] (rbx needs no SIB byte).
+    void rbxOperand(std::initializer_list<unsigned char> opcode, int reg, std::int32_t disp) {
+        raw(opcode);
+        if (disp >= -128 && disp <= 127) {
+            u8(kRbxDisp8 | (reg << 3));
+            u8(disp);
+        } else {
+            u8(kRbxDisp32 | (reg << 3));
+            u32(disp);
+        }
+    }
+
+    // A relative jump whose target is filled in later; returns where its rel32 lies.
+    std::size_t jumpLater(std::initializer_list<unsigned char> opcode) {
+        raw(opcode);
+        std::size_t at = size();
+        u32(0);
+        return at;
+    }
+    void bind(std::size_t rel32At, std::size_t target) {
+        patch32(rel32At, static_cast<std::int32_t>(static_cast<std::ptrdiff_t>(target) -
+                                                   static_cast<std::ptrdiff_t>(rel32At + 4)));
+    }
+
+private:
+    std::vector<unsigned char>& bytes_;
+};
+
+const std::initializer_list<unsigned char> kJe = {0x0F, 0x84}, kJne = {0x0F, 0x85}, kJb = {0x0F, 0x82},
+                                           kJae = {0x0F, 0x83}, kJmp = {0xE9};
+
+struct Exit {
+    std::size_t rel32At;
+    std::uint32_t instruction;
+};
+
+struct Jump {
+    std::size_t rel32At;
+    std::int32_t target;
+};
+
+// Cells known to lie on the tape, relative to the current cell: checked by an earlier block
+// the pointer has not left since. The tape only grows, so what was checked stays true.
+struct Known {
+    std::int64_t low = 0, high = 0;
+    bool covers(std::int64_t from, std::int64_t to) const { return from >= low && to <= high; }
+};
+
+constexpr std::int64_t kNoCell = INT64_MIN;
+constexpr std::size_t kDeferLimit = 16;  // how far an add may move towards its jump: keeps translation linear  // the flags tell nothing of any cell
+
+class Translator {
+public:
+    Translator(const Program& program, NativeCode& native) : program_(program), native_(native), e_(native.bytes) {}
+
+    bool translate();
+
+private:
+    void prologue();
+    void epilogue();
+    void findLoopsAndTargets();
+    std::size_t deferAdd(std::size_t k);
+    bool instruction(std::size_t k);
+    void exitIf(std::initializer_list<unsigned char> jcc, std::size_t k) {
+        exits_.push_back(Exit{e_.jumpLater(jcc), static_cast<std::uint32_t>(k)});
+    }
+    void exitNow(std::size_t k) { exitIf(kJmp, k); }
+    // Leaves for the machine when [rbx + disp] lies before the first cell (below) or past the last.
+    void checkBelow(std::int64_t disp, std::size_t k);
+    void checkAbove(std::int64_t disp, std::size_t k);
+    void checkRange(std::int64_t low, std::int64_t high, std::size_t k);
+    void testCell(std::int64_t offset);
+    bool multiply(std::size_t k);
+    void scan(std::size_t k);
+
+    const Program& program_;
+    NativeCode& native_;
+    Emitter e_;
+    std::size_t exitCommon_ = 0;
+    std::vector<Exit> exits_;
+    std::vector<Jump> jumps_;
+    std::vector<bool> balanced_;   // by a loop's JumpIfZero: every turn ends where it began
+    std::vector<bool> target_;     // some jump lands here
+    Known known_;
+    struct OpenLoop {
+        Known atStart;
+        bool balanced;
+    };
+    std::vector<OpenLoop> outer_;  // each open loop, with known_ at its JumpIfZero
+    std::int64_t flagsCell_ = kNoCell;  // the cell whose value set the zero flag last
+};
+
+bool fits32(std::int64_t value) { return value >= INT32_MIN && value <= INT32_MAX; }
+
+void Translator::prologue() {
+#if defined(_WIN32)
+    const unsigned char kStateFromArgument = 0xCE;  // mov r14, rcx
+#else
+    const unsigned char kStateFromArgument = 0xFE;  // mov r14, rdi
+#endif
+    e_.raw({0x53, 0x41, 0x54, 0x41, 0x55, 0x41, 0x56, 0x41, 0x57});  // push rbx, r12, r13, r14, r15
+    e_.raw({0x49, 0x89, kStateFromArgument});
+    e_.raw({0x49, 0x8B, 0x1E});                                      // mov rbx, [r14]
+    e_.raw({0x4D, 0x8B, 0x66, 0x08});                                // mov r12, [r14 + 8]
+    e_.raw({0x4D, 0x8B, 0x6E, kStateTapeEnd});                       // mov r13, [r14 + 16]
+    e_.raw({0x4D, 0x8B, 0x7E, kStateOut});                           // mov r15, [r14 + 32]
+    e_.raw({0x41, 0xFF, 0x66, kStateResume});                        // jmp [r14 + 24]
+}
+
+// Reached with the instruction's index in rax.
+void Translator::epilogue() {
+    exitCommon_ = e_.size();
+    e_.raw({0x49, 0x89, 0x46, kStateExitAt});                        // mov [r14 + 48], rax
+    e_.raw({0x49, 0x89, 0x1E});                                      // mov [r14], rbx
+    e_.raw({0x4D, 0x89, 0x7E, kStateOut});                           // mov [r14 + 32], r15
+    e_.raw({0x41, 0x5F, 0x41, 0x5E, 0x41, 0x5D, 0x41, 0x5C, 0x5B});  // pop r15, r14, r13, r12, rbx
+    e_.raw({0xC3});                                                  // ret
+}
+
+void Translator::checkBelow(std::int64_t disp, std::size_t k) {
+    e_.rbxOperand({0x48, 0x8D}, kRcx, static_cast<std::int32_t>(disp));  // lea rcx, [rbx + disp]
+    e_.raw({0x4C, 0x39, 0xE1});                                            // cmp rcx, r12
+    exitIf(kJb, k);
+}
+
+void Translator::checkAbove(std::int64_t disp, std::size_t k) {
+    e_.rbxOperand({0x48, 0x8D}, kRcx, static_cast<std::int32_t>(disp));  // lea rcx, [rbx + disp]
+    e_.raw({0x4C, 0x39, 0xE9});                                            // cmp rcx, r13
+    exitIf(kJae, k);
+}
+
+// Checks the sides of [low, high] not yet known to be on the tape.
+void Translator::checkRange(std::int64_t low, std::int64_t high, std::size_t k) {
+    if (low < known_.low) checkBelow(low, k);
+    if (high > known_.high) checkAbove(high, k);
+    if (low < known_.low || high > known_.high) flagsCell_ = kNoCell;
+}
+
+void Translator::testCell(std::int64_t offset) {
+    if (flagsCell_ == offset) return;  // the add that just changed the cell set the zero flag
+    e_.rbxOperand({0x80}, 7, static_cast<std::int32_t>(offset));  // cmp byte [rbx + offset], 0
+    e_.u8(0);
+}
+
+// tape[p + offset] turns to zero; each term adds turns * a to its cell, or sets it.
+bool Translator::multiply(std::size_t k) {
+    const Instruction& loop = program_.code[k];
+    const ReachInfo& info = program_.reach[static_cast<std::size_t>(loop.b)];
+    std::int64_t low = std::int64_t(loop.offset) + info.low, high = std::int64_t(loop.offset) + info.high;
+    if (!fits32(low) || !fits32(high)) return false;
+    e_.rbxOperand({0x0F, 0xB6}, 0, loop.offset);  // movzx eax, byte [rbx + offset]
+    e_.raw({0x85, 0xC0});                         // test eax, eax
+    std::size_t skip = e_.jumpLater(kJe);
+    checkRange(low, high, k);  // only when the loop turns: a loop that does not turn visits nothing
+    if (info.step > 0) e_.raw({0xF6, 0xD8});  // neg al: counting up, the loop turns 256 - v times
+    for (std::int32_t i = 1; i <= loop.a; ++i) {
+        const Instruction& term = program_.code[k + static_cast<std::size_t>(i)];
+        std::int32_t factor = term.a & 0xFF;
+        if (term.b) {
+            e_.rbxOperand({0xC6}, 0, term.offset);  // mov byte [rbx + offset], a
+            e_.u8(factor);
+        } else if (factor == 1) {
+            e_.rbxOperand({0x00}, 0, term.offset);  // add [rbx + offset], al
+        } else if (factor == 0xFF) {
+            e_.rbxOperand({0x28}, 0, term.offset);  // sub [rbx + offset], al
+        } else {
+            e_.raw({0x69, 0xD0});                      // imul edx, eax, a
+            e_.u32(factor);
+            e_.rbxOperand({0x00}, kRdx, term.offset);  // add [rbx + offset], dl
+        }
+    }
+    e_.rbxOperand({0xC6}, 0, loop.offset);  // mov byte [rbx + offset], 0
+    e_.u8(0);
+    e_.bind(skip, e_.size());
+    flagsCell_ = kNoCell;
+    return true;
+}
+
+// Moves by the step while the cell is not zero. Before each move that would leave the tape it
+// hands the scan, at the cell reached so far, to the machine.
+void Translator::scan(std::size_t k) {
+    std::int32_t step = program_.code[k].a;
+    testCell(0);
+    std::size_t done = e_.jumpLater(kJe);
+    std::size_t loop = e_.size();
+    e_.rbxOperand({0x48, 0x8D}, 0, step);  // lea rax, [rbx + step]
+    e_.raw({0x4C, 0x39, static_cast<unsigned char>(step > 0 ? 0xE8 : 0xE0)});  // cmp rax, r13 / r12
+    exitIf(step > 0 ? kJae : kJb, k);
+    e_.raw({0x48, 0x89, 0xC3});  // mov rbx, rax
+    e_.raw({0x80, 0x3B, 0x00});  // cmp byte [rbx], 0
+    e_.bind(e_.jumpLater(kJne), loop);
+    e_.bind(done, e_.size());
+    known_ = Known{};
+    flagsCell_ = kNoCell;
+}
+
+// Marks the loops whose every turn ends on the cell where it began (so what is known at the
+// loop's start holds at each turn's start and after the loop), and the jumps' landing places.
+void Translator::findLoopsAndTargets() {
+    const std::vector<Instruction>& code = program_.code;
+    struct Open {
+        std::size_t start;
+        std::int64_t net;
+        bool known;
+    };
+    std::vector<Open> open;
+    balanced_.assign(code.size(), false);
+    target_.assign(code.size() + 1, false);
+    for (std::size_t k = 0; k < code.size(); ++k) {
+        const Instruction& in = code[k];
+        if (in.op == OpCode::JumpIfZero || in.op == OpCode::JumpIfNotZero)
+            target_[static_cast<std::size_t>(in.a)] = true;
+        if (in.op == OpCode::JumpIfZero) {
+            open.push_back(Open{k, 0, true});
+        } else if (open.empty()) {
+            continue;
+        } else if (in.op == OpCode::Move) {
+            open.back().net += in.a;
+        } else if (in.op == OpCode::Scan) {
+            open.back().known = false;
+        } else if (in.op == OpCode::JumpIfNotZero) {
+            Open loop = open.back();
+            open.pop_back();
+            balanced_[loop.start] = loop.known && loop.net + in.offset == 0;
+            if (!balanced_[loop.start] && !open.empty()) open.back().known = false;
+        }
+    }
+}
+
+// An add whose cell the next jump tests goes last before the jump, so the jump can use the
+// flags the add sets. Returns the instruction to go on from: the jump, or k + 1.
+std::size_t Translator::deferAdd(std::size_t k) {
+    const std::vector<Instruction>& code = program_.code;
+    std::int64_t cell = code[k].offset;
+    std::size_t j = k + 1, last = std::min(code.size(), k + kDeferLimit);
+    while (j < last && !target_[j] && (code[j].op == OpCode::Add || code[j].op == OpCode::Clear) &&
+           code[j].offset != cell)
+        ++j;
+    bool tested = j < code.size() && !target_[j] &&
+                  ((code[j].op == OpCode::JumpIfZero && cell == 0) ||
+                   (code[j].op == OpCode::JumpIfNotZero && cell == code[j].offset));
+    if (!tested || j == k + 1) return k + 1;
+    for (std::size_t i = k + 1; i < j; ++i) {
+        native_.entries[i] = static_cast<std::uint32_t>(e_.size());  // no jump or return lands here
+        instruction(i);
+    }
+    instruction(k);
+    return j;
+}
+
+bool Translator::instruction(std::size_t k) {
+    const Instruction& in = program_.code[k];
+    if (target_[k]) flagsCell_ = kNoCell;
+    switch (in.op) {
+    case OpCode::Add:
+        e_.rbxOperand({0x80}, 0, in.offset);  // add byte [rbx + offset], a
+        e_.u8(in.a);
+        flagsCell_ = in.offset;
+        break;
+    case OpCode::Move:
+        e_.raw({0x48, 0x8D, 0x9B});  // lea rbx, [rbx + a]: the flags stay
+        e_.u32(in.a);
+        known_.low -= in.a;
+        known_.high -= in.a;
+        if (flagsCell_ != kNoCell) flagsCell_ -= in.a;
+        break;
+    case OpCode::Clear:
+        e_.rbxOperand({0xC6}, 0, in.offset);  // mov byte [rbx + offset], 0
+        e_.u8(0);
+        if (flagsCell_ == in.offset) flagsCell_ = kNoCell;
+        break;
+    case OpCode::Out:
+        e_.raw({0x4D, 0x3B, 0x7E, kStateOutEnd});  // cmp r15, [r14 + 40]
+        exitIf(kJae, k);
+        e_.rbxOperand({0x0F, 0xB6}, 0, in.offset);  // movzx eax, byte [rbx + offset]
+        e_.raw({0x41, 0x88, 0x07});                 // mov [r15], al
+        e_.raw({0x49, 0xFF, 0xC7});                 // inc r15
+        flagsCell_ = kNoCell;
+        break;
+    case OpCode::Bounds:
+        checkRange(in.a, in.b, k);
+        known_.low = std::min<std::int64_t>(known_.low, in.a);
+        known_.high = std::max<std::int64_t>(known_.high, in.b);
+        break;
+    case OpCode::MulLoop:
+        return multiply(k);
+    case OpCode::Scan:
+        scan(k);
+        break;
+    case OpCode::JumpIfZero:
+        testCell(0);
+        jumps_.push_back(Jump{e_.jumpLater(kJe), in.a});
+        outer_.push_back(OpenLoop{known_, balanced_[k]});
+        if (!balanced_[k]) known_ = Known{};
+        flagsCell_ = kNoCell;
+        break;
+    case OpCode::JumpIfNotZero:
+        if (in.offset != 0) {
+            e_.raw({0x48, 0x8D, 0x9B});  // lea rbx, [rbx + offset]
+            e_.u32(in.offset);
+            if (flagsCell_ != kNoCell) flagsCell_ -= in.offset;
+        }
+        testCell(0);
+        jumps_.push_back(Jump{e_.jumpLater(kJne), in.a});
+        // Past the loop the pointer is back where the loop began only if every turn ends there.
+        known_ = outer_.back().balanced ? outer_.back().atStart : Known{};
+        outer_.pop_back();
+        flagsCell_ = kNoCell;
+        break;
+    case OpCode::In:
+    case OpCode::Print:
+    case OpCode::End:
+        exitNow(k);
+        flagsCell_ = kNoCell;
+        break;
+    case OpCode::MulTerm:  // part of its MulLoop
+    case OpCode::Nop:
+        break;
+    }
+    return true;
+}
+
+bool Translator::translate() {
+    const std::vector<Instruction>& code = program_.code;
+    native_.bytes.clear();
+    native_.entries.assign(code.size() + 1, 0);
+    findLoopsAndTargets();
+    prologue();
+    epilogue();
+    for (std::size_t k = 0; k < code.size();) {
+        native_.entries[k] = static_cast<std::uint32_t>(e_.size());
+        std::size_t next = k + 1;
+        if (code[k].op == OpCode::Add) {
+            if (target_[k]) flagsCell_ = kNoCell;
+            next = deferAdd(k);
+        }
+        if (next == k + 1 && !instruction(k)) return false;
+        if (e_.size() > INT32_MAX / 2) return false;
+        k = next;
+    }
+    native_.entries[code.size()] = static_cast<std::uint32_t>(e_.size());
+    for (const Jump& jump : jumps_) e_.bind(jump.rel32At, native_.entries[static_cast<std::size_t>(jump.target)]);
+    // Each way out sets rax to its instruction; the stubs lie after the code, off the hot path.
+    for (const Exit& exit : exits_) {
+        e_.bind(exit.rel32At, e_.size());
+        e_.raw({0xB8});  // mov eax, k
+        e_.u32(static_cast<std::int32_t>(exit.instruction));
+        e_.bind(e_.jumpLater(kJmp), exitCommon_);
+    }
+    return true;
+}
+
+} // namespace
+
+bool translate(const Program& program, NativeCode& native) {
+    Translator translator(program, native);
+    if (translator.translate()) return true;
+    native = NativeCode{};
+    return false;
+}
+
+#else
+
+bool translate(const Program&, NativeCode& native) {
+    native = NativeCode{};
+    return false;
+}
+
+#endif
+
+} // namespace pellux

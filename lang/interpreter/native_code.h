@@ -1,0 +1,42 @@
+// Translates a compiled program to x86-64 machine code. Only bytes are made here: putting them
+// in executable memory is the platform's part (platform/executable_memory.h).
+#ifndef PELLUX_INTERPRETER_NATIVE_CODE_H
+#define PELLUX_INTERPRETER_NATIVE_CODE_H
+
+#include "program.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace pellux {
+
+// What the generated code and the machine share. The code keeps these in registers while it
+// runs and writes them back when it hands an instruction to the machine: the tape must grow,
+// the output buffer is full, input is wanted, or the program ends.
+struct NativeState {
+    unsigned char* cell;       // the current cell
+    unsigned char* tape;       // first cell
+    unsigned char* tapeEnd;    // one past the last cell
+    const void* resume;        // where to go in the code on entry
+    unsigned char* out;        // next free byte of the output buffer
+    unsigned char* outEnd;
+    std::uint64_t exitAt;      // the instruction to do outside, on return
+};
+
+struct NativeCode {
+    std::vector<unsigned char> bytes;       // entry routine at 0
+    std::vector<std::uint32_t> entries;     // where instruction k begins, for each k
+};
+
+// False where this machine's code is not generated (not x86-64) or the program does not fit.
+bool translate(const Program& program, NativeCode& native);
+
+// The translated program, loaded where it can run.
+struct LoadedCode {
+    const unsigned char* base;
+    const std::uint32_t* entries;
+};
+
+} // namespace pellux
+
+#endif
