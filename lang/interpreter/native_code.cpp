@@ -92,6 +92,7 @@ struct Known {
 };
 
 constexpr std::int64_t kNoCell = INT64_MIN;
+constexpr std::size_t kZerosKept = 16;
 constexpr std::size_t kDeferLimit = 16;  // how far an add may move towards its jump: keeps translation linear  // the flags tell nothing of any cell
 
 class Translator {
@@ -133,6 +134,16 @@ private:
     };
     std::vector<OpenLoop> outer_;  // each open loop, with known_ at its JumpIfZero
     std::int64_t flagsCell_ = kNoCell;  // the cell whose value set the zero flag last
+    std::vector<std::int64_t> zeros_;   // cells known to hold zero, relative to the current cell
+
+    bool isZero(std::int64_t cell) const { return std::find(zeros_.begin(), zeros_.end(), cell) != zeros_.end(); }
+    void forget(std::int64_t cell) { zeros_.erase(std::remove(zeros_.begin(), zeros_.end(), cell), zeros_.end()); }
+    void zero(std::int64_t cell) {
+        if (!isZero(cell) && zeros_.size() < kZerosKept) zeros_.push_back(cell);
+    }
+    void shiftZeros(std::int64_t by) {
+        for (std::int64_t& cell : zeros_) cell -= by;
+    }
 };
 
 bool fits32(std::int64_t value) { return value >= INT32_MIN && value <= INT32_MAX; }
@@ -218,6 +229,8 @@ bool Translator::multiply(std::size_t k) {
     e_.u8(0);
     e_.bind(skip, e_.size());
     flagsCell_ = kNoCell;
+    for (std::int32_t i = 1; i <= loop.a; ++i) forget(program_.code[k + static_cast<std::size_t>(i)].offset);
+    zero(loop.offset);
     return true;
 }
 
@@ -237,6 +250,7 @@ void Translator::scan(std::size_t k) {
     e_.bind(done, e_.size());
     known_ = Known{};
     flagsCell_ = kNoCell;
+    zeros_.assign(1, 0);  // a scan ends on a zero
 }
 
 // Marks the loops whose every turn ends on the cell where it began (so what is known at the
@@ -294,13 +308,20 @@ std::size_t Translator::deferAdd(std::size_t k) {
 }
 
 bool Translator::instruction(std::size_t k) {
-    const Instruction& in = program_.code[k];
-    if (target_[k]) flagsCell_ = kNoCell;
+    const std::vector<Instruction>& code = program_.code;
+    const Instruction& in = code[k];
+    if (target_[k]) {
+        flagsCell_ = kNoCell;
+        // Past a loop both ways in (the skip and the last turn) leave the cell at zero, as its
+        // JumpIfNotZero has recorded; a loop's start is also reached from its end.
+        if (k == 0 || code[k - 1].op != OpCode::JumpIfNotZero) zeros_.clear();
+    }
     switch (in.op) {
     case OpCode::Add:
         e_.rbxOperand({0x80}, 0, in.offset);  // add byte [rbx + offset], a
         e_.u8(in.a);
         flagsCell_ = in.offset;
+        forget(in.offset);
         break;
     case OpCode::Move:
         e_.raw({0x48, 0x8D, 0x9B});  // lea rbx, [rbx + a]: the flags stay
@@ -308,11 +329,13 @@ bool Translator::instruction(std::size_t k) {
         known_.low -= in.a;
         known_.high -= in.a;
         if (flagsCell_ != kNoCell) flagsCell_ -= in.a;
+        shiftZeros(in.a);
         break;
     case OpCode::Clear:
         e_.rbxOperand({0xC6}, 0, in.offset);  // mov byte [rbx + offset], 0
         e_.u8(0);
         if (flagsCell_ == in.offset) flagsCell_ = kNoCell;
+        zero(in.offset);
         break;
     case OpCode::Out:
         e_.raw({0x4D, 0x3B, 0x7E, kStateOutEnd});  // cmp r15, [r14 + 40]
@@ -333,8 +356,12 @@ bool Translator::instruction(std::size_t k) {
         scan(k);
         break;
     case OpCode::JumpIfZero:
-        testCell(0);
-        jumps_.push_back(Jump{e_.jumpLater(kJe), in.a});
+        if (isZero(0)) {
+            jumps_.push_back(Jump{e_.jumpLater(kJmp), in.a});  // the loop cannot start
+        } else {
+            testCell(0);
+            jumps_.push_back(Jump{e_.jumpLater(kJe), in.a});
+        }
         outer_.push_back(OpenLoop{known_, balanced_[k]});
         if (!balanced_[k]) known_ = Known{};
         flagsCell_ = kNoCell;
@@ -344,15 +371,23 @@ bool Translator::instruction(std::size_t k) {
             e_.raw({0x48, 0x8D, 0x9B});  // lea rbx, [rbx + offset]
             e_.u32(in.offset);
             if (flagsCell_ != kNoCell) flagsCell_ -= in.offset;
+            shiftZeros(in.offset);
         }
-        testCell(0);
-        jumps_.push_back(Jump{e_.jumpLater(kJne), in.a});
+        if (!isZero(0)) {  // a turn that always ends on a zero never goes round again
+            testCell(0);
+            jumps_.push_back(Jump{e_.jumpLater(kJne), in.a});
+        }
         // Past the loop the pointer is back where the loop began only if every turn ends there.
         known_ = outer_.back().balanced ? outer_.back().atStart : Known{};
         outer_.pop_back();
         flagsCell_ = kNoCell;
+        zeros_.assign(1, 0);
         break;
     case OpCode::In:
+        exitNow(k);
+        flagsCell_ = kNoCell;
+        forget(in.offset);
+        break;
     case OpCode::Print:
     case OpCode::End:
         exitNow(k);

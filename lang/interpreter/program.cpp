@@ -204,8 +204,14 @@ private:
     // One turn of a body of adds, clears and inner loops, worked out on symbols. `effects` may
     // hold cells known at the turn's start. An inner loop whose counter is not known fails the
     // turn, or, when `lenient`, leaves what it changes unknown.
+    // `low` and `high` grow to the cells the turn's inner loops visit; `left` and `right` follow
+    // them with the moves that reach there.
+    struct Reach {
+        std::int32_t low, high;
+        SourcePosition left, right;
+    };
     bool evaluateTurn(std::size_t from, std::int32_t base, std::vector<CellEffect>& effects, bool lenient,
-                      std::int32_t& low, std::int32_t& high) {
+                      Reach& reach) {
         const std::vector<Instruction>& code = program_.code;
         for (std::size_t i = from; i < code.size(); ++i) {
             const Instruction& in = code[i];
@@ -228,8 +234,14 @@ private:
                         else if (!known) target.unknown = true;
                         else target.value += turns * term.a;
                     }
-                    low = std::min(low, in.offset - base + inner.low);
-                    high = std::max(high, in.offset - base + inner.high);
+                    if (in.offset - base + inner.low < reach.low) {
+                        reach.low = in.offset - base + inner.low;
+                        reach.left = inner.left;
+                    }
+                    if (in.offset - base + inner.high > reach.high) {
+                        reach.high = in.offset - base + inner.high;
+                        reach.right = inner.right;
+                    }
                 }
                 effectOn(effects, in.offset) = CellEffect{in.offset, true, false, 0};
                 i += static_cast<std::size_t>(in.a);
@@ -246,8 +258,8 @@ private:
         return !counter.set && !counter.unknown && (step == 0xFF || step == 0x01);
     }
 
-    void emitTurns(std::int32_t base, const std::vector<CellEffect>& effects, std::int32_t low, std::int32_t high,
-                   std::int32_t step, SourcePosition left, SourcePosition right) {
+    void emitTurns(std::int32_t base, const std::vector<CellEffect>& effects, Reach reach, std::int32_t step) {
+        std::int32_t low = reach.low, high = reach.high;
         std::vector<Instruction> terms;
         for (const CellEffect& effect : effects) {
             if (effect.offset == base || (!effect.set && (effect.value & 0xFF) == 0)) continue;
@@ -256,7 +268,7 @@ private:
             high = std::max(high, effect.offset - base);
         }
         std::int32_t index = static_cast<std::int32_t>(program_.reach.size());
-        program_.reach.push_back(ReachInfo{left, right, low, high, step, 0, 0});
+        program_.reach.push_back(ReachInfo{reach.left, reach.right, low, high, step, 0, 0});
         emit(OpCode::MulLoop, base, static_cast<std::int32_t>(terms.size()), index);
         for (const Instruction& term : terms) program_.code.push_back(term);
     }
@@ -266,14 +278,13 @@ private:
     // once ([->+<], [->++>+++<<], [->[-]+++<]).
     bool rewriteAffine(const Loop& loop) {
         std::vector<CellEffect> effects;
-        std::int32_t low = low_ - loop.base, high = high_ - loop.base;
-        if (!evaluateTurn(loop.marker + 3, loop.base, effects, false, low, high)) return false;
+        Reach reach{low_ - loop.base, high_ - loop.base, left_, right_};
+        if (!evaluateTurn(loop.marker + 3, loop.base, effects, false, reach)) return false;
         CellEffect counter = effectOn(effects, loop.base);
         if (!countsByOne(counter)) return false;
-        SourcePosition left = left_, right = right_;
         program_.code.resize(loop.marker);
         restoreOuter(loop);
-        emitTurns(loop.base, effects, low, high, (counter.value & 0xFF) == 0xFF ? -1 : 1, left, right);
+        emitTurns(loop.base, effects, reach, (counter.value & 0xFF) == 0xFF ? -1 : 1);
         return true;
     }
 
@@ -282,20 +293,22 @@ private:
     // body runs once, then one operation does the turns that are left.
     void appendRemainingTurns(const Loop& loop) {
         std::vector<CellEffect> first;
-        std::int32_t low = low_, high = high_;
-        if (!evaluateTurn(loop.marker + 3, 0, first, true, low, high)) return;
+        Reach firstReach{low_, high_, left_, right_};
+        if (!evaluateTurn(loop.marker + 3, 0, first, true, firstReach)) return;
         std::vector<CellEffect> later;
         for (const CellEffect& effect : first)
             if (effect.set && !effect.unknown) later.push_back(effect);
         std::vector<CellEffect> start = later;
-        if (!evaluateTurn(loop.marker + 3, 0, later, false, low, high)) return;
+        // The later turns' own reach: an inner loop the first turn runs may not run again.
+        Reach reach{low_, high_, left_, right_};
+        if (!evaluateTurn(loop.marker + 3, 0, later, false, reach)) return;
         for (const CellEffect& known : start) {
             const CellEffect& end = effectOn(later, known.offset);
             if (!end.set || ((end.value ^ known.value) & 0xFF) != 0) return;
         }
         CellEffect counter = effectOn(later, 0);
         if (!countsByOne(counter)) return;
-        emitTurns(0, later, low, high, (counter.value & 0xFF) == 0xFF ? -1 : 1, left_, right_);
+        emitTurns(0, later, reach, (counter.value & 0xFF) == 0xFF ? -1 : 1);
     }
 
     bool rewriteScan(const Loop& loop, std::int32_t step, SourcePosition at) {

@@ -137,6 +137,8 @@ TEST_P(Interpreter, PointerLeavingTheTapeIsNamedWithItsPlace) {
     EXPECT_EQ(runText("+>++<[>[<<>>>\n]<<]").status, pellux::RunStatus::MovedLeftOfFirstCell);
     EXPECT_EQ(runText(">+[<+[<>-]]").status, pellux::RunStatus::MovedLeftOfFirstCell);
     EXPECT_EQ(runText("[-<+>]").status, pellux::RunStatus::Finished);    // copy loop skipped at cell 0
+    // Only the first turn may run the copy loop; the later turns never visit cell -1.
+    EXPECT_EQ(runText("+[>[-<<+>>]<+]>[-]").status, pellux::RunStatus::Finished);
     EXPECT_EQ(runText("+[-<+>]").status, pellux::RunStatus::MovedLeftOfFirstCell);
     EXPECT_EQ(runText("+[<]").status, pellux::RunStatus::MovedLeftOfFirstCell);
     EXPECT_EQ(runText("+[>+]", "", 1000).status, pellux::RunStatus::MovedPastLastCell);
