@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -121,9 +122,9 @@ int runFile(const std::string& path) {
     source.clear();
     source.shrink_to_fit();
     // Machine code where this processor has a translation and the system gives executable
-    // pages; the portable machine otherwise.
+    // pages; the portable machine otherwise, or when PELLUX_PORTABLE is set (to compare them).
     pellux::NativeCode native;
-    pellux::translate(program, native);
+    if (!std::getenv("PELLUX_PORTABLE")) pellux::translate(program, native);
     ExecutableMemory memory(native.bytes.data(), native.bytes.size());
     pellux::LoadedCode loaded{memory.address(), native.entries.data()};
     pellux::RunResult result = pellux::run(program, pellux::RunIo{nullptr, writeOut, readIn}, pellux::kTapeLimitCells,
