@@ -91,6 +91,22 @@ struct Known {
     bool covers(std::int64_t from, std::int64_t to) const { return from >= low && to <= high; }
 };
 
+// Where a loop's turns, or a scan, take the pointer: back where it was, never left of it, never
+// right of it, or either way.
+enum class Drift { None, Right, Left, Unknown };
+
+// The tape has no holes: after a move right by any amount, every cell from the leftmost known
+// one up to the current cell is on the tape; likewise to the left.
+Known afterDrift(Known known, Drift drift) {
+    switch (drift) {
+    case Drift::None: return known;
+    case Drift::Right: return Known{known.low, 0};
+    case Drift::Left: return Known{0, known.high};
+    case Drift::Unknown: break;
+    }
+    return Known{};
+}
+
 constexpr std::int64_t kNoCell = INT64_MIN;
 constexpr std::size_t kZerosKept = 16;
 constexpr std::size_t kDeferLimit = 16;  // how far an add may move towards its jump: keeps translation linear  // the flags tell nothing of any cell
@@ -125,12 +141,12 @@ private:
     std::size_t exitCommon_ = 0;
     std::vector<Exit> exits_;
     std::vector<Jump> jumps_;
-    std::vector<bool> balanced_;   // by a loop's JumpIfZero: every turn ends where it began
+    std::vector<Drift> drift_;     // by a loop's JumpIfZero
     std::vector<bool> target_;     // some jump lands here
     Known known_;
     struct OpenLoop {
         Known atStart;
-        bool balanced;
+        Drift drift;
     };
     std::vector<OpenLoop> outer_;  // each open loop, with known_ at its JumpIfZero
     std::int64_t flagsCell_ = kNoCell;  // the cell whose value set the zero flag last
@@ -248,40 +264,48 @@ void Translator::scan(std::size_t k) {
     e_.raw({0x80, 0x3B, 0x00});  // cmp byte [rbx], 0
     e_.bind(e_.jumpLater(kJne), loop);
     e_.bind(done, e_.size());
-    known_ = Known{};
+    known_ = afterDrift(known_, step > 0 ? Drift::Right : Drift::Left);
     flagsCell_ = kNoCell;
     zeros_.assign(1, 0);  // a scan ends on a zero
 }
 
-// Marks the loops whose every turn ends on the cell where it began (so what is known at the
-// loop's start holds at each turn's start and after the loop), and the jumps' landing places.
+// Finds which way each loop's turns take the pointer, and the jumps' landing places.
 void Translator::findLoopsAndTargets() {
     const std::vector<Instruction>& code = program_.code;
     struct Open {
         std::size_t start;
-        std::int64_t net;
-        bool known;
+        std::int64_t net;              // the turn's fixed moves
+        bool right, left, unknown;     // what its inner loops and scans add to them
     };
     std::vector<Open> open;
-    balanced_.assign(code.size(), false);
+    drift_.assign(code.size(), Drift::Unknown);
     target_.assign(code.size() + 1, false);
     for (std::size_t k = 0; k < code.size(); ++k) {
         const Instruction& in = code[k];
         if (in.op == OpCode::JumpIfZero || in.op == OpCode::JumpIfNotZero)
             target_[static_cast<std::size_t>(in.a)] = true;
         if (in.op == OpCode::JumpIfZero) {
-            open.push_back(Open{k, 0, true});
+            open.push_back(Open{k, 0, false, false, false});
         } else if (open.empty()) {
             continue;
         } else if (in.op == OpCode::Move) {
             open.back().net += in.a;
         } else if (in.op == OpCode::Scan) {
-            open.back().known = false;
+            (in.a > 0 ? open.back().right : open.back().left) = true;
         } else if (in.op == OpCode::JumpIfNotZero) {
             Open loop = open.back();
             open.pop_back();
-            balanced_[loop.start] = loop.known && loop.net + in.offset == 0;
-            if (!balanced_[loop.start] && !open.empty()) open.back().known = false;
+            loop.net += in.offset;
+            Drift drift = Drift::Unknown;
+            if (loop.unknown || (loop.right && loop.left)) drift = Drift::Unknown;
+            else if (loop.right) drift = loop.net >= 0 ? Drift::Right : Drift::Unknown;
+            else if (loop.left) drift = loop.net <= 0 ? Drift::Left : Drift::Unknown;
+            else drift = loop.net == 0 ? Drift::None : loop.net > 0 ? Drift::Right : Drift::Left;
+            drift_[loop.start] = drift;
+            if (open.empty()) continue;
+            if (drift == Drift::Right) open.back().right = true;
+            if (drift == Drift::Left) open.back().left = true;
+            if (drift == Drift::Unknown) open.back().unknown = true;
         }
     }
 }
@@ -362,8 +386,8 @@ bool Translator::instruction(std::size_t k) {
             testCell(0);
             jumps_.push_back(Jump{e_.jumpLater(kJe), in.a});
         }
-        outer_.push_back(OpenLoop{known_, balanced_[k]});
-        if (!balanced_[k]) known_ = Known{};
+        outer_.push_back(OpenLoop{known_, drift_[k]});
+        known_ = afterDrift(known_, drift_[k]);  // at each turn's start
         flagsCell_ = kNoCell;
         break;
     case OpCode::JumpIfNotZero:
@@ -377,8 +401,7 @@ bool Translator::instruction(std::size_t k) {
             testCell(0);
             jumps_.push_back(Jump{e_.jumpLater(kJne), in.a});
         }
-        // Past the loop the pointer is back where the loop began only if every turn ends there.
-        known_ = outer_.back().balanced ? outer_.back().atStart : Known{};
+        known_ = afterDrift(outer_.back().atStart, outer_.back().drift);
         outer_.pop_back();
         flagsCell_ = kNoCell;
         zeros_.assign(1, 0);
