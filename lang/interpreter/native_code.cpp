@@ -1,9 +1,9 @@
 #include "native_code.h"
 
-#include <cstddef>
-#include <cstdint>
 #include <algorithm>
 #include <climits>
+#include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 
 namespace pellux {
@@ -13,8 +13,9 @@ namespace pellux {
 namespace {
 
 // Registers while the code runs: rbx the current cell, r12 the first cell, r13 one past the
-// last, r14 the NativeState, r15 the next free output byte. rax, rcx and rdx are scratch. All five
-// are saved by the callee in both the System V and the Windows calling conventions.
+// last, r14 the NativeState, r15 the next free output byte; rax, rcx and rdx are scratch. The
+// five are saved by the callee in both the System V and the Windows calling conventions, and the
+// code calls nothing, so it needs no stack frame or unwind data.
 constexpr int kStateTapeEnd = 16, kStateResume = 24, kStateOut = 32, kStateOutEnd = 40, kStateExitAt = 48;
 static_assert(offsetof(NativeState, cell) == 0 && offsetof(NativeState, tape) == 8 &&
                   offsetof(NativeState, tapeEnd) == kStateTapeEnd && offsetof(NativeState, resume) == kStateResume &&
@@ -88,7 +89,6 @@ struct Jump {
 // the pointer has not left since. The tape only grows, so what was checked stays true.
 struct Known {
     std::int64_t low = 0, high = 0;
-    bool covers(std::int64_t from, std::int64_t to) const { return from >= low && to <= high; }
 };
 
 // Where a loop's turns, or a scan, take the pointer: back where it was, never left of it, never
@@ -107,9 +107,9 @@ Known afterDrift(Known known, Drift drift) {
     return Known{};
 }
 
-constexpr std::int64_t kNoCell = INT64_MIN;
+constexpr std::int64_t kNoCell = INT64_MIN;  // the flags tell nothing of any cell
 constexpr std::size_t kZerosKept = 16;
-constexpr std::size_t kDeferLimit = 16;  // how far an add may move towards its jump: keeps translation linear  // the flags tell nothing of any cell
+constexpr std::size_t kDeferLimit = 16;  // how far an add may move towards its jump: keeps translation linear
 
 class Translator {
 public:
@@ -122,6 +122,7 @@ private:
     void epilogue();
     void findLoopsAndTargets();
     std::size_t deferAdd(std::size_t k);
+    void arriveAt(std::size_t k);
     bool instruction(std::size_t k);
     void exitIf(std::initializer_list<unsigned char> jcc, std::size_t k) {
         exits_.push_back(Exit{e_.jumpLater(jcc), static_cast<std::uint32_t>(k)});
@@ -331,15 +332,17 @@ std::size_t Translator::deferAdd(std::size_t k) {
     return j;
 }
 
+// What holds where a jump lands is what holds on every way there.
+void Translator::arriveAt(std::size_t k) {
+    if (!target_[k]) return;
+    flagsCell_ = kNoCell;
+    // Past a loop both ways in (the skip and the last turn) leave the cell at zero, as its
+    // JumpIfNotZero has recorded; a loop's start is also reached from its end.
+    if (k == 0 || program_.code[k - 1].op != OpCode::JumpIfNotZero) zeros_.clear();
+}
+
 bool Translator::instruction(std::size_t k) {
-    const std::vector<Instruction>& code = program_.code;
-    const Instruction& in = code[k];
-    if (target_[k]) {
-        flagsCell_ = kNoCell;
-        // Past a loop both ways in (the skip and the last turn) leave the cell at zero, as its
-        // JumpIfNotZero has recorded; a loop's start is also reached from its end.
-        if (k == 0 || code[k - 1].op != OpCode::JumpIfNotZero) zeros_.clear();
-    }
+    const Instruction& in = program_.code[k];
     switch (in.op) {
     case OpCode::Add:
         e_.rbxOperand({0x80}, 0, in.offset);  // add byte [rbx + offset], a
@@ -432,11 +435,8 @@ bool Translator::translate() {
     epilogue();
     for (std::size_t k = 0; k < code.size();) {
         native_.entries[k] = static_cast<std::uint32_t>(e_.size());
-        std::size_t next = k + 1;
-        if (code[k].op == OpCode::Add) {
-            if (target_[k]) flagsCell_ = kNoCell;
-            next = deferAdd(k);
-        }
+        arriveAt(k);
+        std::size_t next = code[k].op == OpCode::Add ? deferAdd(k) : k + 1;
         if (next == k + 1 && !instruction(k)) return false;
         if (e_.size() > INT32_MAX / 2) return false;
         k = next;

@@ -203,9 +203,8 @@ private:
 
     // One turn of a body of adds, clears and inner loops, worked out on symbols. `effects` may
     // hold cells known at the turn's start. An inner loop whose counter is not known fails the
-    // turn, or, when `lenient`, leaves what it changes unknown.
-    // `low` and `high` grow to the cells the turn's inner loops visit; `left` and `right` follow
-    // them with the moves that reach there.
+    // turn, or, when `lenient`, leaves what it changes unknown. `reach` grows to the cells the
+    // turn's inner loops visit, with the moves that get there.
     struct Reach {
         std::int32_t low, high;
         SourcePosition left, right;
