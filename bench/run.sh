@@ -12,11 +12,6 @@ trap 'rm -rf "$work"' EXIT
 cap=60                               # seconds the plain interpreter may take
 peer_cap=${PELLUX_PEER_CAP:-20}      # seconds each packaged interpreter may take
 
-# Every timed run on the same processor: unpinned, the same run here took either about 0.68 s
-# or about 1.0 s; pinned, it kept to the faster.
-pin=()
-command -v taskset >/dev/null && pin=(taskset -c 0)
-
 windows_path() { echo "Z:${1//\//\\}"; }
 
 # Runs a command with input and expected output; prints its wall seconds, or ">cap", or "wrong".
@@ -24,7 +19,7 @@ timed() {  # expected-output input command...
     local expected=$1 input=$2 cap=${cap_override:-$cap}; shift 2
     local start end status
     start=$EPOCHREALTIME                # no process of its own to start, unlike date
-    timeout "$cap" "${pin[@]}" "$@" <"$input" >"$work/out" 2>/dev/null
+    timeout "$cap" "$@" <"$input" >"$work/out" 2>/dev/null
     status=$?
     end=$EPOCHREALTIME
     if [ $status -eq 124 ]; then echo ">$cap"; return; fi
@@ -63,6 +58,9 @@ echo "== the real window under Wine (next to the rich edit control's own cost)"
 
 echo
 echo "== the interpreter (wall seconds; outputs checked; plain capped at ${cap} s, beef and hsbrainfuck at ${peer_cap} s)"
+# From here every run is on one processor (this shell's, which they inherit): unpinned, the same
+# run here took either about 0.68 s or about 1.0 s; pinned, it kept to the faster.
+command -v taskset >/dev/null && taskset -cp 0 $$ >/dev/null
 gcc_dir=$work/compiled
 mkdir -p "$gcc_dir"
 : >"$work/nothing"
