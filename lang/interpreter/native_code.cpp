@@ -109,6 +109,7 @@ Known afterDrift(Known known, Drift drift) {
 
 constexpr std::int64_t kNoCell = INT64_MIN;  // the flags tell nothing of any cell
 constexpr std::size_t kZerosKept = 16;
+constexpr std::size_t kPrologueBytes = 64, kTypicalBytes = 8;
 constexpr std::size_t kDeferLimit = 16;  // how far an add may move towards its jump: keeps translation linear
 
 class Translator {
@@ -429,6 +430,7 @@ bool Translator::instruction(std::size_t k) {
 bool Translator::translate() {
     const std::vector<Instruction>& code = program_.code;
     native_.bytes.clear();
+    native_.bytes.reserve(kPrologueBytes + code.size() * kTypicalBytes);  // big programs: no copying as it grows
     native_.entries.assign(code.size() + 1, 0);
     findLoopsAndTargets();
     prologue();
