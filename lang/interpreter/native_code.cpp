@@ -222,10 +222,18 @@ bool Translator::multiply(std::size_t k) {
     const ReachInfo& info = program_.reach[static_cast<std::size_t>(loop.b)];
     std::int64_t low = std::int64_t(loop.offset) + info.low, high = std::int64_t(loop.offset) + info.high;
     if (!fits32(low) || !fits32(high)) return false;
+    bool sets = false;
+    for (std::int32_t i = 1; i <= loop.a; ++i) sets = sets || program_.code[k + static_cast<std::size_t>(i)].b != 0;
+    // With every cell known to be on the tape and only adds to do, a loop that does not turn adds
+    // zero everywhere: no branch, which the processor could only guess.
+    bool branch = sets || low < known_.low || high > known_.high;
     e_.rbxOperand({0x0F, 0xB6}, 0, loop.offset);  // movzx eax, byte [rbx + offset]
-    e_.raw({0x85, 0xC0});                         // test eax, eax
-    std::size_t skip = e_.jumpLater(kJe);
-    checkRange(low, high, k);  // only when the loop turns: a loop that does not turn visits nothing
+    std::size_t skip = 0;
+    if (branch) {
+        e_.raw({0x85, 0xC0});  // test eax, eax
+        skip = e_.jumpLater(kJe);
+        checkRange(low, high, k);  // only when the loop turns: a loop that does not turn visits nothing
+    }
     if (info.step > 0) e_.raw({0xF6, 0xD8});  // neg al: counting up, the loop turns 256 - v times
     for (std::int32_t i = 1; i <= loop.a; ++i) {
         const Instruction& term = program_.code[k + static_cast<std::size_t>(i)];
@@ -245,7 +253,7 @@ bool Translator::multiply(std::size_t k) {
     }
     e_.rbxOperand({0xC6}, 0, loop.offset);  // mov byte [rbx + offset], 0
     e_.u8(0);
-    e_.bind(skip, e_.size());
+    if (branch) e_.bind(skip, e_.size());
     flagsCell_ = kNoCell;
     for (std::int32_t i = 1; i <= loop.a; ++i) forget(program_.code[k + static_cast<std::size_t>(i)].offset);
     zero(loop.offset);
