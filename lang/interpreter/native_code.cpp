@@ -1,79 +1,16 @@
 #include "native_code.h"
+#include "native_target.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
-#include <initializer_list>
 
 namespace pellux {
 
-#if defined(__x86_64__) || defined(_M_X64)
+#if defined(PELLUX_NATIVE_X86_64) || defined(PELLUX_NATIVE_I686)
 
 namespace {
-
-// Registers while the code runs: rbx the current cell, r12 the first cell, r13 one past the
-// last, r14 the NativeState, r15 the next free output byte; rax, rcx and rdx are scratch. The
-// five are saved by the callee in both the System V and the Windows calling conventions, and the
-// code calls nothing, so it needs no stack frame or unwind data.
-constexpr int kStateTapeEnd = 16, kStateResume = 24, kStateOut = 32, kStateOutEnd = 40, kStateExitAt = 48;
-static_assert(offsetof(NativeState, cell) == 0 && offsetof(NativeState, tape) == 8 &&
-                  offsetof(NativeState, tapeEnd) == kStateTapeEnd && offsetof(NativeState, resume) == kStateResume &&
-                  offsetof(NativeState, out) == kStateOut && offsetof(NativeState, outEnd) == kStateOutEnd &&
-                  offsetof(NativeState, exitAt) == kStateExitAt,
-              "the generated code reads NativeState at these offsets");
-
-constexpr int kRcx = 1, kRdx = 2;
-
-// ModRM byte for a memory operand [rbx + disp], by the displacement's size.
-constexpr unsigned char kRbxDisp8 = 0x43, kRbxDisp32 = 0x83;
-
-class Emitter {
-public:
-    explicit Emitter(std::vector<unsigned char>& bytes) : bytes_(bytes) {}
-
-    std::size_t size() const { return bytes_.size(); }
-    void raw(std::initializer_list<unsigned char> list) { bytes_.insert(bytes_.end(), list); }
-    void u8(std::int32_t value) { bytes_.push_back(static_cast<unsigned char>(value)); }
-    void u32(std::int32_t value) {
-        std::uint32_t v = static_cast<std::uint32_t>(value);
-        for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<unsigned char>(v >> (8 * i)));
-    }
-    void patch32(std::size_t at, std::int32_t value) {
-        std::uint32_t v = static_cast<std::uint32_t>(value);
-        for (int i = 0; i < 4; ++i) bytes_[at + i] = static_cast<unsigned char>(v >> (8 * i));
-    }
-
-    // opcode bytes, then ModRM with `reg` and [rbx + disp] (rbx needs no SIB byte).
-    void rbxOperand(std::initializer_list<unsigned char> opcode, int reg, std::int32_t disp) {
-        raw(opcode);
-        if (disp >= -128 && disp <= 127) {
-            u8(kRbxDisp8 | (reg << 3));
-            u8(disp);
-        } else {
-            u8(kRbxDisp32 | (reg << 3));
-            u32(disp);
-        }
-    }
-
-    // A relative jump whose target is filled in later; returns where its rel32 lies.
-    std::size_t jumpLater(std::initializer_list<unsigned char> opcode) {
-        raw(opcode);
-        std::size_t at = size();
-        u32(0);
-        return at;
-    }
-    void bind(std::size_t rel32At, std::size_t target) {
-        patch32(rel32At, static_cast<std::int32_t>(static_cast<std::ptrdiff_t>(target) -
-                                                   static_cast<std::ptrdiff_t>(rel32At + 4)));
-    }
-
-private:
-    std::vector<unsigned char>& bytes_;
-};
-
-const std::initializer_list<unsigned char> kJe = {0x0F, 0x84}, kJne = {0x0F, 0x85}, kJb = {0x0F, 0x82},
-                                           kJae = {0x0F, 0x83}, kJmp = {0xE9};
 
 struct Exit {
     std::size_t rel32At;
@@ -119,19 +56,14 @@ public:
     bool translate();
 
 private:
-    void prologue();
-    void epilogue();
     void findLoopsAndTargets();
     std::size_t deferAdd(std::size_t k);
     void arriveAt(std::size_t k);
     bool instruction(std::size_t k);
-    void exitIf(std::initializer_list<unsigned char> jcc, std::size_t k) {
-        exits_.push_back(Exit{e_.jumpLater(jcc), static_cast<std::uint32_t>(k)});
+    void exitIf(Jcc jcc, std::size_t k) {
+        if (jcc.size() != 0) exits_.push_back(Exit{e_.jumpLater(jcc), static_cast<std::uint32_t>(k)});
     }
     void exitNow(std::size_t k) { exitIf(kJmp, k); }
-    // Leaves for the machine when [rbx + disp] lies before the first cell (below) or past the last.
-    void checkBelow(std::int64_t disp, std::size_t k);
-    void checkAbove(std::int64_t disp, std::size_t k);
     void checkRange(std::int64_t low, std::int64_t high, std::size_t k);
     void testCell(std::int64_t offset);
     bool multiply(std::size_t k);
@@ -166,53 +98,16 @@ private:
 
 bool fits32(std::int64_t value) { return value >= INT32_MIN && value <= INT32_MAX; }
 
-void Translator::prologue() {
-#if defined(_WIN32)
-    const unsigned char kStateFromArgument = 0xCE;  // mov r14, rcx
-#else
-    const unsigned char kStateFromArgument = 0xFE;  // mov r14, rdi
-#endif
-    e_.raw({0x53, 0x41, 0x54, 0x41, 0x55, 0x41, 0x56, 0x41, 0x57});  // push rbx, r12, r13, r14, r15
-    e_.raw({0x49, 0x89, kStateFromArgument});
-    e_.raw({0x49, 0x8B, 0x1E});                                      // mov rbx, [r14]
-    e_.raw({0x4D, 0x8B, 0x66, 0x08});                                // mov r12, [r14 + 8]
-    e_.raw({0x4D, 0x8B, 0x6E, kStateTapeEnd});                       // mov r13, [r14 + 16]
-    e_.raw({0x4D, 0x8B, 0x7E, kStateOut});                           // mov r15, [r14 + 32]
-    e_.raw({0x41, 0xFF, 0x66, kStateResume});                        // jmp [r14 + 24]
-}
-
-// Reached with the instruction's index in rax.
-void Translator::epilogue() {
-    exitCommon_ = e_.size();
-    e_.raw({0x49, 0x89, 0x46, kStateExitAt});                        // mov [r14 + 48], rax
-    e_.raw({0x49, 0x89, 0x1E});                                      // mov [r14], rbx
-    e_.raw({0x4D, 0x89, 0x7E, kStateOut});                           // mov [r14 + 32], r15
-    e_.raw({0x41, 0x5F, 0x41, 0x5E, 0x41, 0x5D, 0x41, 0x5C, 0x5B});  // pop r15, r14, r13, r12, rbx
-    e_.raw({0xC3});                                                  // ret
-}
-
-void Translator::checkBelow(std::int64_t disp, std::size_t k) {
-    e_.rbxOperand({0x48, 0x8D}, kRcx, static_cast<std::int32_t>(disp));  // lea rcx, [rbx + disp]
-    e_.raw({0x4C, 0x39, 0xE1});                                            // cmp rcx, r12
-    exitIf(kJb, k);
-}
-
-void Translator::checkAbove(std::int64_t disp, std::size_t k) {
-    e_.rbxOperand({0x48, 0x8D}, kRcx, static_cast<std::int32_t>(disp));  // lea rcx, [rbx + disp]
-    e_.raw({0x4C, 0x39, 0xE9});                                            // cmp rcx, r13
-    exitIf(kJae, k);
-}
-
 // Checks the sides of [low, high] not yet known to be on the tape.
 void Translator::checkRange(std::int64_t low, std::int64_t high, std::size_t k) {
-    if (low < known_.low) checkBelow(low, k);
-    if (high > known_.high) checkAbove(high, k);
+    if (low < known_.low) exitIf(target::checkBelow(e_, low), k);
+    if (high > known_.high) exitIf(target::checkAbove(e_, high), k);
     if (low < known_.low || high > known_.high) flagsCell_ = kNoCell;
 }
 
 void Translator::testCell(std::int64_t offset) {
     if (flagsCell_ == offset) return;  // the add that just changed the cell set the zero flag
-    e_.rbxOperand({0x80}, 7, static_cast<std::int32_t>(offset));  // cmp byte [rbx + offset], 0
+    e_.cellOperand({0x80}, 7, static_cast<std::int32_t>(offset));  // cmp byte [cell + offset], 0
     e_.u8(0);
 }
 
@@ -227,7 +122,7 @@ bool Translator::multiply(std::size_t k) {
     // With every cell known to be on the tape and only adds to do, a loop that does not turn adds
     // zero everywhere: no branch, which the processor could only guess.
     bool branch = sets || low < known_.low || high > known_.high;
-    e_.rbxOperand({0x0F, 0xB6}, 0, loop.offset);  // movzx eax, byte [rbx + offset]
+    e_.cellOperand({0x0F, 0xB6}, 0, loop.offset);  // movzx eax, byte [cell + offset]
     std::size_t skip = 0;
     if (branch) {
         e_.raw({0x85, 0xC0});  // test eax, eax
@@ -239,19 +134,19 @@ bool Translator::multiply(std::size_t k) {
         const Instruction& term = program_.code[k + static_cast<std::size_t>(i)];
         std::int32_t factor = term.a & 0xFF;
         if (term.b) {
-            e_.rbxOperand({0xC6}, 0, term.offset);  // mov byte [rbx + offset], a
+            e_.cellOperand({0xC6}, 0, term.offset);  // mov byte [cell + offset], a
             e_.u8(factor);
         } else if (factor == 1) {
-            e_.rbxOperand({0x00}, 0, term.offset);  // add [rbx + offset], al
+            e_.cellOperand({0x00}, 0, term.offset);  // add [cell + offset], al
         } else if (factor == 0xFF) {
-            e_.rbxOperand({0x28}, 0, term.offset);  // sub [rbx + offset], al
+            e_.cellOperand({0x28}, 0, term.offset);  // sub [cell + offset], al
         } else {
             e_.raw({0x69, 0xD0});                      // imul edx, eax, a
             e_.u32(factor);
-            e_.rbxOperand({0x00}, kRdx, term.offset);  // add [rbx + offset], dl
+            e_.cellOperand({0x00}, kEdx, term.offset);  // add [cell + offset], dl
         }
     }
-    e_.rbxOperand({0xC6}, 0, loop.offset);  // mov byte [rbx + offset], 0
+    e_.cellOperand({0xC6}, 0, loop.offset);  // mov byte [cell + offset], 0
     e_.u8(0);
     if (branch) e_.bind(skip, e_.size());
     flagsCell_ = kNoCell;
@@ -267,11 +162,9 @@ void Translator::scan(std::size_t k) {
     testCell(0);
     std::size_t done = e_.jumpLater(kJe);
     std::size_t loop = e_.size();
-    e_.rbxOperand({0x48, 0x8D}, 0, step);  // lea rax, [rbx + step]
-    e_.raw({0x4C, 0x39, static_cast<unsigned char>(step > 0 ? 0xE8 : 0xE0)});  // cmp rax, r13 / r12
-    exitIf(step > 0 ? kJae : kJb, k);
-    e_.raw({0x48, 0x89, 0xC3});  // mov rbx, rax
-    e_.raw({0x80, 0x3B, 0x00});  // cmp byte [rbx], 0
+    exitIf(target::scanCheck(e_, step), k);
+    target::scanStep(e_, step);
+    e_.raw({0x80, 0x3B, 0x00});  // cmp byte [cell], 0
     e_.bind(e_.jumpLater(kJne), loop);
     e_.bind(done, e_.size());
     known_ = afterDrift(known_, step > 0 ? Drift::Right : Drift::Left);
@@ -354,31 +247,27 @@ bool Translator::instruction(std::size_t k) {
     const Instruction& in = program_.code[k];
     switch (in.op) {
     case OpCode::Add:
-        e_.rbxOperand({0x80}, 0, in.offset);  // add byte [rbx + offset], a
+        e_.cellOperand({0x80}, 0, in.offset);  // add byte [cell + offset], a
         e_.u8(in.a);
         flagsCell_ = in.offset;
         forget(in.offset);
         break;
     case OpCode::Move:
-        e_.raw({0x48, 0x8D, 0x9B});  // lea rbx, [rbx + a]: the flags stay
-        e_.u32(in.a);
+        target::moveCell(e_, in.a);  // the flags stay
         known_.low -= in.a;
         known_.high -= in.a;
         if (flagsCell_ != kNoCell) flagsCell_ -= in.a;
         shiftZeros(in.a);
         break;
     case OpCode::Clear:
-        e_.rbxOperand({0xC6}, 0, in.offset);  // mov byte [rbx + offset], 0
+        e_.cellOperand({0xC6}, 0, in.offset);  // mov byte [cell + offset], 0
         e_.u8(0);
         if (flagsCell_ == in.offset) flagsCell_ = kNoCell;
         zero(in.offset);
         break;
     case OpCode::Out:
-        e_.raw({0x4D, 0x3B, 0x7E, kStateOutEnd});  // cmp r15, [r14 + 40]
-        exitIf(kJae, k);
-        e_.rbxOperand({0x0F, 0xB6}, 0, in.offset);  // movzx eax, byte [rbx + offset]
-        e_.raw({0x41, 0x88, 0x07});                 // mov [r15], al
-        e_.raw({0x49, 0xFF, 0xC7});                 // inc r15
+        exitIf(target::outputFull(e_), k);
+        target::output(e_, in.offset);
         flagsCell_ = kNoCell;
         break;
     case OpCode::Bounds:
@@ -404,8 +293,7 @@ bool Translator::instruction(std::size_t k) {
         break;
     case OpCode::JumpIfNotZero:
         if (in.offset != 0) {
-            e_.raw({0x48, 0x8D, 0x9B});  // lea rbx, [rbx + offset]
-            e_.u32(in.offset);
+            target::moveCell(e_, in.offset);
             if (flagsCell_ != kNoCell) flagsCell_ -= in.offset;
             shiftZeros(in.offset);
         }
@@ -441,8 +329,9 @@ bool Translator::translate() {
     native_.bytes.reserve(kPrologueBytes + code.size() * kTypicalBytes);  // big programs: no copying as it grows
     native_.entries.assign(code.size() + 1, 0);
     findLoopsAndTargets();
-    prologue();
-    epilogue();
+    target::prologue(e_);
+    exitCommon_ = e_.size();
+    target::epilogue(e_);
     for (std::size_t k = 0; k < code.size();) {
         native_.entries[k] = static_cast<std::uint32_t>(e_.size());
         arriveAt(k);
@@ -453,7 +342,7 @@ bool Translator::translate() {
     }
     native_.entries[code.size()] = static_cast<std::uint32_t>(e_.size());
     for (const Jump& jump : jumps_) e_.bind(jump.rel32At, native_.entries[static_cast<std::size_t>(jump.target)]);
-    // Each way out sets rax to its instruction; the stubs lie after the code, off the hot path.
+    // Each way out sets eax to its instruction; the stubs lie after the code, off the hot path.
     for (const Exit& exit : exits_) {
         e_.bind(exit.rel32At, e_.size());
         e_.raw({0xB8});  // mov eax, k

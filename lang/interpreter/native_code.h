@@ -1,4 +1,4 @@
-// Translates a compiled program to x86-64 machine code. Only bytes are made here: putting them
+// Translates a compiled program to x86 machine code, 64-bit or 32-bit. Only bytes are made here: putting them
 // in executable memory is the platform's part (platform/executable_memory.h).
 #ifndef PELLUX_INTERPRETER_NATIVE_CODE_H
 #define PELLUX_INTERPRETER_NATIVE_CODE_H
@@ -28,8 +28,19 @@ struct NativeCode {
     std::vector<std::uint32_t> entries;     // where instruction k begins, for each k
 };
 
-// False where this machine's code is not generated (not x86-64) or the program does not fit.
+// False where this machine's code is not generated (not x86) or the program does not fit.
 bool translate(const Program& program, NativeCode& native);
+
+// The routine at the start of the code, called with the state. On 32-bit x86 the convention is
+// named: a compiler's default there may differ between Windows and Linux, or change with options.
+#if defined(__i386__) && defined(__GNUC__)
+#define PELLUX_NATIVE_CALL __attribute__((cdecl))
+#elif defined(_M_IX86)
+#define PELLUX_NATIVE_CALL __cdecl
+#else
+#define PELLUX_NATIVE_CALL
+#endif
+using NativeEntry = void(PELLUX_NATIVE_CALL*)(NativeState*);
 
 // The translated program, loaded where it can run.
 struct LoadedCode {

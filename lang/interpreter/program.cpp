@@ -587,7 +587,7 @@ RunResult Machine::run() {
 // The translated code runs until it meets an instruction it leaves to the machine; the machine
 // does that one and goes back in after it.
 RunResult Machine::runNative(const LoadedCode& native) {
-    void (*enter)(NativeState*);
+    NativeEntry enter;
     std::memcpy(&enter, &native.base, sizeof enter);  // the entry routine lies at the start
     const Instruction* code = program_.code.data();
     NativeState state{tape_.data(), tape_.data(), tape_.data() + tape_.size(), nullptr, out_, out_ + kOutputBuffer, 0};

@@ -1,0 +1,97 @@
+// The bytes that differ between the 64-bit (native_target_x86_64.cpp) and the 32-bit
+// (native_target_i686.cpp) x86 translations. Everything else the translator (native_code.cpp)
+// writes, the operations on [cell + disp], the byte arithmetic and the jumps, is encoded the same
+// in both modes: the register that holds the current cell is rbx there and ebx here.
+#ifndef PELLUX_INTERPRETER_NATIVE_TARGET_H
+#define PELLUX_INTERPRETER_NATIVE_TARGET_H
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <vector>
+
+#if defined(__x86_64__) || defined(_M_X64)
+#define PELLUX_NATIVE_X86_64 1
+#elif defined(__i386__) || defined(_M_IX86)
+#define PELLUX_NATIVE_I686 1
+#endif
+
+namespace pellux {
+
+class Emitter {
+public:
+    explicit Emitter(std::vector<unsigned char>& bytes) : bytes_(bytes) {}
+
+    std::size_t size() const { return bytes_.size(); }
+    void raw(std::initializer_list<unsigned char> list) { bytes_.insert(bytes_.end(), list); }
+    void u8(std::int32_t value) { bytes_.push_back(static_cast<unsigned char>(value)); }
+    void u32(std::int32_t value) {
+        std::uint32_t v = static_cast<std::uint32_t>(value);
+        for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<unsigned char>(v >> (8 * i)));
+    }
+    void patch32(std::size_t at, std::int32_t value) {
+        std::uint32_t v = static_cast<std::uint32_t>(value);
+        for (int i = 0; i < 4; ++i) bytes_[at + i] = static_cast<unsigned char>(v >> (8 * i));
+    }
+
+    // opcode bytes, then ModRM with `reg` and [cell + disp] (rbx or ebx: no SIB byte).
+    void cellOperand(std::initializer_list<unsigned char> opcode, int reg, std::int32_t disp) {
+        constexpr unsigned char kCellDisp8 = 0x43, kCellDisp32 = 0x83;
+        raw(opcode);
+        if (disp >= -128 && disp <= 127) {
+            u8(kCellDisp8 | (reg << 3));
+            u8(disp);
+        } else {
+            u8(kCellDisp32 | (reg << 3));
+            u32(disp);
+        }
+    }
+
+    // A relative jump whose target is filled in later; returns where its rel32 lies.
+    std::size_t jumpLater(std::initializer_list<unsigned char> opcode) {
+        raw(opcode);
+        std::size_t at = size();
+        u32(0);
+        return at;
+    }
+    void bind(std::size_t rel32At, std::size_t target) {
+        patch32(rel32At, static_cast<std::int32_t>(static_cast<std::ptrdiff_t>(target) -
+                                                   static_cast<std::ptrdiff_t>(rel32At + 4)));
+    }
+
+private:
+    std::vector<unsigned char>& bytes_;
+};
+
+using Jcc = std::initializer_list<unsigned char>;
+const Jcc kJe = {0x0F, 0x84}, kJne = {0x0F, 0x85}, kJb = {0x0F, 0x82}, kJae = {0x0F, 0x83}, kJbe = {0x0F, 0x86},
+          kJmp = {0xE9};
+
+constexpr int kEax = 0, kEcx = 1, kEdx = 2;
+
+namespace target {
+
+// Saves what the code uses, loads the state passed as the only argument and jumps to its resume.
+void prologue(Emitter& e);
+// Reached with the instruction's index in eax: stores the state back and returns.
+void epilogue(Emitter& e);
+// Compares so that the returned jump leaves when the cell at disp from the current one lies
+// before the first cell, or (checkAbove) past the last. An empty jump: it cannot, nothing written.
+Jcc checkBelow(Emitter& e, std::int64_t disp);
+Jcc checkAbove(Emitter& e, std::int64_t disp);
+// Compares so that the returned jump leaves when a scan's next step leaves the tape; then
+// scanStep makes that step.
+Jcc scanCheck(Emitter& e, std::int32_t step);
+void scanStep(Emitter& e, std::int32_t step);
+// cell += by, leaving the flags as they are.
+void moveCell(Emitter& e, std::int32_t by);
+// Compares so that the returned jump leaves when the output buffer is full; then output writes
+// the cell at `offset` to it.
+Jcc outputFull(Emitter& e);
+void output(Emitter& e, std::int32_t offset);
+
+} // namespace target
+
+} // namespace pellux
+
+#endif

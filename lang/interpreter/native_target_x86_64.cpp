@@ -1,0 +1,92 @@
+#include "native_code.h"
+#include "native_target.h"
+
+#ifdef PELLUX_NATIVE_X86_64
+
+namespace pellux {
+namespace target {
+
+namespace {
+
+// Registers while the code runs: rbx the current cell, r12 the first cell, r13 one past the
+// last, r14 the NativeState, r15 the next free output byte; rax, rcx and rdx are scratch. The
+// five are saved by the callee in both the System V and the Windows calling conventions, and the
+// code calls nothing, so it needs no stack frame or unwind data.
+constexpr int kStateTapeEnd = 16, kStateResume = 24, kStateOut = 32, kStateOutEnd = 40, kStateExitAt = 48;
+static_assert(offsetof(NativeState, cell) == 0 && offsetof(NativeState, tape) == 8 &&
+                  offsetof(NativeState, tapeEnd) == kStateTapeEnd && offsetof(NativeState, resume) == kStateResume &&
+                  offsetof(NativeState, out) == kStateOut && offsetof(NativeState, outEnd) == kStateOutEnd &&
+                  offsetof(NativeState, exitAt) == kStateExitAt,
+              "the generated code reads NativeState at these offsets");
+
+void leaCell(Emitter& e, int reg, std::int64_t disp) {
+    e.cellOperand({0x48, 0x8D}, reg, static_cast<std::int32_t>(disp));  // lea reg, [rbx + disp]
+}
+
+} // namespace
+
+void prologue(Emitter& e) {
+#if defined(_WIN32)
+    const unsigned char kStateFromArgument = 0xCE;  // mov r14, rcx
+#else
+    const unsigned char kStateFromArgument = 0xFE;  // mov r14, rdi
+#endif
+    e.raw({0x53, 0x41, 0x54, 0x41, 0x55, 0x41, 0x56, 0x41, 0x57});  // push rbx, r12, r13, r14, r15
+    e.raw({0x49, 0x89, kStateFromArgument});
+    e.raw({0x49, 0x8B, 0x1E});                                      // mov rbx, [r14]
+    e.raw({0x4D, 0x8B, 0x66, 0x08});                                // mov r12, [r14 + 8]
+    e.raw({0x4D, 0x8B, 0x6E, kStateTapeEnd});                       // mov r13, [r14 + 16]
+    e.raw({0x4D, 0x8B, 0x7E, kStateOut});                           // mov r15, [r14 + 32]
+    e.raw({0x41, 0xFF, 0x66, kStateResume});                        // jmp [r14 + 24]
+}
+
+void epilogue(Emitter& e) {
+    e.raw({0x49, 0x89, 0x46, kStateExitAt});                        // mov [r14 + 48], rax
+    e.raw({0x49, 0x89, 0x1E});                                      // mov [r14], rbx
+    e.raw({0x4D, 0x89, 0x7E, kStateOut});                           // mov [r14 + 32], r15
+    e.raw({0x41, 0x5F, 0x41, 0x5E, 0x41, 0x5D, 0x41, 0x5C, 0x5B});  // pop r15, r14, r13, r12, rbx
+    e.raw({0xC3});                                                  // ret
+}
+
+Jcc checkBelow(Emitter& e, std::int64_t disp) {
+    leaCell(e, kEcx, disp);
+    e.raw({0x4C, 0x39, 0xE1});  // cmp rcx, r12
+    return kJb;
+}
+
+Jcc checkAbove(Emitter& e, std::int64_t disp) {
+    leaCell(e, kEcx, disp);
+    e.raw({0x4C, 0x39, 0xE9});  // cmp rcx, r13
+    return kJae;
+}
+
+Jcc scanCheck(Emitter& e, std::int32_t step) {
+    leaCell(e, kEax, step);
+    e.raw({0x4C, 0x39, static_cast<unsigned char>(step > 0 ? 0xE8 : 0xE0)});  // cmp rax, r13 / r12
+    return step > 0 ? kJae : kJb;
+}
+
+void scanStep(Emitter& e, std::int32_t) {
+    e.raw({0x48, 0x89, 0xC3});  // mov rbx, rax: scanCheck's lea has made the step
+}
+
+void moveCell(Emitter& e, std::int32_t by) {
+    e.raw({0x48, 0x8D, 0x9B});  // lea rbx, [rbx + by]
+    e.u32(by);
+}
+
+Jcc outputFull(Emitter& e) {
+    e.raw({0x4D, 0x3B, 0x7E, kStateOutEnd});  // cmp r15, [r14 + 40]
+    return kJae;
+}
+
+void output(Emitter& e, std::int32_t offset) {
+    e.cellOperand({0x0F, 0xB6}, kEax, offset);  // movzx eax, byte [rbx + offset]
+    e.raw({0x41, 0x88, 0x07});                  // mov [r15], al
+    e.raw({0x49, 0xFF, 0xC7});                  // inc r15
+}
+
+} // namespace target
+} // namespace pellux
+
+#endif
