@@ -37,11 +37,8 @@ struct Outcome {
 // The portable machine, and the machine code where this processor has a translation.
 enum class Engine { Portable, Native };
 
-Outcome runOn(Engine engine, const std::string& source, const std::string& input = "",
-              std::size_t limit = pellux::kTapeLimitCells) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(source.data());
-    EXPECT_TRUE(pellux::findUnmatchedBrackets(bytes, source.size()).empty()) << source;
-    pellux::Program program = pellux::compile(bytes, source.size());
+Outcome runCompiled(Engine engine, const pellux::Program& program, const std::string& input = "",
+                    std::size_t limit = pellux::kTapeLimitCells) {
     Captured io{"", input, 0};
     pellux::NativeCode native;
     bool translated = engine == Engine::Native && pellux::translate(program, native);
@@ -51,6 +48,31 @@ Outcome runOn(Engine engine, const std::string& source, const std::string& input
     pellux::RunResult result =
         pellux::run(program, pellux::RunIo{&io, capture, feed}, limit, memory.valid() ? &loaded : nullptr);
     return {result.status, io.output, result.position};
+}
+
+pellux::Program compileText(const std::string& source) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(source.data());
+    EXPECT_TRUE(pellux::findUnmatchedBrackets(bytes, source.size()).empty()) << source;
+    return pellux::compile(bytes, source.size());
+}
+
+Outcome runOn(Engine engine, const std::string& source, const std::string& input = "",
+              std::size_t limit = pellux::kTapeLimitCells) {
+    return runCompiled(engine, compileText(source), input, limit);
+}
+
+// The program with every move, reach and scan step of one cell made `far` cells: further than
+// a program file of allowed size could move in one block.
+pellux::Program stretched(const std::string& source, std::int32_t far) {
+    pellux::Program program = compileText(source);
+    auto stretch = [far](std::int32_t& value) { value = value == 1 ? far : value == -1 ? -far : value; };
+    for (pellux::Instruction& in : program.code) {
+        if (in.op == pellux::OpCode::Bounds) { stretch(in.a); stretch(in.b); }
+        if (in.op == pellux::OpCode::Move || in.op == pellux::OpCode::Scan) stretch(in.a);
+    }
+    for (pellux::ReachInfo& reach : program.reach) { stretch(reach.low); stretch(reach.high); stretch(reach.step); }
+    for (pellux::Checkpoint& mark : program.checkpoints) stretch(mark.offset);
+    return program;
 }
 
 class Interpreter : public testing::TestWithParam<Engine> {
@@ -146,6 +168,20 @@ TEST_P(Interpreter, PointerLeavingTheTapeIsNamedWithItsPlace) {
     Outcome right = runText(std::string(70000, '>') + "+.", "", 70000);
     EXPECT_EQ(right.status, pellux::RunStatus::MovedPastLastCell);
     EXPECT_EQ(runText(std::string(69999, '>') + "+.", "", 70000).output, "\x01");  // grows to the bound
+}
+
+// Near 2^31 cells away: a 32-bit address that far from the tape wraps round, on one side or
+// the other, to where the tape might lie.
+TEST_P(Interpreter, FarMovesLeaveTheTapeWhereverItLies) {
+    constexpr std::int32_t kFar = 0x7FFFFFF0;
+    struct Case { const char* source; pellux::RunStatus status; std::uint32_t column; } cases[] = {
+        {"<", pellux::RunStatus::MovedLeftOfFirstCell, 1}, {">", pellux::RunStatus::MovedPastLastCell, 1},
+        {"+[<]", pellux::RunStatus::MovedLeftOfFirstCell, 4}, {"+[>]", pellux::RunStatus::MovedPastLastCell, 4}};
+    for (const Case& c : cases) {
+        Outcome got = runCompiled(GetParam(), stretched(c.source, kFar));
+        EXPECT_EQ(got.status, c.status) << c.source;
+        EXPECT_EQ(got.position.column, c.column) << c.source;
+    }
 }
 
 // The tape grows, and the output buffer fills, in the middle of scans, copy loops and loops.
