@@ -11,8 +11,11 @@ int main(int argc, char** argv) {
     for (int c; (c = std::fgetc(in)) != EOF;)
         if (std::string("+-<>.,[]").find(static_cast<char>(c)) != std::string::npos) source += static_cast<char>(c);
     std::fclose(in);
-    std::printf("#include <stdio.h>\nstatic unsigned char t[1 << 20];\nint main(void) {\n"
-                "unsigned char *p = t + 4096; int c;\n");
+    // Windows streams are text by default: the program's bytes must go out as they are.
+    std::printf("#include <stdio.h>\n#ifdef _WIN32\n#include <fcntl.h>\n#include <io.h>\n#endif\n"
+                "static unsigned char t[1 << 20];\nint main(void) {\n"
+                "unsigned char *p = t + 4096; int c;\n"
+                "#ifdef _WIN32\n_setmode(_fileno(stdin), _O_BINARY); _setmode(_fileno(stdout), _O_BINARY);\n#endif\n");
     for (std::size_t i = 0; i < source.size();) {
         char op = source[i];
         std::size_t run = 1;

@@ -3,9 +3,17 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 int main(int argc, char** argv) {
     if (argc != 2) { std::fprintf(stderr, "usage: plain_interpreter PROGRAM.b\n"); return 2; }
+#ifdef _WIN32
+    _setmode(_fileno(stdin), _O_BINARY);  // the program's bytes, not text
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     std::FILE* in = std::fopen(argv[1], "rb");
     if (!in) { std::perror(argv[1]); return 2; }
     std::string code;

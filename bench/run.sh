@@ -115,18 +115,94 @@ for entry in "${cases[@]}"; do
         "$(ratio "$portable" "$compiled")" "$(ratio "$plain" "$portable")"
 done
 echo "  pellux: machine code (x86-64); portable: the same program with PELLUX_PORTABLE=1, the machine"
-echo "  that processors without a translation use (as the 32-bit Pellux.Exe does); wine: the Pellux.Exe"
-echo "  of $(basename "$PELLUX_WINDOWS_TREE") under Wine"
+echo "  that processors without a translation use; wine: the Pellux.Exe of $(basename "$PELLUX_WINDOWS_TREE") under Wine"
 echo "  ratios in brackets: both times less the start-up floor"
 echo "  goals: mandelbrot and factor at most 1.5x gcc; long, bench, hanoi at least 100x faster than plain;"
 echo "  every program at least 20x faster than plain and faster than beef and hsbrainfuck"
 
+# One table for a 32-bit build: its machine code and portable machine against gcc's program and
+# the plain interpreter, all for 32-bit x86 and all started the same way.
+#   table32 RUNNER PELLUX PLAIN CC PATHS   (RUNNER: a command that starts the programs, or "";
+#   PATHS: windows for Windows programs, which are given Z:\ paths)
+table32() {
+    local runner=$1 pellux=$2 plain=$3 cc=$4 paths=$5 suffix="" run=()
+    [ -z "$runner" ] || run=("$runner")
+    [ "$paths" != windows ] || suffix=.exe
+    local dir=$work/compiled32-$paths
+    mkdir -p "$dir"
+    printf 'int main(void) { return 0; }\n' >"$dir/empty.c"
+    "$cc" -O2 -o "$dir/empty$suffix" "$dir/empty.c"
+    local floor32
+    floor32=$(best_of 5 "$work/nothing" /dev/null "${run[@]}" "$dir/empty$suffix")
+    echo "  start-up floor: $floor32 s to start and end an empty program of this compiler the same way"
+    printf '  %-22s %9s %9s %9s %9s   %s\n' program pellux portable gcc-O2 plain ratios
+    local entry program input_name input expected label file compiled ours portable plain_time
+    for entry in "${cases[@]}"; do
+        program=${entry%%:*} input_name=${entry#*:}
+        input=/dev/null; expected=$programs/$program.out; label=$program
+        if [ -n "$input_name" ]; then
+            input=$programs/$input_name; label="$program <$input_name"; expected=$work/expected-$input_name
+        fi
+        file=$programs/$program
+        [ "$paths" != windows ] || file=$(windows_path "$file")
+        "$native/bench/bf2c" "$programs/$program" >"$dir/${program%.b}.c"
+        "$cc" -O2 -o "$dir/${program%.b}$suffix" "$dir/${program%.b}.c"
+        compiled="" ours="" portable=""
+        for _ in $(seq 7); do
+            compiled=$(better "$compiled" "$(timed "$expected" "$input" "${run[@]}" "$dir/${program%.b}$suffix")")
+            ours=$(better "$ours" "$(timed "$expected" "$input" "${run[@]}" "$pellux" /f "$file")")
+            portable=$(better "$portable" "$(PELLUX_PORTABLE=1 timed "$expected" "$input" "${run[@]}" "$pellux" /f "$file")")
+        done
+        plain_time=$(timed "$expected" "$input" "${run[@]}" "$plain" "$file")
+        floor=$floor32
+        printf '  %-22s %9s %9s %9s %9s   ours/gcc %s (%s), plain/ours %s (%s); portable/gcc %s\n' \
+            "$label" "$ours" "$portable" "$compiled" "$plain_time" \
+            "$(ratio "$ours" "$compiled")" "$(ratio "$(less_floor "$ours")" "$(less_floor "$compiled")")" \
+            "$(ratio "$plain_time" "$ours")" "$(ratio "$(less_floor "$plain_time")" "$(less_floor "$ours")")" \
+            "$(ratio "$portable" "$compiled")"
+    done
+    floor=$native_floor
+}
+
+native_floor=$floor
+if [ -n "${PELLUX_WINE32:-}" ]; then
+    echo
+    echo "== the 32-bit Pellux.Exe (the one F5 starts) under Wine, next to i686 MinGW gcc -O2 (wall seconds)"
+    wineserver -p 2>/dev/null  # one server for all of these runs: no run pays for starting it
+    table32 "$PELLUX_WINE32" "$PELLUX_WIN32_TREE/Pellux.Exe" "$PELLUX_WIN32_TREE/bench/plain_interpreter.exe" \
+        i686-w64-mingw32-gcc windows
+    wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
+else
+    echo
+    echo "== the 32-bit Pellux.Exe under Wine: not measured, this kernel starts no 32-bit program (nor Wine's)"
+fi
+native32=$PELLUX_BUILD/native-i686
 echo
-echo "== a 50 MB program: start to first output (reading, checking brackets, optimising)"
+if [ -n "${PELLUX_I686_EMULATOR:-}" ]; then
+    echo "== the 32-bit Linux pellux, next to gcc -m32 -O2, both under $PELLUX_I686_EMULATOR (wall seconds)"
+else
+    echo "== the 32-bit Linux pellux, next to gcc -m32 -O2, both run directly (wall seconds)"
+fi
+printf '#!/bin/sh\nexec gcc -m32 "$@"\n' >"$work/gcc-m32" && chmod +x "$work/gcc-m32"
+table32 "${PELLUX_I686_EMULATOR:-}" "$native32/pellux" "$native32/bench/plain_interpreter" "$work/gcc-m32" linux
+echo "  pellux: its machine code (32-bit x86); portable: PELLUX_PORTABLE=1; ratios in brackets: less the floor"
+echo "  goals: mandelbrot and factor at most 1.5x gcc; long, bench, hanoi at least 100x faster than plain"
+
+echo
+echo "== a 50 MB program: reading, checking brackets, optimising (and translating) it, then running it"
 line='+>+<-[->+<]>[-]<# comment line'
 yes "$line" | head -n $((52428800 / (${#line} + 1))) >"$work/big.b"
 printf '%%Done\n' >>"$work/big.b"
-start=$(date +%s%N)
-"$native/pellux" /f "$work/big.b" | head -c 1 >/dev/null
-end=$(date +%s%N)
-awk -v n=$((end - start)) -v s="$(stat -c %s "$work/big.b")" 'BEGIN { printf "  %.1f MB: %.3f s to the first output byte\n", s / 1e6, n / 1e9 }'
+big() {  # label, command...: prints wall seconds and peak resident memory
+    local label=$1 figures; shift
+    figures=$(/usr/bin/time -f '%e %M' "$@" /f "$work/big.b" 2>&1 >/dev/null | tail -1)
+    awk -v l="$label" -v f="$figures" 'BEGIN { split(f, x, " "); printf "  %-44s %6.2f s, peak %4.0f MiB\n", l, x[1], x[2] / 1024 }'
+}
+awk -v s="$(stat -c %s "$work/big.b")" 'BEGIN { printf "  %.1f MB of source\n", s / 1e6 }'
+big "x86-64 pellux, machine code" "$native/pellux"
+big "x86-64 pellux, PELLUX_PORTABLE=1" env PELLUX_PORTABLE=1 "$native/pellux"
+runner32=()
+[ -z "${PELLUX_I686_EMULATOR:-}" ] || runner32=("$PELLUX_I686_EMULATOR")
+big "32-bit pellux, machine code${runner32:+ (qemu)}" "${runner32[@]}" "$native32/pellux"
+big "32-bit pellux, PELLUX_PORTABLE=1${runner32:+ (qemu)}" env PELLUX_PORTABLE=1 "${runner32[@]}" "$native32/pellux"
+echo "  the difference between the two lines of a build is the translation to machine code and its pages"

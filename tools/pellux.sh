@@ -9,7 +9,7 @@ artifacts=$build/artifacts
 jobs=$(nproc 2>/dev/null || echo 2)
 
 packages=(cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64
-          wine wine64 wine32:i386 xvfb xdotool imagemagick x11-utils clang)
+          wine wine64 wine32:i386 xvfb xdotool imagemagick x11-utils clang g++-multilib qemu-user)
 
 say() { printf '== %s\n' "$*"; }
 
@@ -33,6 +33,18 @@ runnable_arch() {
     if [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then echo i686; else echo x86_64; fi
 }
 
+# The 32-bit Linux build of the interpreter runs directly where the kernel starts a 32-bit
+# program, and under qemu-i386 where it does not.
+i686_emulator() {
+    local probe=$build/i686-probe
+    mkdir -p "$build"
+    if printf 'int main(void) { return 0; }\n' | gcc -m32 -x c -o "$probe" - 2>/dev/null && "$probe" 2>/dev/null; then
+        echo ""
+    else
+        command -v qemu-i386 || echo qemu-i386
+    fi
+}
+
 wine_loader() {
     if [ "$1" == i686 ]; then command -v wine; else command -v wine64 || echo /usr/lib/wine/wine64; fi
 }
@@ -41,6 +53,7 @@ configure_and_build() {  # tree, toolchain or "", targets...
     local tree=$1 toolchain=$2; shift 2
     local args=(-S "$root" -B "$tree" -DCMAKE_BUILD_TYPE=Release)
     [ -z "$toolchain" ] || args+=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain")
+    [ "$toolchain" != linux-i686.cmake ] || args+=(-DPELLUX_I686_EMULATOR="$i686_emulator")
     cmake "${args[@]}" >/dev/null
     cmake --build "$tree" -j "$jobs" ${1:+--target "$@"}
 }
@@ -50,6 +63,8 @@ windows_tree() { echo "$build/win-$1"; }
 build_all() {
     say "building natively"
     configure_and_build "$build/native" ""
+    say "building the interpreter for 32-bit Linux${i686_emulator:+ (run under $i686_emulator here)}"
+    configure_and_build "$build/native-i686" linux-i686.cmake
     say "building Pelluxw.exe for 32-bit Windows"
     configure_and_build "$(windows_tree i686)" mingw-i686.cmake
     if [ "$arch" != i686 ]; then
@@ -118,6 +133,8 @@ do_test() {
     trap cleanup EXIT
     say "native tests"
     ctest --test-dir "$build/native" -j "$jobs" --output-on-failure
+    say "32-bit Linux tests${i686_emulator:+ under $i686_emulator}"
+    ctest --test-dir "$build/native-i686" -j "$jobs" --output-on-failure
     say "Windows tests under Wine ($arch), one at a time"
     start_xvfb
     prepare_prefix "$build/wineprefix-test"
@@ -125,14 +142,17 @@ do_test() {
 }
 
 do_bench() {
-    packages+=(beef hsbrainfuck)
+    packages+=(beef hsbrainfuck time)
     ensure_packages
     build_all
     trap cleanup EXIT
     start_xvfb
     prepare_prefix "$build/wineprefix-bench"
+    local wine32=""
+    [ "$arch" != i686 ] || wine32=$wine
     PELLUX_WINE="$wine" PELLUX_BUILD="$build" PELLUX_WINDOWS_TREE="$(windows_tree "$arch")" \
-        PELLUX_WIN32_TREE="$(windows_tree i686)" bash "$root/bench/run.sh"
+        PELLUX_WIN32_TREE="$(windows_tree i686)" PELLUX_WINE32="$wine32" PELLUX_I686_EMULATOR="$i686_emulator" \
+        bash "$root/bench/run.sh"
 }
 
 do_fuzz() {
@@ -151,5 +171,6 @@ case "${1:-}" in
 esac
 ensure_packages
 arch=$(runnable_arch)
+i686_emulator=$(i686_emulator)
 wine=$(wine_loader "$arch")
 "do_$1"
