@@ -19,6 +19,8 @@ static_assert(offsetof(NativeState, cell) == 0 && offsetof(NativeState, tape) ==
                   offsetof(NativeState, exitAt) == kStateExitAt,
               "the generated code reads NativeState at these offsets");
 
+// User addresses lie below 2^47, so a cell far left of a tape low in memory (as Windows places
+// it) is a negative address, not one wrapped round: the left checks compare signed.
 void leaCell(Emitter& e, int reg, std::int64_t disp) {
     e.cellOperand({0x48, 0x8D}, reg, static_cast<std::int32_t>(disp));  // lea reg, [rbx + disp]
 }
@@ -51,7 +53,7 @@ void epilogue(Emitter& e) {
 Jcc checkBelow(Emitter& e, std::int64_t disp) {
     leaCell(e, kEcx, disp);
     e.raw({0x4C, 0x39, 0xE1});  // cmp rcx, r12
-    return kJb;
+    return kJl;
 }
 
 Jcc checkAbove(Emitter& e, std::int64_t disp) {
@@ -63,7 +65,7 @@ Jcc checkAbove(Emitter& e, std::int64_t disp) {
 Jcc scanCheck(Emitter& e, std::int32_t step) {
     leaCell(e, kEax, step);
     e.raw({0x4C, 0x39, static_cast<unsigned char>(step > 0 ? 0xE8 : 0xE0)});  // cmp rax, r13 / r12
-    return step > 0 ? kJae : kJb;
+    return step > 0 ? kJae : kJl;
 }
 
 void scanStep(Emitter& e, std::int32_t) {
