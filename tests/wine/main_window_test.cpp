@@ -1,5 +1,6 @@
 #include "window_fixture.h"
 
+#include "lang/interpreter_launch.h"
 #include "resources/version.h"
 
 #include <cstring>
@@ -231,4 +232,37 @@ TEST_F(MainWindowTest, HotKeysHeldElsewhereAreTakenOnceReleased) {
         }
     }
     EXPECT_TRUE(taken);
+}
+
+TEST_F(MainWindowTest, RunFileSaysWhyNoInterpreterRan) {
+    char saved[MAX_PATH], base[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, saved);
+    GetTempPathA(MAX_PATH, base);
+    std::string folder = std::string(base) + "pellux-run-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(folder.c_str(), nullptr);
+    std::string interpreter = folder + "\\Pellux.Exe";
+    DeleteFileA(interpreter.c_str());
+    SetCurrentDirectoryA(folder.c_str());
+    buildInterpreterPath();
+
+    command(IDM_RUN);
+    ASSERT_EQ(fakes.boxes.size(), 1u);
+    EXPECT_EQ(fakes.boxes[0].owner, window);
+    EXPECT_EQ(fakes.boxes[0].caption, "Run File");
+    EXPECT_EQ(fakes.boxes[0].text, "The interpreter was not found:\r\n" + interpreter);
+
+    HANDLE file = CreateFileA(interpreter.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written;
+    WriteFile(file, "not a program", 13, &written, nullptr);
+    CloseHandle(file);
+    command(IDM_RUN);
+    ASSERT_EQ(fakes.boxes.size(), 2u);
+    EXPECT_EQ(fakes.boxes[1].text.rfind("The interpreter could not be started:\r\n" + interpreter + "\r\n\r\n", 0), 0u)
+        << fakes.boxes[1].text;
+    EXPECT_GT(fakes.boxes[1].text.size(), 60 + interpreter.size());  // with the system's reason
+
+    DeleteFileA(interpreter.c_str());
+    SetCurrentDirectoryA(saved);
+    RemoveDirectoryA(folder.c_str());
+    buildInterpreterPath();
 }
