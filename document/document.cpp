@@ -13,7 +13,6 @@ namespace {
 
 constexpr DWORD kSavedMessageMilliseconds = 300;
 constexpr int kFilterCapacity = 128;
-constexpr LONGLONG kMaxOpenBytes = 8LL << 20;
 
 DocumentState state = {};
 char savedPath[kDocumentPathCapacity];  // documentPath before a dialog wrote into it
@@ -135,10 +134,11 @@ void saveToChosenFile(HWND mainWindow) {
     reportSaved(mainWindow);
 }
 
-// Beyond this Wine's control runs out of memory and takes the program down with it.
+// Wine's control runs out of memory on big texts and takes the program down with it. The size
+// refuses most at once; the stream counts the lines too.
 bool tooBigToOpen(HANDLE file) {
     LARGE_INTEGER size;
-    return !GetFileSizeEx(file, &size) || size.QuadPart > kMaxOpenBytes;
+    return GetFileSizeEx(file, &size) && size.QuadPart > kMaxOpenCost;
 }
 
 // Reads the file into a fresh control that takes the old one's place only when the whole file is

@@ -8,6 +8,7 @@ namespace {
 // Beyond this the control is too slow to be of use anyway; 0xFFFFFFFF would be ignored.
 constexpr LPARAM kTextLimit = 0x7FFFFFFE;
 constexpr DWORD kShortWrite = ERROR_WRITE_FAULT;
+constexpr DWORD kTooBig = ERROR_FILE_TOO_LARGE;
 
 void recordFailure(FileStream& stream, DWORD error) {
     if (!stream.failed) { stream.failed = true; stream.error = error; }
@@ -51,10 +52,13 @@ DWORD CALLBACK streamReadCallback(DWORD_PTR cookie, LPBYTE buffer, LONG count, L
         if (lineEnd) {
             buffer[produced++] = '\r';
             buffer[produced++] = '\n';
+            stream.cost += kLineEndCost;
         } else {
             buffer[produced++] = c;
+            ++stream.cost;
         }
     }
+    if (stream.cost > kMaxOpenCost) recordFailure(stream, kTooBig);
     *done = produced;
     return stream.failed ? 1 : 0;
 }
@@ -80,7 +84,7 @@ HWND editorOf(HWND mainWindow) { return GetDlgItem(mainWindow, IDC_EDITOR); }
 void prepareEditor(HWND editor) {
     SendMessageA(editor, EM_EXLIMITTEXT, 0, kTextLimit);
     SendMessageA(editor, EM_SETTARGETDEVICE, 0, 1);  // line width 1: never wrap
-    SendMessageA(editor, EM_SETEVENTMASK, 0, ENM_CHANGE);
+    SendMessageA(editor, EM_SETEVENTMASK, 0, ENM_CHANGE | ENM_KEYEVENTS);
 }
 
 namespace {

@@ -6,6 +6,13 @@
 
 constexpr DWORD kReadChunk = 2048;
 
+// What a text costs Wine's control: about 35 bytes of memory for each byte and 2.3 KB for each
+// line; a 32-bit editor ran out of memory and crashed at about a million short lines. A line
+// end counts as this many bytes towards the limit, which keeps a text (and, during Open, the
+// one it replaces) well within the address space.
+constexpr LONGLONG kLineEndCost = 48;
+constexpr LONGLONG kMaxOpenCost = 8LL << 20;
+
 // The cookie of a file stream: the open file and the first failure met, if any.
 struct FileStream {
     explicit FileStream(HANDLE handle) : file(handle) {}
@@ -20,6 +27,7 @@ struct FileStream {
     DWORD end = 0;
     bool afterCr = false;
     bool atEnd = false;
+    LONGLONG cost = 0;   // of what was handed on, as counted against kMaxOpenCost
 };
 
 DWORD CALLBACK streamReadCallback(DWORD_PTR cookie, LPBYTE buffer, LONG count, LONG* done);
@@ -27,11 +35,11 @@ DWORD CALLBACK streamWriteCallback(DWORD_PTR cookie, LPBYTE buffer, LONG count, 
 
 HWND editorOf(HWND mainWindow);
 
-// Limit, wrapping and change notification, set once when the window starts.
+// Limit, wrapping, and notice of changes and keys, set on each control when it is made.
 void prepareEditor(HWND editor);
 
-// Replaces all text by the file's, with every line end as CR LF; false when a read failed or
-// the control stopped before the file's end.
+// Replaces all text by the file's, with every line end as CR LF; false when a read failed, the
+// text costs more than kMaxOpenCost, or the control stopped before the file's end.
 bool streamFileIn(HWND editor, FileStream& stream);
 // A new, empty and hidden control made like editor, beside it, with no identifier yet; nullptr
 // when it could not be made. Wine's control takes far longer to replace a long text than to be

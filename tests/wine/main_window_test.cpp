@@ -220,6 +220,12 @@ TEST_F(MainWindowTest, HotKeysHeldElsewhereAreTakenOnceReleased) {
     activate(other);
     ASSERT_TRUE(RegisterHotKey(other, 100, 0, VK_F6));
     activate(window);  // F6 is still the other window's
+    // Meanwhile the keys reach the control as plain keys, and still act as the hot keys.
+    setText("+");
+    SendMessageA(editor(), WM_KEYDOWN, VK_F6, 0);
+    MSG posted;
+    while (PeekMessageA(&posted, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&posted);
+    EXPECT_EQ(onlyBox().text, "No errors occurred.");
     UnregisterHotKey(other, 100);
     bool taken = false;
     for (DWORD start = GetTickCount(); !taken && GetTickCount() - start < 3000;) {
@@ -265,4 +271,23 @@ TEST_F(MainWindowTest, RunFileSaysWhyNoInterpreterRan) {
     SetCurrentDirectoryA(saved);
     RemoveDirectoryA(folder.c_str());
     buildInterpreterPath();
+}
+
+TEST_F(MainWindowTest, TabReplacesOnlyTheSelection) {
+    // As the dialog's own loop delivers a key: the dialog manager first, then the control.
+    auto press = [&](WPARAM key, WPARAM character) {
+        MSG down = {editor(), WM_KEYDOWN, key, 0, 0, {0, 0}};
+        if (!IsDialogMessageA(window, &down)) DispatchMessageA(&down);
+        MSG typed = {editor(), WM_CHAR, character, 0, 0, {0, 0}};
+        if (!IsDialogMessageA(window, &typed)) DispatchMessageA(&typed);
+    };
+    SetFocus(editor());
+    setText("+++---");
+    SendMessageA(editor(), EM_SETSEL, 3, 3);
+    press(VK_TAB, '\t');
+    EXPECT_EQ(text(), "+++\t---");
+    SendMessageA(editor(), EM_SETSEL, 1, 2);
+    press(VK_TAB, '\t');
+    EXPECT_EQ(text(), "+\t+\t---");
+    EXPECT_EQ(GetFocus(), editor());
 }
