@@ -26,20 +26,6 @@ void folderOf(const char* path, char* folder) {
     else folder[cut == 0 || folder[cut - 1] == ':' ? cut + 1 : cut] = '\0';  // keep a root's slash
 }
 
-} // namespace
-
-// Opening the file for writing refuses what writing in place would have refused.
-DWORD checkSaveTarget(const char* path, SaveTarget target) {
-    FileHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.valid()) return 0;
-    DWORD error = lastErrorOr(ERROR_ACCESS_DENIED);
-    if (target == SaveTarget::MayBeNew && error == ERROR_FILE_NOT_FOUND) return 0;
-    return error;
-}
-
-namespace {
-
 DWORD writeTemporary(const char* temporary, WriteContent write, void* context) {
     FileHandle file(CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return lastErrorOr(ERROR_ACCESS_DENIED);
@@ -62,6 +48,16 @@ DWORD swapIn(const char* path, const char* temporary) {
 }
 
 } // namespace
+
+// Opening the file for writing refuses what writing in place would have refused.
+DWORD checkSaveTarget(const char* path, SaveTarget target) {
+    FileHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.valid()) return 0;
+    DWORD error = lastErrorOr(ERROR_ACCESS_DENIED);
+    if (target == SaveTarget::MayBeNew && error == ERROR_FILE_NOT_FOUND) return 0;
+    return error;
+}
 
 DWORD saveSafely(const char* path, WriteContent write, void* context) {
     char folder[kFolderCapacity];
