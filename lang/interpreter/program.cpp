@@ -78,11 +78,11 @@ public:
     }
     void setSource(const unsigned char* source) { source_ = source; }
 
-    // Bytes held by the compiled form and the compiler's own lists, as allocated.
+    // Bytes held by the compiled form and the compiler's own lists.
     std::size_t footprint() const {
-        return program_.code.capacity() * sizeof(Instruction) + program_.reach.capacity() * sizeof(ReachInfo) +
-               program_.checkpoints.capacity() * sizeof(Checkpoint) + program_.strings.capacity() +
-               loops_.capacity() * sizeof(Loop) + marks_.capacity() * sizeof(Checkpoint);
+        return program_.code.size() * sizeof(Instruction) + program_.reach.size() * sizeof(ReachInfo) +
+               program_.checkpoints.size() * sizeof(Checkpoint) + program_.strings.size() +
+               loops_.size() * sizeof(Loop) + marks_.size() * sizeof(Checkpoint);
     }
 
     void open() {

@@ -87,7 +87,7 @@ UnmatchedBrackets findUnmatchedBrackets(const unsigned char* source, std::size_t
 
 // What the compiled form may take, in bytes: it grows with the operations, not with the source
 // (comments and runs cost nothing), and must fit a 32-bit address space next to the source.
-constexpr std::size_t kCompiledLimitBytes = (sizeof(void*) >= 8 ? std::size_t(2048) : std::size_t(128)) << 20;
+constexpr std::size_t kCompiledLimitBytes = (sizeof(void*) >= 8 ? std::size_t(2048) : std::size_t(256)) << 20;
 
 // Compiles a program whose brackets balance; stops with `tooLarge` set past `limitBytes`.
 Program compile(const unsigned char* source, std::size_t size, std::size_t limitBytes = kCompiledLimitBytes);
