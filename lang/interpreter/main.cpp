@@ -66,6 +66,25 @@ bool interactiveInput() { return _isatty(_fileno(stdin)) != 0; }
 
 int nextInputByte() { return std::getchar(); }
 
+// The system's reason for the first failed write: the C library calls a closed pipe an invalid
+// argument, so Windows' own code is kept and described.
+struct Output {
+    DWORD error = 0;
+    char reason[256] = "";
+};
+
+void keepWriteError(Output& output) {
+    output.error = GetLastError();
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, output.error,
+                                  0, output.reason, sizeof output.reason, nullptr);
+    while (length > 0 && (output.reason[length - 1] == '\r' || output.reason[length - 1] == '\n' ||
+                          output.reason[length - 1] == '.'))
+        output.reason[--length] = 0;
+    if (length == 0) std::snprintf(output.reason, sizeof output.reason, "error %lu", output.error);
+}
+
+const char* writeError(const Output& output) { return output.reason; }
+
 using FileStatus = struct _stat64;
 bool statusOfPath(const char* path, FileStatus& status) { return _stat64(path, &status) == 0; }
 bool statusOfFile(std::FILE* file, FileStatus& status) { return _fstat64(_fileno(file), &status) == 0; }
@@ -105,6 +124,15 @@ bool interactiveInput() { return isatty(STDIN_FILENO) != 0; }
 
 int nextInputByte() { return getc_unlocked(stdin); }
 
+// The system's reason for the first failed write.
+struct Output {
+    int error = 0;
+};
+
+void keepWriteError(Output& output) { output.error = errno; }
+
+const char* writeError(const Output& output) { return std::strerror(output.error); }
+
 using FileStatus = struct stat;
 bool statusOfPath(const char* path, FileStatus& status) { return stat(path, &status) == 0; }
 bool statusOfFile(std::FILE* file, FileStatus& status) { return fstat(fileno(file), &status) == 0; }
@@ -112,14 +140,9 @@ bool isDirectory(const FileStatus& status) { return S_ISDIR(status.st_mode); }
 bool isRegularFile(const FileStatus& status) { return S_ISREG(status.st_mode); }
 #endif
 
-// The system's reason for the first failed write.
-struct Output {
-    int error = 0;
-};
-
 bool writeOut(void* context, const unsigned char* bytes, std::size_t size) {
     bool ok = std::fwrite(bytes, 1, size, stdout) == size && std::fflush(stdout) == 0;
-    if (!ok) static_cast<Output*>(context)->error = errno;
+    if (!ok) keepWriteError(*static_cast<Output*>(context));
     return ok;
 }
 
@@ -217,7 +240,7 @@ int reportRun(const char* path, const pellux::RunResult& result, const Output& o
                      result.position.line, result.position.column, pellux::kTapeLimitCells);
         return kProgramError;
     case pellux::RunStatus::OutputFailed:
-        std::fprintf(stderr, "pellux: cannot write the output of %s: %s\n", path, std::strerror(output.error));
+        std::fprintf(stderr, "pellux: cannot write the output of %s: %s\n", path, writeError(output));
         return kOutputFailed;
     }
     return kProgramError;
