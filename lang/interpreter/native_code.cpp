@@ -93,7 +93,7 @@ struct Known {
 
 // Where a loop's turns, or a scan, take the pointer: back where it was, never left of it, never
 // right of it, or either way.
-enum class Drift { None, Right, Left, Unknown };
+enum class Drift : std::uint8_t { None, Right, Left, Unknown };
 
 // The tape has no holes: after a move right by any amount, every cell from the leftmost known
 // one up to the current cell is on the tape; likewise to the left.
@@ -109,7 +109,7 @@ Known afterDrift(Known known, Drift drift) {
 
 constexpr std::int64_t kNoCell = INT64_MIN;  // the flags tell nothing of any cell
 constexpr std::size_t kZerosKept = 16;
-constexpr std::size_t kPrologueBytes = 64, kTypicalBytes = 8;
+constexpr std::size_t kPrologueBytes = 64, kTypicalBytes = 8, kWithExitBytes = 32;
 constexpr std::size_t kDeferLimit = 16;  // how far an add may move towards its jump: keeps translation linear
 constexpr std::int32_t kInlineRepeats = 16;  // longer runs of '.' are written by the machine
 
@@ -465,7 +465,12 @@ bool Translator::instruction(std::size_t k) {
 bool Translator::translate() {
     const std::vector<Instruction>& code = program_.code;
     native_.bytes.clear();
-    native_.bytes.reserve(kPrologueBytes + code.size() * kTypicalBytes);  // big programs: no copying as it grows
+    // Big programs: room for all of it up front, so the bytes are never copied as they grow.
+    // Writes and tape checks take more, with their ways out.
+    std::size_t expected = kPrologueBytes;
+    for (const Instruction& in : code)
+        expected += in.op == OpCode::Out || in.op == OpCode::Bounds ? kWithExitBytes : kTypicalBytes;
+    native_.bytes.reserve(expected);
     native_.entries.assign(code.size() + 1, 0);
     findLoopsAndTargets();
     prologue();
