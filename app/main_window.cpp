@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include "commands.h"
+#include "hot_keys.h"
 #include "../document/document.h"
 #include "../editing/editing.h"
 #include "../lang/interpreter_launch.h"
@@ -10,17 +11,10 @@
 
 namespace {
 
-// Another editor that was active a moment ago may not have let go of the keys yet when this
-// one becomes active (the two activations are not ordered across processes): try again.
-constexpr UINT_PTR kHotKeyRetryTimer = 1;
-constexpr UINT kHotKeyRetryMilliseconds = 100;
-constexpr int kHotKeyRetries = 30;
-int hotKeyRetriesLeft = 0;
-
 BOOL onInitDialog(HWND mainWindow) {
     setSmallIcon(mainWindow);
     buildInterpreterPath();
-    registerHotKeys(mainWindow);
+    takeHotKeys(mainWindow);
     applyInitialFormat(mainWindow);
     prepareEditor(editorOf(mainWindow));
     return TRUE;  // the platform focuses the editor
@@ -43,36 +37,44 @@ BOOL onCommand(HWND mainWindow, WPARAM wParam) {
     return TRUE;
 }
 
-// The hot keys are the editor's only while it is the active window, so that other
-// programs keep their keys.
-BOOL onActivate(HWND mainWindow, WPARAM wParam) {
-    KillTimer(mainWindow, kHotKeyRetryTimer);
-    unregisterHotKeys(mainWindow);
-    if (LOWORD(wParam) != WA_INACTIVE && !registerHotKeys(mainWindow)) {
-        hotKeyRetriesLeft = kHotKeyRetries;
-        SetTimer(mainWindow, kHotKeyRetryTimer, kHotKeyRetryMilliseconds, nullptr);
-    }
+// The dialog manager puts the focus back on the control it saw last, which Open or New may have
+// replaced in the meantime: the editor gets it, without its text selected.
+BOOL onActivate(HWND mainWindow, WPARAM wParam, LPARAM lParam) {
+    onActivateHotKeys(mainWindow, wParam, lParam);
+    HWND editor = editorOf(mainWindow);
+    if (LOWORD(wParam) != WA_INACTIVE && HIWORD(wParam) == 0 && GetFocus() != editor) SetFocus(editor);
     return FALSE;
 }
 
-BOOL onTimer(HWND mainWindow, WPARAM timer) {
-    if (timer != kHotKeyRetryTimer) return FALSE;
-    unregisterHotKeys(mainWindow);
-    if (registerHotKeys(mainWindow) || --hotKeyRetriesLeft <= 0) KillTimer(mainWindow, kHotKeyRetryTimer);
+BOOL onNotify(HWND mainWindow, const NMHDR& notice) {
+    if (notice.idFrom != IDC_EDITOR || notice.code != EN_MSGFILTER) return FALSE;
+    bool taken = onEditorKey(mainWindow, reinterpret_cast<const MSGFILTER&>(notice));
+    SetWindowLongPtrA(mainWindow, DWLP_MSGRESULT, taken ? 1 : 0);
+    return TRUE;
+}
+
+BOOL onRegisteredMessage(HWND mainWindow, UINT message) {
+    if (!isHotKeyHandOver(message)) return FALSE;
+    onHotKeyHandOver(mainWindow);
     return TRUE;
 }
 
 } // namespace
 
-INT_PTR CALLBACK mainDialogProc(HWND mainWindow, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK mainDialogProc(HWND mainWindow, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG: return onInitDialog(mainWindow);
     case WM_SIZE: return onSize(mainWindow);
     case WM_COMMAND: return onCommand(mainWindow, wParam);
+    case WM_NOTIFY: return onNotify(mainWindow, *reinterpret_cast<const NMHDR*>(lParam));
     case WM_HOTKEY: dispatchHotKey(mainWindow, wParam); return TRUE;
-    case WM_ACTIVATE: return onActivate(mainWindow, wParam);
-    case WM_TIMER: return onTimer(mainWindow, wParam);
+    case WM_ACTIVATE: return onActivate(mainWindow, wParam, lParam);
+    case WM_ACTIVATEAPP: onActivateAppHotKeys(mainWindow, wParam); return FALSE;
+    case WM_TIMER: return onHotKeyRetryTimer(mainWindow, wParam);
+    // Wine's control sends this on Tab; moving the focus onto itself selected all of the text,
+    // which the TAB then replaced. The editor is the only control: focus has nowhere to go.
+    case WM_NEXTDLGCTL: return TRUE;
     case WM_CLOSE: requestClose(mainWindow); return TRUE;
-    default: return FALSE;
+    default: return onRegisteredMessage(mainWindow, message);
     }
 }

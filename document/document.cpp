@@ -1,8 +1,10 @@
 #include "document.h"
 
+#include "../editing/editing.h"
 #include "../platform/dialogs.h"
 #include "../platform/editor_control.h"
 #include "../platform/handle.h"
+#include "../platform/safe_save.h"
 #include "../platform/text.h"
 #include "../platform/texts.h"
 #include "../resources/resource.h"
@@ -44,17 +46,38 @@ void showFileTitle(HWND mainWindow) {
 void rememberPath() { CopyMemory(savedPath, state.documentPath, kDocumentPathCapacity); }
 void restorePath() { CopyMemory(state.documentPath, savedPath, kDocumentPathCapacity); }
 
-// Asks the save question; true when the user answered Yes.
-bool askToSave(HWND mainWindow) {
+enum class Answer { Save, Discard, Keep };
+
+// Asks the save question. Only No discards: Esc closes the box under Wine (IDCANCEL), and a
+// box that could not be shown returns 0; both leave everything as it is.
+Answer askToSave(HWND mainWindow) {
     Text question = loadText(IDS_SAVE_QUESTION);
     Text caption = loadText(IDS_WARNING_CAPTION);
-    return platformDialogs.messageBoxEx(mainWindow, question.value, caption.value, MB_YESNO, 0) == IDYES;
+    switch (platformDialogs.messageBoxEx(mainWindow, question.value, caption.value, MB_YESNO, 0)) {
+    case IDYES: return Answer::Save;
+    case IDNO: return Answer::Discard;
+    default: return Answer::Keep;
+    }
+}
+
+// Unsaved work asks; otherwise there is nothing to lose.
+Answer askIfNeeded(HWND mainWindow) {
+    return documentNeedsSaving() ? askToSave(mainWindow) : Answer::Discard;
 }
 
 void runSave(HWND mainWindow) { SendMessageA(mainWindow, WM_COMMAND, IDM_SAVE, 0); }
 
+// A fresh control in the old one's place; nullptr (the old one stays) when none could be made.
+HWND freshEditor(HWND mainWindow) {
+    HWND fresh = createEditorLike(editorOf(mainWindow));
+    if (fresh) applyAppearance(fresh);
+    return fresh;
+}
+
 void clearDocument(HWND mainWindow) {
-    {
+    if (HWND fresh = freshEditor(mainWindow)) {
+        replaceEditor(editorOf(mainWindow), fresh);
+    } else {
         ProgramChange change;
         SetWindowTextA(editorOf(mainWindow), nullptr);
     }
@@ -65,11 +88,23 @@ void clearDocument(HWND mainWindow) {
     RtlZeroMemory(state.documentPath, kDocumentPathCapacity);
 }
 
-// Writes the whole text to the open file and cuts the file there.
-bool writeText(HWND mainWindow, FileHandle& file) {
-    FileStream stream = {file.get(), 0, false};
-    bool written = streamFileOut(editorOf(mainWindow), stream) && SetEndOfFile(file.get());
-    return file.close() && written;
+// Streams the whole text into the open file.
+bool writeEditorText(HANDLE file, void* mainWindow) {
+    FileStream stream(file);
+    bool written = streamFileOut(editorOf(static_cast<HWND>(mainWindow)), stream);
+    if (!written) SetLastError(stream.error);
+    return written;
+}
+
+// A file that may not be written lowers hasFile, so that the next Save asks for another.
+bool saveTo(HWND mainWindow, SaveTarget target) {
+    DWORD error = checkSaveTarget(state.documentPath, target);
+    if (error != 0) state.hasFile = 0;
+    else error = saveSafely(state.documentPath, writeEditorText, mainWindow);
+    if (error == 0) return true;
+    setStatusText(mainWindow, IDS_ERROR_SAVING);
+    SetLastError(error);
+    return false;
 }
 
 void reportSaved(HWND mainWindow) {
@@ -81,18 +116,7 @@ void reportSaved(HWND mainWindow) {
 }
 
 void saveToKnownFile(HWND mainWindow) {
-    FileHandle file(CreateFileA(state.documentPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
-        state.hasFile = 0;  // the next Save asks for a file
-        setStatusText(mainWindow, IDS_ERROR_SAVING);
-        return;
-    }
-    if (!writeText(mainWindow, file)) {
-        setStatusText(mainWindow, IDS_ERROR_SAVING);
-        return;
-    }
-    reportSaved(mainWindow);
+    if (saveTo(mainWindow, SaveTarget::MustExist)) reportSaved(mainWindow);
 }
 
 void saveToChosenFile(HWND mainWindow) {
@@ -105,36 +129,44 @@ void saveToChosenFile(HWND mainWindow) {
         restorePath();
         return;
     }
-    FileHandle file(CreateFileA(state.documentPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid() || !writeText(mainWindow, file)) {
-        setStatusText(mainWindow, IDS_ERROR_SAVING);
-        return;
-    }
+    if (!saveTo(mainWindow, SaveTarget::MayBeNew)) return;
     state.hasFile = 1;
     reportSaved(mainWindow);
 }
 
-// Loads the chosen file; a read that fails part-way leaves an empty untitled document,
-// never a partial text that a later Save would write over the file.
-void loadChosenFile(HWND mainWindow) {
-    FileHandle file(CreateFileA(state.documentPath, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
-        setStatusText(mainWindow, IDS_ERROR_OPENING);
-        restorePath();
-        return;
-    }
-    FileStream stream = {file.get(), 0, false};
+// Wine's control runs out of memory on big texts and takes the program down with it. The size
+// refuses most at once; the stream counts the lines too.
+bool tooBigToOpen(HANDLE file) {
+    LARGE_INTEGER size;
+    return GetFileSizeEx(file, &size) && size.QuadPart > kMaxOpenCost;
+}
+
+// Reads the file into a fresh control that takes the old one's place only when the whole file is
+// in: a file that cannot be read, or is too big, leaves the text, the path and the flags as they were.
+bool loadInto(HWND mainWindow, HANDLE file) {
+    if (tooBigToOpen(file)) return false;
+    HWND fresh = freshEditor(mainWindow);
+    if (!fresh) return false;
+    FileStream stream(file);
     bool loaded;
     {
         ProgramChange change;
-        loaded = streamFileIn(editorOf(mainWindow), stream);
+        loaded = streamFileIn(fresh, stream);
     }
-    file.close();
     if (!loaded) {
-        clearDocument(mainWindow);
+        DestroyWindow(fresh);
+        return false;
+    }
+    replaceEditor(editorOf(mainWindow), fresh);
+    return true;
+}
+
+void loadChosenFile(HWND mainWindow) {
+    FileHandle file(CreateFileA(state.documentPath, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid() || !loadInto(mainWindow, file.get())) {
         setStatusText(mainWindow, IDS_ERROR_OPENING);
+        restorePath();
         return;
     }
     state.modified = 1;
@@ -153,19 +185,15 @@ void noteEditorChange() {
 }
 
 void newDocument(HWND mainWindow) {
-    if (!documentNeedsSaving()) {
-        clearDocument(mainWindow);
-        return;
-    }
-    if (askToSave(mainWindow)) runSave(mainWindow);  // the flags stay as the save left them
-    else clearDocument(mainWindow);
+    Answer answer = askIfNeeded(mainWindow);
+    if (answer == Answer::Save) runSave(mainWindow);  // the flags stay as the save left them
+    else if (answer == Answer::Discard) clearDocument(mainWindow);
 }
 
 void openDocument(HWND mainWindow) {
-    if (documentNeedsSaving() && askToSave(mainWindow)) {
-        runSave(mainWindow);  // as New does: the user chooses Open again
-        return;
-    }
+    Answer answer = askIfNeeded(mainWindow);
+    if (answer == Answer::Save) runSave(mainWindow);  // as New does: the user chooses Open again
+    if (answer != Answer::Discard) return;
     OPENFILENAMEA dialog;
     prepareFileDialog(dialog, mainWindow);
     dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOVALIDATE | OFN_HIDEREADONLY;
@@ -184,9 +212,7 @@ void saveDocument(HWND mainWindow) {
 }
 
 void requestClose(HWND mainWindow) {
-    if (!documentNeedsSaving() || !askToSave(mainWindow)) {
-        EndDialog(mainWindow, 0);
-        return;
-    }
-    runSave(mainWindow);  // the window stays open
+    Answer answer = askIfNeeded(mainWindow);
+    if (answer == Answer::Save) runSave(mainWindow);  // the window stays open
+    else if (answer == Answer::Discard) EndDialog(mainWindow, 0);
 }

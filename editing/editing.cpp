@@ -11,17 +11,24 @@ constexpr COLORREF kWhite = RGB(255, 255, 255);
 
 CHARFORMATA charFormat = {};
 COLORREF customColours[kCustomColours];
+bool backColourChosen = false;  // until then the control uses the system's window colour
+COLORREF backColour = 0;
 
 LRESULT sendToEditor(HWND mainWindow, UINT message, WPARAM wParam, LPARAM lParam) {
     return SendMessageA(editorOf(mainWindow), message, wParam, lParam);
 }
 
-void applyCharFormat(HWND mainWindow) {
+void applyCharFormat(HWND editor) {
     charFormat.cbSize = sizeof charFormat;
     charFormat.dwMask = CFM_BOLD | CFM_FACE | CFM_COLOR;
     charFormat.dwEffects = CFE_BOLD;
     ProgramChange change;  // a new colour is no edit of the text
-    sendToEditor(mainWindow, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&charFormat));
+    SendMessageA(editor, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&charFormat));
+}
+
+void applyBackColour(HWND editor) {
+    ProgramChange change;
+    SendMessageA(editor, EM_SETBKGNDCOLOR, 0, static_cast<LPARAM>(backColour));
 }
 
 // Asks for a colour; false when the user cancelled, and then nothing may change.
@@ -62,21 +69,29 @@ void selectAll(HWND mainWindow) {
 
 void applyInitialFormat(HWND mainWindow) {
     charFormat.crTextColor = 0;
-    applyCharFormat(mainWindow);
+    applyCharFormat(editorOf(mainWindow));
+}
+
+void applyAppearance(HWND editor) {
+    ProgramChange change;
+    SendMessageA(editor, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&charFormat));
+    applyCharFormat(editor);
+    if (backColourChosen) applyBackColour(editor);
 }
 
 void chooseForeColor(HWND mainWindow) {
     COLORREF colour;
     if (!chooseColor(mainWindow, appInstance(), 0, colour)) return;
     charFormat.crTextColor = colour;
-    applyCharFormat(mainWindow);
+    applyCharFormat(editorOf(mainWindow));
 }
 
 void chooseBackColor(HWND mainWindow) {
     COLORREF colour;
     if (!chooseColor(mainWindow, appInstance(), 0, colour)) return;
-    ProgramChange change;
-    sendToEditor(mainWindow, EM_SETBKGNDCOLOR, 0, static_cast<LPARAM>(colour));
+    backColour = colour;
+    backColourChosen = true;
+    applyBackColour(editorOf(mainWindow));
 }
 
 const CHARFORMATA& currentCharFormat() { return charFormat; }

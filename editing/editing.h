@@ -13,6 +13,8 @@ void selectAll(HWND mainWindow);
 
 // Bold black text for all of the editor, when the window starts.
 void applyInitialFormat(HWND mainWindow);
+// The chosen colours and format on a control made anew.
+void applyAppearance(HWND editor);
 void chooseForeColor(HWND mainWindow);
 void chooseBackColor(HWND mainWindow);
 

@@ -8,22 +8,59 @@ namespace {
 // Beyond this the control is too slow to be of use anyway; 0xFFFFFFFF would be ignored.
 constexpr LPARAM kTextLimit = 0x7FFFFFFE;
 constexpr DWORD kShortWrite = ERROR_WRITE_FAULT;
+constexpr DWORD kTooBig = ERROR_FILE_TOO_LARGE;
 
 void recordFailure(FileStream& stream, DWORD error) {
     if (!stream.failed) { stream.failed = true; stream.error = error; }
 }
 } // namespace
 
+namespace {
+// False at the file's end or on a failed read.
+bool refill(FileStream& stream) {
+    if (stream.failed || stream.atEnd) return false;
+    DWORD read = 0;
+    if (!ReadFile(stream.file, stream.pending, kReadChunk, &read, nullptr)) {
+        recordFailure(stream, GetLastError());
+        return false;
+    }
+    stream.next = 0;
+    stream.end = read;
+    stream.atEnd = read == 0;
+    return read > 0;
+}
+} // namespace
+
+// Every line end (CR LF, a lone CR or a lone LF) reaches the control as one CR LF within one
+// piece: Wine's control makes two line ends of a CR at the end of a piece and the LF that starts
+// the next, and a space of CR CR LF.
 DWORD CALLBACK streamReadCallback(DWORD_PTR cookie, LPBYTE buffer, LONG count, LONG* done) {
     FileStream& stream = *reinterpret_cast<FileStream*>(cookie);
-    DWORD read = 0;
-    if (!ReadFile(stream.file, buffer, static_cast<DWORD>(count), &read, nullptr)) {
-        recordFailure(stream, GetLastError());
-        *done = 0;
-        return 1;
+    LONG produced = 0;
+    while (produced < count) {
+        if (stream.next == stream.end && !refill(stream)) break;
+        BYTE c = stream.pending[stream.next];
+        if (c == '\n' && stream.afterCr) {  // the LF of a CR LF already handed on
+            ++stream.next;
+            stream.afterCr = false;
+            continue;
+        }
+        bool lineEnd = c == '\r' || c == '\n';
+        if (lineEnd && count - produced < 2) break;
+        ++stream.next;
+        stream.afterCr = c == '\r';
+        if (lineEnd) {
+            buffer[produced++] = '\r';
+            buffer[produced++] = '\n';
+            stream.cost += kLineEndCost;
+        } else {
+            buffer[produced++] = c;
+            ++stream.cost;
+        }
     }
-    *done = static_cast<LONG>(read);
-    return 0;
+    if (stream.cost > kMaxOpenCost) recordFailure(stream, kTooBig);
+    *done = produced;
+    return stream.failed ? 1 : 0;
 }
 
 DWORD CALLBACK streamWriteCallback(DWORD_PTR cookie, LPBYTE buffer, LONG count, LONG* done) {
@@ -47,7 +84,7 @@ HWND editorOf(HWND mainWindow) { return GetDlgItem(mainWindow, IDC_EDITOR); }
 void prepareEditor(HWND editor) {
     SendMessageA(editor, EM_EXLIMITTEXT, 0, kTextLimit);
     SendMessageA(editor, EM_SETTARGETDEVICE, 0, 1);  // line width 1: never wrap
-    SendMessageA(editor, EM_SETEVENTMASK, 0, ENM_CHANGE);
+    SendMessageA(editor, EM_SETEVENTMASK, 0, ENM_CHANGE | ENM_KEYEVENTS);
 }
 
 namespace {
@@ -62,9 +99,38 @@ bool streamFile(HWND editor, UINT message, EDITSTREAMCALLBACK callback, FileStre
 } // namespace
 
 bool streamFileIn(HWND editor, FileStream& stream) {
-    return streamFile(editor, EM_STREAMIN, streamReadCallback, stream);
+    bool read = streamFile(editor, EM_STREAMIN, streamReadCallback, stream);
+    return read && stream.atEnd && stream.next == stream.end;
 }
 
 bool streamFileOut(HWND editor, FileStream& stream) {
     return streamFile(editor, EM_STREAMOUT, streamWriteCallback, stream);
+}
+
+HWND createEditorLike(HWND editor) {
+    HWND parent = GetParent(editor);
+    RECT place;
+    GetWindowRect(editor, &place);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&place), 2);
+    DWORD style = static_cast<DWORD>(GetWindowLongPtrA(editor, GWL_STYLE)) & ~WS_VISIBLE;
+    DWORD exStyle = static_cast<DWORD>(GetWindowLongPtrA(editor, GWL_EXSTYLE));
+    char className[32];
+    if (GetClassNameA(editor, className, sizeof className) == 0) return nullptr;
+    HWND fresh = CreateWindowExA(exStyle, className, nullptr, style, place.left, place.top, place.right - place.left,
+                                 place.bottom - place.top, parent, nullptr,
+                                 reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(editor, GWLP_HINSTANCE)), nullptr);
+    if (!fresh) return nullptr;
+    SendMessageA(fresh, WM_SETFONT, SendMessageA(editor, WM_GETFONT, 0, 0), FALSE);
+    SetWindowPos(fresh, editor, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);  // same tab order
+    prepareEditor(fresh);
+    return fresh;
+}
+
+void replaceEditor(HWND old, HWND fresh) {
+    bool focused = GetFocus() == old;
+    LONG_PTR id = GetWindowLongPtrA(old, GWLP_ID);
+    DestroyWindow(old);
+    SetWindowLongPtrA(fresh, GWLP_ID, id);
+    ShowWindow(fresh, SW_SHOWNA);
+    if (focused) SetFocus(fresh);
 }

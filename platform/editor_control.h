@@ -4,11 +4,30 @@
 
 #include "win.h"
 
+constexpr DWORD kReadChunk = 2048;
+
+// What a text costs Wine's control: about 35 bytes of memory for each byte and 2.3 KB for each
+// line; a 32-bit editor ran out of memory and crashed at about a million short lines. A line
+// end counts as this many bytes towards the limit, which keeps a text (and, during Open, the
+// one it replaces) well within the address space.
+constexpr LONGLONG kLineEndCost = 48;
+constexpr LONGLONG kMaxOpenCost = 8LL << 20;
+
 // The cookie of a file stream: the open file and the first failure met, if any.
 struct FileStream {
+    explicit FileStream(HANDLE handle) : file(handle) {}
+
     HANDLE file;
-    DWORD error;       // GetLastError of the first failed read or write, or a code of ours
-    bool failed;
+    DWORD error = 0;   // GetLastError of the first failed read or write, or a code of ours
+    bool failed = false;
+    // Reading: bytes read from the file and not yet handed on, whether the last byte handed on
+    // was a CR, and whether the file's end was reached.
+    BYTE pending[kReadChunk];
+    DWORD next = 0;
+    DWORD end = 0;
+    bool afterCr = false;
+    bool atEnd = false;
+    LONGLONG cost = 0;   // of what was handed on, as counted against kMaxOpenCost
 };
 
 DWORD CALLBACK streamReadCallback(DWORD_PTR cookie, LPBYTE buffer, LONG count, LONG* done);
@@ -16,11 +35,19 @@ DWORD CALLBACK streamWriteCallback(DWORD_PTR cookie, LPBYTE buffer, LONG count, 
 
 HWND editorOf(HWND mainWindow);
 
-// Limit, wrapping and change notification, set once when the window starts.
+// Limit, wrapping, and notice of changes and keys, set on each control when it is made.
 void prepareEditor(HWND editor);
 
-// Replaces all text by the file's; false when a read failed.
+// Replaces all text by the file's, with every line end as CR LF; false when a read failed, the
+// text costs more than kMaxOpenCost, or the control stopped before the file's end.
 bool streamFileIn(HWND editor, FileStream& stream);
+// A new, empty and hidden control made like editor, beside it, with no identifier yet; nullptr
+// when it could not be made. Wine's control takes far longer to replace a long text than to be
+// destroyed and made anew.
+HWND createEditorLike(HWND editor);
+// Puts fresh in old's place, with its identifier and the focus if old had it, and destroys old.
+void replaceEditor(HWND old, HWND fresh);
+
 // Writes all text to the file; false when a write failed or was short.
 bool streamFileOut(HWND editor, FileStream& stream);
 

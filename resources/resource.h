@@ -61,5 +61,9 @@
 #define IDS_SAVED               8
 #define IDS_ERROR_SAVING        9
 #define IDS_FILE_FILTER         10
+#define IDS_RUN_CAPTION         11
+#define IDS_INTERPRETER_MISSING 12
+#define IDS_INTERPRETER_FAILED  13
+#define IDS_PATH_TOO_LONG       14
 
 #endif

@@ -5,9 +5,12 @@ source "$(dirname "$0")/lib.sh"
 work=$(mktemp -d)
 start_editor "$work"; first_linux_pid=$EDITOR_PID
 drv wait "$TITLE" 20000 >/dev/null || fail "the first window did not appear"
+first_pid=$(drv pids "$TITLE")
 start_editor "$work"; second_linux_pid=$EDITOR_PID
 poll 20 eval '[ "$(drv count "$TITLE")" == 2 ]' || fail "the second window did not appear"
-mapfile -t pids < <(drv pids "$TITLE")
+# Listed in stacking order: the second editor is the one that is not the first.
+second_pid=$(drv pids "$TITLE" | grep -vx "$first_pid")
+pids=("$first_pid" "$second_pid")
 first="$TITLE@${pids[0]}"; second="$TITLE@${pids[1]}"
 
 focus "$second"

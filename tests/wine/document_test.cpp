@@ -1,5 +1,8 @@
 #include "window_fixture.h"
 
+#include "platform/editor_control.h"
+#include "platform/safe_save.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -345,7 +348,7 @@ TEST_F(DocumentTest, FailedOpenKeepsTheTextAndThePath) {
     EXPECT_EQ(readFile(tempFile("does-not-exist.b")), "<missing>");
 }
 
-TEST_F(DocumentTest, ReadFailurePartWayLeavesNoPartialText) {
+TEST_F(DocumentTest, ReadFailurePartWayKeepsTheOldText) {
     BrokenPipe pipe{"\\\\.\\pipe\\pellux-read-" + std::to_string(GetCurrentProcessId()), nullptr,
                     std::string(3000, '+'), false};
     HANDLE server = startBrokenPipe(pipe);
@@ -355,7 +358,7 @@ TEST_F(DocumentTest, ReadFailurePartWayLeavesNoPartialText) {
     WaitForSingleObject(server, 5000);
     CloseHandle(server);
     EXPECT_EQ(status(), "Error opening file...");
-    EXPECT_EQ(text(), "");
+    EXPECT_EQ(text(), "old");
     EXPECT_EQ(document().hasFile, 0);
     EXPECT_EQ(std::string(document().documentPath), "");
 }
@@ -441,4 +444,203 @@ TEST_F(DocumentTest, UnwritableFileAndFolderAreFailedSaves) {
     EXPECT_FALSE(exists(inFolder));
     EXPECT_EQ(document().hasFile, 0);
     EXPECT_TRUE(documentNeedsSaving());
+}
+
+TEST_F(DocumentTest, LineEndsSurviveOpenAndSaveAcrossPieces) {
+    // Every line end reaches the control as CR LF, whole, wherever the file's pieces split.
+    std::string lines;
+    for (int i = 0; lines.size() < 300000; ++i) lines += std::string(i % 97, '+') + (i % 5 ? "\r\n" : i % 2 ? "\n" : "\r");
+    const std::string cases[] = {
+        std::string(4095, '+') + "\r\n.",
+        std::string(2047, '+') + "\r\n.",
+        std::string(4095, '+') + "\r\r\n.",
+        "# say A\r\r\n++++++++[>++++++++<-]>+.\r\n",
+        "a\rb\nc\r\n\n\r\r",
+        lines,
+    };
+    std::string path = tempFile("line-ends.b");
+    for (const std::string& bytes : cases) {
+        writeFile(path, bytes);
+        open(path);
+        std::string expected = withCrLf(bytes);
+        EXPECT_TRUE(text() == expected) << "opened " << bytes.size() << " bytes as " << text().size();
+        command(IDM_SAVE);
+        EXPECT_TRUE(readFile(path) == expected) << "saved " << bytes.size() << " bytes as " << readFile(path).size();
+    }
+}
+
+TEST_F(DocumentTest, OnlyNoDiscardsUnsavedWork) {
+    // Esc closes the question under Wine (IDCANCEL); a box that could not be shown returns 0.
+    std::string path = tempFile("answers.b");
+    writeFile(path, "other");
+    for (int answer : {IDCANCEL, 0, IDABORT, IDOK}) {
+        type("work");
+        fakes.install();
+        fakes.boxAnswer = answer;
+        fakes.chosenPath = path;
+        command(IDM_NEW);
+        command(IDM_OPEN);
+        SendMessageA(window, WM_CLOSE, 0, 0);
+        EXPECT_EQ(questions(), 3u) << answer;
+        EXPECT_FALSE(ended()) << answer;
+        EXPECT_EQ(text(), "work") << answer;
+        EXPECT_TRUE(fakes.openCalls.empty() && fakes.saveCalls.empty()) << answer;
+        EXPECT_TRUE(documentNeedsSaving()) << answer;
+        fakes.boxAnswer = IDNO;
+        command(IDM_NEW);
+    }
+}
+
+namespace {
+
+// Watches the swap that puts a saved file in place.
+struct SwapWatch {
+    std::string targetAtSwap;
+    std::string temporaryAtSwap;
+    bool fail = false;
+} swapWatch;
+
+BOOL WINAPI watchReplace(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, DWORD flags, LPVOID, LPVOID) {
+    swapWatch.targetAtSwap = readFile(replaced);
+    swapWatch.temporaryAtSwap = readFile(replacement);
+    if (swapWatch.fail) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return ReplaceFileA(replaced, replacement, backup, flags, nullptr, nullptr);
+}
+
+std::vector<std::string> filesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+} // namespace
+
+TEST_F(DocumentTest, FailedOrInterruptedSaveLeavesTheFileWhole) {
+    std::string folder = tempDirectory() + "\\swap";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    std::string path = folder + "\\kept.b";
+    std::string old = "+[>+<-]";
+    writeFile(path, old);
+    open(path);
+    std::string text = std::string(200000, '+') + "\r\n";
+    setText(text);
+
+    // Up to the swap the file is untouched, so an editor killed before it loses nothing.
+    platformFiles.replaceFile = watchReplace;
+    swapWatch = SwapWatch();
+    swapWatch.fail = true;
+    command(IDM_SAVE);
+    EXPECT_EQ(swapWatch.targetAtSwap, old);
+    EXPECT_TRUE(swapWatch.temporaryAtSwap == text);
+    EXPECT_EQ(status(), "Error saving file...");
+    EXPECT_EQ(readFile(path), old);
+    EXPECT_EQ(filesIn(folder), std::vector<std::string>{"kept.b"});
+    EXPECT_TRUE(documentNeedsSaving());
+
+    swapWatch.fail = false;
+    command(IDM_SAVE);
+    platformFiles.replaceFile = ReplaceFileA;
+    EXPECT_TRUE(readFile(path) == text);
+    EXPECT_EQ(filesIn(folder), std::vector<std::string>{"kept.b"});
+    EXPECT_FALSE(documentNeedsSaving());
+
+    // A full disk, through Save and through the Save dialog onto the file.
+    const char* full = std::getenv("PELLUX_FULL_FOLDER");
+    if (!full) GTEST_SKIP() << "needs a small full file system (tests/wine/full_disk.sh)";
+    std::string program = std::string(full) + "\\program.b";
+    std::string before = readFile(program);
+    ASSERT_GT(before.size(), 30000u);
+    open(program);
+    setText(std::string(67000, '-'));
+    command(IDM_SAVE);
+    EXPECT_EQ(status(), "Error saving file...");
+    EXPECT_TRUE(readFile(program) == before);
+    EXPECT_EQ(filesIn(full), std::vector<std::string>{"program.b"});
+    fakes.boxAnswer = IDNO;
+    command(IDM_NEW);
+    setText(std::string(67000, '-'));
+    fakes.chosenPath = program;
+    command(IDM_SAVE);
+    EXPECT_EQ(status(), "Error saving file...");
+    EXPECT_TRUE(readFile(program) == before);
+    EXPECT_EQ(filesIn(full), std::vector<std::string>{"program.b"});
+}
+
+TEST_F(DocumentTest, OpenAndNewTakeAFreshControlLikeTheOld) {
+    fakes.colourChosen = true;
+    fakes.colour = RGB(0, 128, 0);
+    command(IDM_FORECOLOR);
+    fakes.colour = RGB(10, 20, 30);
+    command(IDM_BACKCOLOR);
+    HWND before = editor();
+    LONG_PTR style = GetWindowLongPtrA(before, GWL_STYLE), exStyle = GetWindowLongPtrA(before, GWL_EXSTYLE);
+    RECT place;
+    GetWindowRect(before, &place);
+    SetFocus(before);
+
+    std::string path = tempFile("fresh.b");
+    writeFile(path, "+++\r\n---");
+    open(path);
+    command(IDM_NEW);
+    command(IDM_NEW);
+    for (int step = 0; step < 2; ++step) {
+        HWND now = editor();
+        ASSERT_NE(now, nullptr);
+        EXPECT_EQ(GetWindowLongPtrA(now, GWL_STYLE), style);
+        EXPECT_EQ(GetWindowLongPtrA(now, GWL_EXSTYLE), exStyle);
+        RECT nowPlace;
+        GetWindowRect(now, &nowPlace);
+        EXPECT_TRUE(EqualRect(&place, &nowPlace));
+        EXPECT_EQ(GetFocus(), now);
+        EXPECT_EQ(SendMessageA(now, EM_GETLIMITTEXT, 0, 0), 0x7FFFFFFE);
+        EXPECT_EQ(SendMessageA(now, EM_SETBKGNDCOLOR, 0, RGB(10, 20, 30)), RGB(10, 20, 30));
+        type("+");
+        CHARFORMATA format = {};
+        format.cbSize = sizeof format;
+        SendMessageA(now, EM_SETSEL, 0, -1);
+        SendMessageA(now, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+        EXPECT_EQ(format.crTextColor, RGB(0, 128, 0));
+        EXPECT_TRUE(format.dwEffects & CFE_BOLD);
+        EXPECT_TRUE(documentNeedsSaving());  // edits in the new control count
+        open(path);
+        EXPECT_EQ(text(), "+++\r\n---");
+    }
+}
+
+TEST_F(DocumentTest, FileTooBigForTheControlIsRefused) {
+    // Many short lines cost the control most: the stream stops long before their end.
+    std::string lines;
+    for (int i = 0; i < 200000; ++i) lines += "+\r\n";
+    std::string linesPath = tempFile("lines.b");
+    writeFile(linesPath, lines);
+    HANDLE file = CreateFileA(linesPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    FileStream stream(file);
+    BYTE piece[4096];
+    LONG done = 0;
+    size_t handedOn = 0;
+    DWORD stop;
+    while ((stop = streamReadCallback(reinterpret_cast<DWORD_PTR>(&stream), piece, sizeof piece, &done)) == 0 && done > 0)
+        handedOn += static_cast<size_t>(done);
+    CloseHandle(file);
+    EXPECT_EQ(stop, 1u);
+    EXPECT_LT(handedOn, lines.size());
+
+    std::string path = tempFile("huge.b");
+    writeFile(path, std::string((8 << 20) + 1, '+'));
+    type("mine");
+    fakes.boxAnswer = IDNO;
+    open(path);
+    EXPECT_EQ(status(), "Error opening file...");
+    EXPECT_EQ(text(), "mine");
+    EXPECT_EQ(document().hasFile, 0);
 }

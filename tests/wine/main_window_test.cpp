@@ -1,5 +1,6 @@
 #include "window_fixture.h"
 
+#include "lang/interpreter_launch.h"
 #include "resources/version.h"
 
 #include <cstring>
@@ -211,6 +212,12 @@ TEST_F(MainWindowTest, HotKeysHeldElsewhereAreTakenOnceReleased) {
     activate(other);
     ASSERT_TRUE(RegisterHotKey(other, 100, 0, VK_F6));
     activate(window);  // F6 is still the other window's
+    // Meanwhile the keys reach the control as plain keys, and still act as the hot keys.
+    setText("+");
+    SendMessageA(editor(), WM_KEYDOWN, VK_F6, 0);
+    MSG posted;
+    while (PeekMessageA(&posted, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&posted);
+    EXPECT_EQ(onlyBox().text, "No errors occurred.");
     UnregisterHotKey(other, 100);
     bool taken = false;
     for (DWORD start = GetTickCount(); !taken && GetTickCount() - start < 3000;) {
@@ -223,4 +230,56 @@ TEST_F(MainWindowTest, HotKeysHeldElsewhereAreTakenOnceReleased) {
         }
     }
     EXPECT_TRUE(taken);
+}
+
+TEST_F(MainWindowTest, RunFileSaysWhyNoInterpreterRan) {
+    char saved[MAX_PATH], base[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, saved);
+    GetTempPathA(MAX_PATH, base);
+    std::string folder = std::string(base) + "pellux-run-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(folder.c_str(), nullptr);
+    std::string interpreter = folder + "\\Pellux.Exe";
+    DeleteFileA(interpreter.c_str());
+    SetCurrentDirectoryA(folder.c_str());
+    buildInterpreterPath();
+
+    command(IDM_RUN);
+    ASSERT_EQ(fakes.boxes.size(), 1u);
+    EXPECT_EQ(fakes.boxes[0].owner, window);
+    EXPECT_EQ(fakes.boxes[0].caption, "Run File");
+    EXPECT_EQ(fakes.boxes[0].text, "The interpreter was not found:\r\n" + interpreter);
+
+    HANDLE file = CreateFileA(interpreter.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written;
+    WriteFile(file, "not a program", 13, &written, nullptr);
+    CloseHandle(file);
+    command(IDM_RUN);
+    ASSERT_EQ(fakes.boxes.size(), 2u);
+    EXPECT_EQ(fakes.boxes[1].text.rfind("The interpreter could not be started:\r\n" + interpreter + "\r\n\r\n", 0), 0u)
+        << fakes.boxes[1].text;
+    EXPECT_GT(fakes.boxes[1].text.size(), 60 + interpreter.size());  // with the system's reason
+
+    DeleteFileA(interpreter.c_str());
+    SetCurrentDirectoryA(saved);
+    RemoveDirectoryA(folder.c_str());
+    buildInterpreterPath();
+}
+
+TEST_F(MainWindowTest, TabReplacesOnlyTheSelection) {
+    // As the dialog's own loop delivers a key: the dialog manager first, then the control.
+    auto press = [&](WPARAM key, WPARAM character) {
+        MSG down = {editor(), WM_KEYDOWN, key, 0, 0, {0, 0}};
+        if (!IsDialogMessageA(window, &down)) DispatchMessageA(&down);
+        MSG typed = {editor(), WM_CHAR, character, 0, 0, {0, 0}};
+        if (!IsDialogMessageA(window, &typed)) DispatchMessageA(&typed);
+    };
+    SetFocus(editor());
+    setText("+++---");
+    SendMessageA(editor(), EM_SETSEL, 3, 3);
+    press(VK_TAB, '\t');
+    EXPECT_EQ(text(), "+++\t---");
+    SendMessageA(editor(), EM_SETSEL, 1, 2);
+    press(VK_TAB, '\t');
+    EXPECT_EQ(text(), "+\t+\t---");
+    EXPECT_EQ(GetFocus(), editor());
 }

@@ -47,7 +47,7 @@ public:
     }
 
     std::string text() const {
-        GETTEXTLENGTHEX length = {GTL_NUMBYTES | GTL_PRECISE, CP_ACP};
+        GETTEXTLENGTHEX length = {GTL_NUMBYTES | GTL_PRECISE | GTL_USECRLF, CP_ACP};
         LRESULT bytes = SendMessageA(editor(), EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length), 0);
         std::string result(static_cast<size_t>(bytes) + 1, '\0');
         LRESULT got = SendMessageA(editor(), WM_GETTEXT, result.size(), reinterpret_cast<LPARAM>(&result[0]));
