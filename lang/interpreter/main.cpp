@@ -37,6 +37,9 @@ namespace {
 
 constexpr std::uint64_t kMaxProgramBytes = std::uint64_t(512) << 20;
 constexpr std::size_t kReadChunk = 1 << 16;
+// Past this many operations a program is mostly code that runs once: its translation would take
+// more memory (some 50 bytes an operation) and time than it saves.
+constexpr std::size_t kMostOperationsTranslated = std::size_t(1) << 24;
 
 enum Exit { kRan = 0, kProgramError = 1, kCannotStart = 2, kOutputFailed = 3 };
 
@@ -218,9 +221,10 @@ bool bracketsMatch(const char* path, const std::vector<unsigned char>& source) {
 }
 
 // Machine code where this processor has a translation; the portable machine otherwise, when
-// PELLUX_PORTABLE is set (to compare them), or when the translation does not fit in memory.
+// PELLUX_PORTABLE is set (to compare them), for a very big program, or when the translation does
+// not fit in memory.
 void translateUnlessPortable(const pellux::Program& program, pellux::NativeCode& native) {
-    if (std::getenv("PELLUX_PORTABLE")) return;
+    if (std::getenv("PELLUX_PORTABLE") || program.code.size() > kMostOperationsTranslated) return;
     try {
         pellux::translate(program, native);
     } catch (const std::bad_alloc&) {
