@@ -274,7 +274,7 @@ int runFile(const char* path) {
 }
 
 // Memory may run out anywhere, reading, compiling or growing the tape: one line, never a crash.
-int runFileWithin(const char* path) {
+int runFileCatchingMemory(const char* path) {
     try {
         return runFile(path);
     } catch (const std::bad_alloc&) {
@@ -297,7 +297,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pellux: no program file was given: save the program first, then run it\n");
         status = kCannotStart;
     } else {
-        status = runFileWithin(line.path.c_str());
+        status = runFileCatchingMemory(line.path.c_str());
     }
     if (line.pause) waitForKey();
     return status;

@@ -654,7 +654,10 @@ RunResult Machine::run() {
     OP(MulTerm) NEXT();  // consumed by its MulLoop
     OP(JumpIfZero) if (!*c) ip = static_cast<std::size_t>(in->a); NEXT();
     OP(JumpIfNotZero) c += in->offset; if (*c) ip = static_cast<std::size_t>(in->a); NEXT();
-    OP(Print) if (!putAll(program_.strings.data() + in->a, static_cast<std::size_t>(in->b))) return outputFailed(); NEXT();
+    OP(Print) {
+        if (!putAll(program_.strings.data() + in->a, static_cast<std::size_t>(in->b))) return outputFailed();
+        NEXT();
+    }
     OP(Nop) NEXT();
     OP(End) return flush() ? RunResult{RunStatus::Finished, {}} : outputFailed();
 #ifndef PELLUX_THREADED
