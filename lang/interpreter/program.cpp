@@ -448,8 +448,30 @@ UnmatchedBrackets findUnmatchedBrackets(const unsigned char* source, std::size_t
     return result;
 }
 
+namespace {
+
+// At most how many operations the source compiles to, give or take the few a loop adds: one for
+// each change from one kind of command to another (a run of '+-', '<>', '.' or ',' is one), and
+// one for each bracket. Comments count too; they only make it larger.
+std::size_t operationsAtMost(const unsigned char* source, std::size_t size) {
+    std::size_t count = 0;
+    char kind = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+        unsigned char c = source[i];
+        char now = c == '+' || c == '-' ? '+' : c == '<' || c == '>' ? '<' : c == '.' || c == ',' ? char(c) : 0;
+        if (c == '[' || c == ']') count += 2;
+        else if (now != 0 && now != kind) ++count;
+        if (now != 0 || c == '[' || c == ']') kind = now;
+    }
+    return count;
+}
+
+} // namespace
+
 Program compile(const unsigned char* source, std::size_t size, std::size_t limitBytes) {
     Program program;
+    // Room for the code up front: a big program's code is then never copied as it grows.
+    program.code.reserve(std::min(operationsAtMost(source, size) + 16, limitBytes / sizeof(Instruction)));
     Compiler compiler(program);
     compiler.setSource(source);
     SourceWalker walker(source, size);
