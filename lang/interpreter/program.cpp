@@ -450,6 +450,9 @@ UnmatchedBrackets findUnmatchedBrackets(const unsigned char* source, std::size_t
 
 namespace {
 
+constexpr std::size_t kCheckEvery = 4096;  // source bytes between looks at the compiled form's size
+constexpr std::size_t kMostOperationsPerByte = 3;  // a '[' holds three places until its ']'
+
 // At most how many operations the source compiles to, give or take the few a loop adds: one for
 // each change from one kind of command to another (a run of '+-', '<>', '.' or ',' is one), and
 // one for each bracket. Comments count too; they only make it larger.
@@ -471,7 +474,9 @@ std::size_t operationsAtMost(const unsigned char* source, std::size_t size) {
 Program compile(const unsigned char* source, std::size_t size, std::size_t limitBytes) {
     Program program;
     // Room for the code up front: a big program's code is then never copied as it grows.
-    program.code.reserve(std::min(operationsAtMost(source, size) + 16, limitBytes / sizeof(Instruction)));
+    // Past the limit, only as far as the compiler goes before it looks.
+    program.code.reserve(std::min(operationsAtMost(source, size) + 16,
+                                  limitBytes / sizeof(Instruction) + kCheckEvery * kMostOperationsPerByte));
     Compiler compiler(program);
     compiler.setSource(source);
     SourceWalker walker(source, size);
@@ -480,7 +485,6 @@ Program compile(const unsigned char* source, std::size_t size, std::size_t limit
         if (run != 0) compiler.add(run);
         run = 0;
     };
-    constexpr std::size_t kCheckEvery = 4096;  // source bytes between looks at the footprint
     std::size_t nextCheck = 0;
     while (walker.done()) {
         if (walker.at() >= nextCheck) {
