@@ -129,7 +129,7 @@ do_test() {
 }
 
 do_bench() {
-    packages+=(beef hsbrainfuck)
+    packages+=(beef hsbrainfuck time)
     ensure_packages
     build_all
     trap cleanup EXIT

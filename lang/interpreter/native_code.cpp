@@ -73,10 +73,10 @@ private:
 };
 
 const std::initializer_list<unsigned char> kJe = {0x0F, 0x84}, kJne = {0x0F, 0x85}, kJb = {0x0F, 0x82},
-                                           kJae = {0x0F, 0x83}, kJmp = {0xE9};
+                                           kJae = {0x0F, 0x83}, kJa = {0x0F, 0x87}, kJmp = {0xE9};
 
 struct Exit {
-    std::size_t rel32At;
+    std::uint32_t rel32At;  // the code stays below 1 GiB (see translate)
     std::uint32_t instruction;
 };
 
@@ -93,7 +93,7 @@ struct Known {
 
 // Where a loop's turns, or a scan, take the pointer: back where it was, never left of it, never
 // right of it, or either way.
-enum class Drift { None, Right, Left, Unknown };
+enum class Drift : std::uint8_t { None, Right, Left, Unknown };
 
 // The tape has no holes: after a move right by any amount, every cell from the leftmost known
 // one up to the current cell is on the tape; likewise to the left.
@@ -109,8 +109,9 @@ Known afterDrift(Known known, Drift drift) {
 
 constexpr std::int64_t kNoCell = INT64_MIN;  // the flags tell nothing of any cell
 constexpr std::size_t kZerosKept = 16;
-constexpr std::size_t kPrologueBytes = 64, kTypicalBytes = 8;
+constexpr std::size_t kPrologueBytes = 64, kTypicalBytes = 8, kWithExitBytes = 32;
 constexpr std::size_t kDeferLimit = 16;  // how far an add may move towards its jump: keeps translation linear
+constexpr std::int32_t kInlineRepeats = 16;  // longer runs of '.' are written by the machine
 
 class Translator {
 public:
@@ -126,7 +127,7 @@ private:
     void arriveAt(std::size_t k);
     bool instruction(std::size_t k);
     void exitIf(std::initializer_list<unsigned char> jcc, std::size_t k) {
-        exits_.push_back(Exit{e_.jumpLater(jcc), static_cast<std::uint32_t>(k)});
+        exits_.push_back(Exit{static_cast<std::uint32_t>(e_.jumpLater(jcc)), static_cast<std::uint32_t>(k)});
     }
     void exitNow(std::size_t k) { exitIf(kJmp, k); }
     // Leaves for the machine when [rbx + disp] lies before the first cell (below) or past the last.
@@ -136,6 +137,7 @@ private:
     void testCell(std::int64_t offset);
     bool multiply(std::size_t k);
     void scan(std::size_t k);
+    void outputRepeated(std::size_t k);
 
     const Program& program_;
     NativeCode& native_;
@@ -279,6 +281,26 @@ void Translator::scan(std::size_t k) {
     zeros_.assign(1, 0);  // a scan ends on a zero
 }
 
+// A short run of '.': the same byte stored n times when the buffer has room for all of them.
+void Translator::outputRepeated(std::size_t k) {
+    const Instruction& in = program_.code[k];
+    if (in.a > kInlineRepeats) {
+        exitNow(k);
+        return;
+    }
+    e_.raw({0x49, 0x8D, 0x47});                 // lea rax, [r15 + a]
+    e_.u8(in.a);
+    e_.raw({0x49, 0x3B, 0x46, kStateOutEnd});   // cmp rax, [r14 + 40]
+    exitIf(kJa, k);
+    e_.rbxOperand({0x0F, 0xB6}, 0, in.offset);  // movzx eax, byte [rbx + offset]
+    for (std::int32_t i = 0; i < in.a; ++i) {
+        e_.raw({0x41, 0x88, 0x47});             // mov [r15 + i], al
+        e_.u8(i);
+    }
+    e_.raw({0x4D, 0x8D, 0x7F});                 // lea r15, [r15 + a]
+    e_.u8(in.a);
+}
+
 // Finds which way each loop's turns take the pointer, and the jumps' landing places.
 void Translator::findLoopsAndTargets() {
     const std::vector<Instruction>& code = program_.code;
@@ -418,7 +440,12 @@ bool Translator::instruction(std::size_t k) {
         flagsCell_ = kNoCell;
         zeros_.assign(1, 0);
         break;
+    case OpCode::OutMany:
+        outputRepeated(k);
+        flagsCell_ = kNoCell;
+        break;
     case OpCode::In:
+    case OpCode::InMany:
         exitNow(k);
         flagsCell_ = kNoCell;
         forget(in.offset);
@@ -438,7 +465,12 @@ bool Translator::instruction(std::size_t k) {
 bool Translator::translate() {
     const std::vector<Instruction>& code = program_.code;
     native_.bytes.clear();
-    native_.bytes.reserve(kPrologueBytes + code.size() * kTypicalBytes);  // big programs: no copying as it grows
+    // Big programs: room for all of it up front, so the bytes are never copied as they grow.
+    // Writes and tape checks take more, with their ways out.
+    std::size_t expected = kPrologueBytes;
+    for (const Instruction& in : code)
+        expected += in.op == OpCode::Out || in.op == OpCode::Bounds ? kWithExitBytes : kTypicalBytes;
+    native_.bytes.reserve(expected);
     native_.entries.assign(code.size() + 1, 0);
     findLoopsAndTargets();
     prologue();
