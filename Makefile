@@ -1,5 +1,5 @@
 # Entry points; each installs what is missing, builds, then acts.
-.PHONY: run test bench fuzz clean
+.PHONY: run test bench fuzz dist clean
 run:
 	tools/pellux.sh run
 test:
@@ -8,5 +8,7 @@ bench:
 	tools/pellux.sh bench
 fuzz:
 	tools/pellux.sh fuzz
+dist:
+	tools/pellux.sh dist
 clean:
 	rm -rf build

@@ -58,9 +58,11 @@ void takeOrRetry(HWND mainWindow) {
     SetTimer(mainWindow, kRetryTimer, kRetryMilliseconds, nullptr);
 }
 
+UINT handOver = 0;  // registered on first use
+
 UINT handOverMessage() {
-    static const UINT message = RegisterWindowMessageA(kHandOverName);
-    return message;
+    if (handOver == 0) handOver = RegisterWindowMessageA(kHandOverName);
+    return handOver;
 }
 
 // A window this editor owns (the About box, a file or colour dialog, a message box).

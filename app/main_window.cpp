@@ -75,6 +75,7 @@ INT_PTR CALLBACK mainDialogProc(HWND mainWindow, UINT message, WPARAM wParam, LP
     // which the TAB then replaced. The editor is the only control: focus has nowhere to go.
     case WM_NEXTDLGCTL: return TRUE;
     case WM_CLOSE: requestClose(mainWindow); return TRUE;
+    case kRetireEditor: retireEditor(mainWindow, wParam); return TRUE;
     default: return onRegisteredMessage(mainWindow, message);
     }
 }

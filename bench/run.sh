@@ -206,3 +206,20 @@ runner32=()
 big "32-bit pellux, machine code${runner32:+ (qemu)}" "${runner32[@]}" "$native32/pellux"
 big "32-bit pellux, PELLUX_PORTABLE=1${runner32:+ (qemu)}" env PELLUX_PORTABLE=1 "${runner32[@]}" "$native32/pellux"
 echo "  the difference between the two lines of a build is the translation to machine code and its pages"
+
+echo
+echo "== the interpreter on big work: time and peak memory (natively)"
+yes '+.' | tr -d '\n' | head -c 40000000 >"$work/plus-dot.b"  # 40 million operations
+printf ',[.,]' >"$work/cat.b"
+{ head -c 60000000 /dev/urandom | tr -d '\0' | head -c 50000000; printf '\0'; } >"$work/cat.in"
+head -c 50000000 "$work/cat.in" >"$work/cat.out"
+for engine in "" 1; do
+    /usr/bin/time -f "%e %M" -o "$work/usage" env PELLUX_PORTABLE=$engine "$native/pellux" /f "$work/plus-dot.b" >/dev/null
+    read -r seconds kib <"$work/usage"
+    printf '  %-31s %6s s, at most %5d MiB\n' "40 MB of \"+.\"${engine:+ (portable)}" "$seconds" $((kib / 1024))
+    /usr/bin/time -f "%e %M" -o "$work/usage" env PELLUX_PORTABLE=$engine "$native/pellux" /f "$work/cat.b" \
+        <"$work/cat.in" >"$work/out"
+    read -r seconds kib <"$work/usage"
+    cmp -s "$work/out" "$work/cat.out" || seconds=wrong
+    printf '  %-31s %6s s, at most %5d MiB\n' "50 MB through ,[.,]${engine:+ (portable)}" "$seconds" $((kib / 1024))
+done

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <richedit.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -247,15 +248,26 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 50000; ++i) longText += "++++++++[>++++<-]>.# a line of forty chars\r\n";
     writeFile(work + "\\small.b", small);
     writeFile(work + "\\long.b", longText);
+    // Best of three each: the times are a few hundredths of a second.
     HWND freshMain = nullptr;
     PROCESS_INFORMATION fresh;
     startupSeconds(editor, kTitle, work, &freshMain, &fresh);
-    double inFresh = openThroughDialog(freshMain, fresh.dwProcessId, work + "\\small.b");
+    double inFresh = 1e9, afterLong = 1e9, idle = 1e9;
+    for (int turn = 0; turn < 3; ++turn)
+        inFresh = std::min(inFresh, openThroughDialog(freshMain, fresh.dwProcessId, work + "\\small.b"));
     endProcess(fresh);
-    openThroughDialog(main, process.dwProcessId, work + "\\long.b");
-    double afterLong = openThroughDialog(main, process.dwProcessId, work + "\\small.b");
+    for (int turn = 0; turn < 3; ++turn) {
+        openThroughDialog(main, process.dwProcessId, work + "\\long.b");
+        double opened = openThroughDialog(main, process.dwProcessId, work + "\\small.b");
+        double okAt = now() - opened;
+        Sleep(20);  // for the editor to turn to the long text's control, posted after the status text's answer
+        statusText(main);  // answered once it has let go of that control too
+        afterLong = std::min(afterLong, opened);
+        idle = std::min(idle, now() - okAt);
+    }
     std::printf("  %-44s %9.3f s   fresh editor  %9.3f s   ratio %5.2f\n", "Open, 2 KB after 50,000 lines", afterLong,
                 inFresh, afterLong / inFresh);
+    row("  ... until the editor is idle again", idle, 0);
 
     endProcess(process);
     return 0;

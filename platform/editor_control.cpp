@@ -129,8 +129,15 @@ HWND createEditorLike(HWND editor) {
 void replaceEditor(HWND old, HWND fresh) {
     bool focused = GetFocus() == old;
     LONG_PTR id = GetWindowLongPtrA(old, GWLP_ID);
-    DestroyWindow(old);
+    ShowWindow(old, SW_HIDE);
+    SetWindowLongPtrA(old, GWLP_ID, 0);
     SetWindowLongPtrA(fresh, GWLP_ID, id);
     ShowWindow(fresh, SW_SHOWNA);
     if (focused) SetFocus(fresh);
+    if (!PostMessageA(GetParent(old), kRetireEditor, reinterpret_cast<WPARAM>(old), 0)) DestroyWindow(old);
+}
+
+void retireEditor(HWND mainWindow, WPARAM control) {
+    HWND old = reinterpret_cast<HWND>(control);
+    if (IsChild(mainWindow, old) && old != editorOf(mainWindow)) DestroyWindow(old);
 }

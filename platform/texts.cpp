@@ -20,6 +20,8 @@ void setStatus(HWND mainWindow, const char* text) { SetDlgItemTextA(mainWindow, 
 void setStatusText(HWND mainWindow, UINT id) { setStatus(mainWindow, loadText(id).value); }
 
 void setSmallIcon(HWND window) {
-    HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP));
+    // The icon's own small image, not its 32-pixel one shrunk; shared, so never freed.
+    HANDLE icon = LoadImageA(instance, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                             GetSystemMetrics(SM_CYSMICON), LR_SHARED);
     SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
 }

@@ -1,17 +1,25 @@
 // Pellux.Exe (pellux on Linux): runs a program file of the extended syntax.
 //   Pellux.Exe /f PATH [/p]
-// Exit codes: 0 the program ran, 1 the program is at fault, 2 it could not be started.
+// Exit codes: 0 the program ran, 1 the program is at fault, 2 it could not be started (or memory
+// ran out), 3 its output could not be written.
+#define _FILE_OFFSET_BITS 64  // sizes and reads of files of 2 GiB and more on 32-bit Linux too
+
 #include "command_line.h"
 #include "native_code.h"
 #include "program.h"
 #include "platform/executable_memory.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
+#include <sys/types.h>
 
 #ifdef _WIN32
 #include <conio.h>
@@ -19,6 +27,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <csignal>
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -26,9 +35,13 @@
 
 namespace {
 
-constexpr long long kMaxProgramBytes = 512LL << 20;
+constexpr std::uint64_t kMaxProgramBytes = std::uint64_t(512) << 20;
+constexpr std::size_t kReadChunk = 1 << 16;
+// Past this many operations a program is mostly code that runs once: its translation would take
+// more memory (some 50 bytes an operation) and time than it saves.
+constexpr std::size_t kMostOperationsTranslated = std::size_t(1) << 24;
 
-enum Exit { kRan = 0, kProgramError = 1, kCannotStart = 2 };
+enum Exit { kRan = 0, kProgramError = 1, kCannotStart = 2, kOutputFailed = 3 };
 
 #ifdef _WIN32
 std::string argumentLine(int, char**) {
@@ -49,6 +62,37 @@ void binaryStreams() {
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stdin), _O_BINARY);
 }
+
+void ignoreBrokenPipe() {}  // a closed pipe fails the write; there is no signal to ignore
+
+bool interactiveInput() { return _isatty(_fileno(stdin)) != 0; }
+
+int nextInputByte() { return std::getchar(); }
+
+// The system's reason for the first failed write: the C library calls a closed pipe an invalid
+// argument, so Windows' own code is kept and described.
+struct Output {
+    DWORD error = 0;
+    char reason[256] = "";
+};
+
+void keepWriteError(Output& output) {
+    output.error = GetLastError();
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, output.error,
+                                  0, output.reason, sizeof output.reason, nullptr);
+    while (length > 0 && (output.reason[length - 1] == '\r' || output.reason[length - 1] == '\n' ||
+                          output.reason[length - 1] == '.'))
+        output.reason[--length] = 0;
+    if (length == 0) std::snprintf(output.reason, sizeof output.reason, "error %lu", output.error);
+}
+
+const char* writeError(const Output& output) { return output.reason; }
+
+using FileStatus = struct _stat64;
+bool statusOfPath(const char* path, FileStatus& status) { return _stat64(path, &status) == 0; }
+bool statusOfFile(std::FILE* file, FileStatus& status) { return _fstat64(_fileno(file), &status) == 0; }
+bool isDirectory(const FileStatus& status) { return (status.st_mode & _S_IFMT) == _S_IFDIR; }
+bool isRegularFile(const FileStatus& status) { return (status.st_mode & _S_IFMT) == _S_IFREG; }
 #else
 std::string argumentLine(int argc, char** argv) {
     std::string line;
@@ -74,80 +118,176 @@ void waitForKey() {
 }
 
 void binaryStreams() {}
+
+// A reader that went away fails the write with EPIPE, reported like any failed write, instead of
+// ending pellux without a word.
+void ignoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
+
+bool interactiveInput() { return isatty(STDIN_FILENO) != 0; }
+
+int nextInputByte() { return getc_unlocked(stdin); }
+
+// The system's reason for the first failed write.
+struct Output {
+    int error = 0;
+};
+
+void keepWriteError(Output& output) { output.error = errno; }
+
+const char* writeError(const Output& output) { return std::strerror(output.error); }
+
+using FileStatus = struct stat;
+bool statusOfPath(const char* path, FileStatus& status) { return stat(path, &status) == 0; }
+bool statusOfFile(std::FILE* file, FileStatus& status) { return fstat(fileno(file), &status) == 0; }
+bool isDirectory(const FileStatus& status) { return S_ISDIR(status.st_mode); }
+bool isRegularFile(const FileStatus& status) { return S_ISREG(status.st_mode); }
 #endif
 
-void writeOut(void*, const unsigned char* bytes, std::size_t size) {
-    std::fwrite(bytes, 1, size, stdout);
-    std::fflush(stdout);
-}
-
-int readIn(void*) {
-    int c = std::getchar();
-    return c == EOF ? -1 : c;
-}
-
-bool readProgram(const std::string& path, std::vector<unsigned char>& source) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        std::fprintf(stderr, "pellux: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
-        return false;
-    }
-    bool ok = std::fseek(file, 0, SEEK_END) == 0;
-    long long size = ok ? static_cast<long long>(std::ftell(file)) : -1;
-    if (size > kMaxProgramBytes) {
-        std::fprintf(stderr, "pellux: %s is too large: %lld bytes, at most %lld\n", path.c_str(), size, kMaxProgramBytes);
-        std::fclose(file);
-        return false;
-    }
-    ok = size >= 0 && std::fseek(file, 0, SEEK_SET) == 0;
-    if (ok) {
-        source.resize(static_cast<std::size_t>(size));
-        ok = std::fread(source.data(), 1, source.size(), file) == source.size();
-    }
-    if (!ok) std::fprintf(stderr, "pellux: cannot read %s: %s\n", path.c_str(), std::strerror(errno));
-    std::fclose(file);
+bool writeOut(void* context, const unsigned char* bytes, std::size_t size) {
+    bool ok = std::fwrite(bytes, 1, size, stdout) == size && std::fflush(stdout) == 0;
+    if (!ok) keepWriteError(*static_cast<Output*>(context));
     return ok;
 }
 
-int runFile(const std::string& path) {
-    std::vector<unsigned char> source;
-    if (!readProgram(path, source)) return kCannotStart;
-    std::vector<pellux::BracketError> unmatched = pellux::findUnmatchedBrackets(source.data(), source.size());
-    for (const pellux::BracketError& error : unmatched)
-        std::fprintf(stderr, "%s:%u:%u: unmatched '%c'\n", path.c_str(), error.position.line, error.position.column,
-                     error.bracket);
-    if (!unmatched.empty()) return kProgramError;
+int readIn(void*) {
+    int c = nextInputByte();
+    return c == EOF ? -1 : c;
+}
 
-    pellux::Program program = pellux::compile(source.data(), source.size());
-    source.clear();
-    source.shrink_to_fit();
-    // Machine code where this processor has a translation and the system gives executable
-    // pages; the portable machine otherwise, or when PELLUX_PORTABLE is set (to compare them).
-    pellux::NativeCode native;
-    if (!std::getenv("PELLUX_PORTABLE")) pellux::translate(program, native);
-    ExecutableMemory memory(native.bytes.data(), native.bytes.size());
-    pellux::LoadedCode loaded{memory.address(), native.entries.data()};
-    pellux::RunResult result = pellux::run(program, pellux::RunIo{nullptr, writeOut, readIn}, pellux::kTapeLimitCells,
-                                           memory.valid() ? &loaded : nullptr);
-    std::fflush(stdout);
+class InputFile {
+public:
+    explicit InputFile(const char* path) : file_(std::fopen(path, "rb")) {}
+    ~InputFile() {
+        if (file_) std::fclose(file_);
+    }
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    std::FILE* get() const { return file_; }
+
+private:
+    std::FILE* file_;
+};
+
+bool cannotRead(const char* path, const char* reason) {
+    std::fprintf(stderr, "pellux: cannot read %s: %s\n", path, reason);
+    return false;
+}
+
+bool tooLarge(const char* path, std::uint64_t size) {
+    std::fprintf(stderr, "pellux: %s is too large: %s%llu bytes, at most %llu\n", path, size ? "" : "more than ",
+                 static_cast<unsigned long long>(size ? size : kMaxProgramBytes),
+                 static_cast<unsigned long long>(kMaxProgramBytes));
+    return false;
+}
+
+// A regular file's size is known first (in 64 bits, so no size wraps) and a file too large is
+// refused unread; then the file is read to its end, which works for pipes and FIFOs too.
+bool readProgram(const char* path, std::vector<unsigned char>& source) {
+    InputFile file(path);
+    FileStatus status;
+    if (!file.get()) {
+        int error = errno;
+        // Windows will not open a directory at all: say why.
+        if (statusOfPath(path, status) && isDirectory(status)) return cannotRead(path, "it is a directory");
+        std::fprintf(stderr, "pellux: cannot open %s: %s\n", path, std::strerror(error));
+        return false;
+    }
+    if (statusOfFile(file.get(), status)) {
+        if (isDirectory(status)) return cannotRead(path, "it is a directory");
+        std::uint64_t size = static_cast<std::uint64_t>(status.st_size);
+        if (isRegularFile(status) && size > kMaxProgramBytes) return tooLarge(path, size);
+        if (isRegularFile(status)) source.reserve(static_cast<std::size_t>(size));
+    }
+    static unsigned char chunk[kReadChunk];
+    for (;;) {
+        std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
+        if (source.size() + got > kMaxProgramBytes) return tooLarge(path, 0);
+        source.insert(source.end(), chunk, chunk + got);
+        if (got < sizeof chunk) break;
+    }
+    if (std::ferror(file.get())) return cannotRead(path, std::strerror(errno));
+    return true;
+}
+
+bool bracketsMatch(const char* path, const std::vector<unsigned char>& source) {
+    pellux::UnmatchedBrackets unmatched = pellux::findUnmatchedBrackets(source.data(), source.size());
+    for (const pellux::BracketError& error : unmatched.first)
+        std::fprintf(stderr, "%s:%u:%u: unmatched '%c'\n", path, error.position.line, error.position.column,
+                     error.bracket);
+    if (unmatched.count > unmatched.first.size())
+        std::fprintf(stderr, "%s: %llu unmatched brackets in all; the first %zu are listed\n", path,
+                     static_cast<unsigned long long>(unmatched.count), unmatched.first.size());
+    return unmatched.empty();
+}
+
+// Machine code where this processor has a translation; the portable machine otherwise, when
+// PELLUX_PORTABLE is set (to compare them), for a very big program, or when the translation does
+// not fit in memory.
+void translateUnlessPortable(const pellux::Program& program, pellux::NativeCode& native) {
+    if (std::getenv("PELLUX_PORTABLE") || program.code.size() > kMostOperationsTranslated) return;
+    try {
+        pellux::translate(program, native);
+    } catch (const std::bad_alloc&) {
+        native = pellux::NativeCode{};
+    }
+}
+
+int reportRun(const char* path, const pellux::RunResult& result, const Output& output) {
     switch (result.status) {
     case pellux::RunStatus::Finished: return kRan;
     case pellux::RunStatus::MovedLeftOfFirstCell:
-        std::fprintf(stderr, "\n%s:%u:%u: the pointer moved left of the first cell\n", path.c_str(),
-                     result.position.line, result.position.column);
+        std::fprintf(stderr, "\n%s:%u:%u: the pointer moved left of the first cell\n", path, result.position.line,
+                     result.position.column);
         return kProgramError;
     case pellux::RunStatus::MovedPastLastCell:
-        std::fprintf(stderr, "\n%s:%u:%u: the pointer moved past the last cell (%zu cells)\n", path.c_str(),
+        std::fprintf(stderr, "\n%s:%u:%u: the pointer moved past the last cell (%zu cells)\n", path,
                      result.position.line, result.position.column, pellux::kTapeLimitCells);
         return kProgramError;
+    case pellux::RunStatus::OutputFailed:
+        std::fprintf(stderr, "pellux: cannot write the output of %s: %s\n", path, writeError(output));
+        return kOutputFailed;
     }
     return kProgramError;
+}
+
+int runFile(const char* path) {
+    std::vector<unsigned char> source;
+    if (!readProgram(path, source)) return kCannotStart;
+    if (!bracketsMatch(path, source)) return kProgramError;
+    pellux::Program program = pellux::compile(source.data(), source.size());
+    if (program.tooLarge) {
+        std::fprintf(stderr, "pellux: %s is too large to run: compiled, it would take more than %zu MiB\n", path,
+                     pellux::kCompiledLimitBytes >> 20);
+        return kCannotStart;
+    }
+    source = std::vector<unsigned char>();
+    pellux::NativeCode native;
+    translateUnlessPortable(program, native);
+    ExecutableMemory memory(native.bytes.data(), native.bytes.size());
+    native.bytes = std::vector<unsigned char>();  // copied into the pages
+    pellux::LoadedCode loaded{memory.address(), native.entries.data()};
+    Output output;
+    pellux::RunIo io{&output, writeOut, readIn, interactiveInput()};
+    pellux::RunResult result =
+        pellux::run(program, io, pellux::kTapeLimitCells, memory.valid() ? &loaded : nullptr);
+    return reportRun(path, result, output);
+}
+
+// Memory may run out anywhere, reading, compiling or growing the tape: one line, never a crash.
+int runFileCatchingMemory(const char* path) {
+    try {
+        return runFile(path);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "\npellux: not enough memory to run %s\n", path);
+        return kCannotStart;
+    }
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     binaryStreams();
+    ignoreBrokenPipe();
     pellux::CommandLine line = pellux::parseCommandLine(argumentLine(argc, argv));
     int status;
     if (!line.valid) {
@@ -157,7 +297,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pellux: no program file was given: save the program first, then run it\n");
         status = kCannotStart;
     } else {
-        status = runFile(line.path);
+        status = runFileCatchingMemory(line.path.c_str());
     }
     if (line.pause) waitForKey();
     return status;

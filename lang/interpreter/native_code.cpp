@@ -13,7 +13,7 @@ namespace pellux {
 namespace {
 
 struct Exit {
-    std::size_t rel32At;
+    std::uint32_t rel32At;  // the code stays below 1 GiB (see translate)
     std::uint32_t instruction;
 };
 
@@ -30,7 +30,7 @@ struct Known {
 
 // Where a loop's turns, or a scan, take the pointer: back where it was, never left of it, never
 // right of it, or either way.
-enum class Drift { None, Right, Left, Unknown };
+enum class Drift : std::uint8_t { None, Right, Left, Unknown };
 
 // The tape has no holes: after a move right by any amount, every cell from the leftmost known
 // one up to the current cell is on the tape; likewise to the left.
@@ -46,8 +46,9 @@ Known afterDrift(Known known, Drift drift) {
 
 constexpr std::int64_t kNoCell = INT64_MIN;  // the flags tell nothing of any cell
 constexpr std::size_t kZerosKept = 16;
-constexpr std::size_t kPrologueBytes = 64, kTypicalBytes = 8;
+constexpr std::size_t kPrologueBytes = 64, kTypicalBytes = 8, kWithExitBytes = 32;
 constexpr std::size_t kDeferLimit = 16;  // how far an add may move towards its jump: keeps translation linear
+constexpr std::int32_t kInlineRepeats = 16;  // longer runs of '.' are written by the machine
 
 class Translator {
 public:
@@ -61,13 +62,15 @@ private:
     void arriveAt(std::size_t k);
     bool instruction(std::size_t k);
     void exitIf(Jcc jcc, std::size_t k) {
-        if (jcc.size() != 0) exits_.push_back(Exit{e_.jumpLater(jcc), static_cast<std::uint32_t>(k)});
+        if (jcc.size() != 0)
+            exits_.push_back(Exit{static_cast<std::uint32_t>(e_.jumpLater(jcc)), static_cast<std::uint32_t>(k)});
     }
     void exitNow(std::size_t k) { exitIf(kJmp, k); }
     void checkRange(std::int64_t low, std::int64_t high, std::size_t k);
     void testCell(std::int64_t offset);
     bool multiply(std::size_t k);
     void scan(std::size_t k);
+    void outputRepeated(std::size_t k);
 
     const Program& program_;
     NativeCode& native_;
@@ -172,6 +175,17 @@ void Translator::scan(std::size_t k) {
     zeros_.assign(1, 0);  // a scan ends on a zero
 }
 
+// A short run of '.': the same byte stored n times when the buffer has room for all of them.
+void Translator::outputRepeated(std::size_t k) {
+    const Instruction& in = program_.code[k];
+    if (in.a > kInlineRepeats) {
+        exitNow(k);
+        return;
+    }
+    exitIf(target::outputFull(e_, in.a), k);
+    target::output(e_, in.offset, in.a);
+}
+
 // Finds which way each loop's turns take the pointer, and the jumps' landing places.
 void Translator::findLoopsAndTargets() {
     const std::vector<Instruction>& code = program_.code;
@@ -266,8 +280,8 @@ bool Translator::instruction(std::size_t k) {
         zero(in.offset);
         break;
     case OpCode::Out:
-        exitIf(target::outputFull(e_), k);
-        target::output(e_, in.offset);
+        exitIf(target::outputFull(e_, 1), k);
+        target::output(e_, in.offset, 1);
         flagsCell_ = kNoCell;
         break;
     case OpCode::Bounds:
@@ -306,7 +320,12 @@ bool Translator::instruction(std::size_t k) {
         flagsCell_ = kNoCell;
         zeros_.assign(1, 0);
         break;
+    case OpCode::OutMany:
+        outputRepeated(k);
+        flagsCell_ = kNoCell;
+        break;
     case OpCode::In:
+    case OpCode::InMany:
         exitNow(k);
         flagsCell_ = kNoCell;
         forget(in.offset);
@@ -326,7 +345,12 @@ bool Translator::instruction(std::size_t k) {
 bool Translator::translate() {
     const std::vector<Instruction>& code = program_.code;
     native_.bytes.clear();
-    native_.bytes.reserve(kPrologueBytes + code.size() * kTypicalBytes);  // big programs: no copying as it grows
+    // Big programs: room for all of it up front, so the bytes are never copied as they grow.
+    // Writes and tape checks take more, with their ways out.
+    std::size_t expected = kPrologueBytes;
+    for (const Instruction& in : code)
+        expected += in.op == OpCode::Out || in.op == OpCode::Bounds ? kWithExitBytes : kTypicalBytes;
+    native_.bytes.reserve(expected);
     native_.entries.assign(code.size() + 1, 0);
     findLoopsAndTargets();
     target::prologue(e_);

@@ -65,7 +65,7 @@ private:
 
 using Jcc = std::initializer_list<unsigned char>;
 const Jcc kJe = {0x0F, 0x84}, kJne = {0x0F, 0x85}, kJb = {0x0F, 0x82}, kJae = {0x0F, 0x83}, kJbe = {0x0F, 0x86},
-          kJl = {0x0F, 0x8C}, kJmp = {0xE9};
+          kJl = {0x0F, 0x8C}, kJa = {0x0F, 0x87}, kJmp = {0xE9};
 
 constexpr int kEax = 0, kEcx = 1, kEdx = 2;
 
@@ -85,10 +85,10 @@ Jcc scanCheck(Emitter& e, std::int32_t step);
 void scanStep(Emitter& e, std::int32_t step);
 // cell += by, leaving the flags as they are.
 void moveCell(Emitter& e, std::int32_t by);
-// Compares so that the returned jump leaves when the output buffer is full; then output writes
-// the cell at `offset` to it.
-Jcc outputFull(Emitter& e);
-void output(Emitter& e, std::int32_t offset);
+// Compares so that the returned jump leaves when the output buffer has no room for `count`
+// bytes; then output writes the cell at `offset` to it `count` times (a short run: at most 127).
+Jcc outputFull(Emitter& e, std::int32_t count);
+void output(Emitter& e, std::int32_t offset, std::int32_t count);
 
 } // namespace target
 

@@ -90,18 +90,33 @@ void moveCell(Emitter& e, std::int32_t by) {
     e.u32(by);
 }
 
-Jcc outputFull(Emitter& e) {
-    e.raw({0x8B, 0x4D, kStateOut});     // mov ecx, [ebp + 16]
-    e.raw({0x3B, 0x4D, kStateOutEnd});  // cmp ecx, [ebp + 20]
-    return kJae;
+Jcc outputFull(Emitter& e, std::int32_t count) {
+    e.raw({0x8B, 0x4D, kStateOut});  // mov ecx, [ebp + 16]
+    if (count == 1) {
+        e.raw({0x3B, 0x4D, kStateOutEnd});  // cmp ecx, [ebp + 20]
+        return kJae;
+    }
+    e.raw({0x8D, 0x41});                // lea eax, [ecx + count]
+    e.u8(count);
+    e.raw({0x3B, 0x45, kStateOutEnd});  // cmp eax, [ebp + 20]
+    return kJa;
 }
 
 // With the output pointer in ecx, as outputFull left it.
-void output(Emitter& e, std::int32_t offset) {
+void output(Emitter& e, std::int32_t offset, std::int32_t count) {
     e.cellOperand({0x0F, 0xB6}, kEax, offset);  // movzx eax, byte [ebx + offset]
-    e.raw({0x88, 0x01});                        // mov [ecx], al
-    e.raw({0x41});                              // inc ecx
-    e.raw({0x89, 0x4D, kStateOut});             // mov [ebp + 16], ecx
+    if (count == 1) {
+        e.raw({0x88, 0x01});  // mov [ecx], al
+        e.raw({0x41});        // inc ecx
+    } else {
+        for (std::int32_t i = 0; i < count; ++i) {
+            e.raw({0x88, 0x41});  // mov [ecx + i], al
+            e.u8(i);
+        }
+        e.raw({0x8D, 0x49});  // lea ecx, [ecx + count]
+        e.u8(count);
+    }
+    e.raw({0x89, 0x4D, kStateOut});  // mov [ebp + 16], ecx
 }
 
 } // namespace target

@@ -77,15 +77,30 @@ void moveCell(Emitter& e, std::int32_t by) {
     e.u32(by);
 }
 
-Jcc outputFull(Emitter& e) {
-    e.raw({0x4D, 0x3B, 0x7E, kStateOutEnd});  // cmp r15, [r14 + 40]
-    return kJae;
+Jcc outputFull(Emitter& e, std::int32_t count) {
+    if (count == 1) {
+        e.raw({0x4D, 0x3B, 0x7E, kStateOutEnd});  // cmp r15, [r14 + 40]
+        return kJae;
+    }
+    e.raw({0x49, 0x8D, 0x47});                // lea rax, [r15 + count]
+    e.u8(count);
+    e.raw({0x49, 0x3B, 0x46, kStateOutEnd});  // cmp rax, [r14 + 40]
+    return kJa;
 }
 
-void output(Emitter& e, std::int32_t offset) {
+void output(Emitter& e, std::int32_t offset, std::int32_t count) {
     e.cellOperand({0x0F, 0xB6}, kEax, offset);  // movzx eax, byte [rbx + offset]
-    e.raw({0x41, 0x88, 0x07});                  // mov [r15], al
-    e.raw({0x49, 0xFF, 0xC7});                  // inc r15
+    if (count == 1) {
+        e.raw({0x41, 0x88, 0x07});  // mov [r15], al
+        e.raw({0x49, 0xFF, 0xC7});  // inc r15
+        return;
+    }
+    for (std::int32_t i = 0; i < count; ++i) {
+        e.raw({0x41, 0x88, 0x47});  // mov [r15 + i], al
+        e.u8(i);
+    }
+    e.raw({0x4D, 0x8D, 0x7F});  // lea r15, [r15 + count]
+    e.u8(count);
 }
 
 } // namespace target

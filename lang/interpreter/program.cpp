@@ -3,6 +3,7 @@
 #include "native_code.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 namespace pellux {
@@ -68,14 +69,21 @@ public:
         if (pending_ > high_) { high_ = pending_; right_ = at; }
         if (further) marks_.push_back(Checkpoint{static_cast<std::int32_t>(program_.code.size()), pending_, at});
     }
-    void output() { emit(OpCode::Out, pending_, 0, 0); }
-    void input() { emit(OpCode::In, pending_, 0, 0); }
+    void output() { emitOrRepeat(OpCode::Out, OpCode::OutMany); }
+    void input() { emitOrRepeat(OpCode::In, OpCode::InMany); }
     void print(std::size_t start, std::size_t length) {
         std::int32_t from = static_cast<std::int32_t>(program_.strings.size());
         program_.strings.append(reinterpret_cast<const char*>(source_) + start, length);
         emit(OpCode::Print, 0, from, static_cast<std::int32_t>(length));
     }
     void setSource(const unsigned char* source) { source_ = source; }
+
+    // Bytes held by the compiled form and the compiler's own lists.
+    std::size_t footprint() const {
+        return program_.code.size() * sizeof(Instruction) + program_.reach.size() * sizeof(ReachInfo) +
+               program_.checkpoints.size() * sizeof(Checkpoint) + program_.strings.size() +
+               loops_.size() * sizeof(Loop) + marks_.size() * sizeof(Checkpoint);
+    }
 
     void open() {
         if (!loops_.empty() && !loops_.back().committed) commit(loops_.back());
@@ -110,6 +118,23 @@ public:
 private:
     void emit(OpCode op, std::int32_t offset, std::int32_t a, std::int32_t b) {
         program_.code.push_back(Instruction{op, offset, a, b});
+    }
+
+    // A run of '.' or ',' on one cell is one operation with a count, unless a move that may
+    // leave the tape lies between them (its checkpoint must stay between the two).
+    void emitOrRepeat(OpCode one, OpCode many) {
+        std::vector<Instruction>& code = program_.code;
+        bool markAfterLast = !marks_.empty() && static_cast<std::size_t>(marks_.back().done) == code.size();
+        if (!code.empty() && !markAfterLast) {
+            Instruction& last = code.back();
+            bool same = (last.op == one || last.op == many) && last.offset == pending_ && last.a < INT32_MAX;
+            if (same) {
+                last.a = last.op == one ? 2 : last.a + 1;
+                last.op = many;
+                return;
+            }
+        }
+        emit(one, pending_, 0, 0);
     }
 
     void startBlock() {
@@ -380,8 +405,13 @@ private:
 
 } // namespace
 
-std::vector<BracketError> findUnmatchedBrackets(const unsigned char* source, std::size_t size) {
-    std::vector<BracketError> errors, open;
+// Keeps only the first `listed` of each kind, so a file of brackets needs no list as long as
+// itself. An unmatched '[' is the last one to raise the depth to a level the depth never falls
+// below again; those are in source order by level, so the first `listed` levels are enough.
+UnmatchedBrackets findUnmatchedBrackets(const unsigned char* source, std::size_t size, std::size_t listed) {
+    std::vector<BracketError> closes;
+    std::vector<SourcePosition> lastOpenAt(listed);
+    std::uint64_t closeCount = 0, depth = 0;
     SourceWalker walker(source, size);
     while (walker.done()) {
         unsigned char c = walker.peek();
@@ -390,24 +420,63 @@ std::vector<BracketError> findUnmatchedBrackets(const unsigned char* source, std
             walker.skipRun(from, to);
             continue;
         }
-        if (c == '[') open.push_back(BracketError{walker.position(), '['});
-        else if (c == ']') {
-            if (open.empty()) errors.push_back(BracketError{walker.position(), ']'});
-            else open.pop_back();
+        if (c == '[') {
+            if (depth < listed) lastOpenAt[depth] = walker.position();
+            ++depth;
+        } else if (c == ']') {
+            if (depth > 0) {
+                --depth;
+            } else {
+                if (closes.size() < listed) closes.push_back(BracketError{walker.position(), ']'});
+                ++closeCount;
+            }
         }
         walker.advance();
     }
-    errors.insert(errors.end(), open.begin(), open.end());
+    UnmatchedBrackets result;
+    result.count = closeCount + depth;
+    std::vector<BracketError>& all = result.first;
+    all = closes;
+    for (std::uint64_t level = 0; level < depth && level < listed; ++level)
+        all.push_back(BracketError{lastOpenAt[level], '['});
     // Source order, so the first message names the first fault.
-    std::stable_sort(errors.begin(), errors.end(), [](const BracketError& x, const BracketError& y) {
+    std::stable_sort(all.begin(), all.end(), [](const BracketError& x, const BracketError& y) {
         return x.position.line != y.position.line ? x.position.line < y.position.line
                                                   : x.position.column < y.position.column;
     });
-    return errors;
+    if (all.size() > listed) all.resize(listed);
+    return result;
 }
 
-Program compile(const unsigned char* source, std::size_t size) {
+namespace {
+
+constexpr std::size_t kCheckEvery = 4096;  // source bytes between looks at the compiled form's size
+constexpr std::size_t kMostOperationsPerByte = 3;  // a '[' holds three places until its ']'
+
+// At most how many operations the source compiles to, give or take the few a loop adds: one for
+// each change from one kind of command to another (a run of '+-', '<>', '.' or ',' is one), and
+// one for each bracket. Comments count too; they only make it larger.
+std::size_t operationsAtMost(const unsigned char* source, std::size_t size) {
+    std::size_t count = 0;
+    char kind = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+        unsigned char c = source[i];
+        char now = c == '+' || c == '-' ? '+' : c == '<' || c == '>' ? '<' : c == '.' || c == ',' ? char(c) : 0;
+        if (c == '[' || c == ']') count += 2;
+        else if (now != 0 && now != kind) ++count;
+        if (now != 0 || c == '[' || c == ']') kind = now;
+    }
+    return count;
+}
+
+} // namespace
+
+Program compile(const unsigned char* source, std::size_t size, std::size_t limitBytes) {
     Program program;
+    // Room for the code up front: a big program's code is then never copied as it grows.
+    // Past the limit, only as far as the compiler goes before it looks.
+    program.code.reserve(std::min(operationsAtMost(source, size) + 16,
+                                  limitBytes / sizeof(Instruction) + kCheckEvery * kMostOperationsPerByte));
     Compiler compiler(program);
     compiler.setSource(source);
     SourceWalker walker(source, size);
@@ -416,7 +485,15 @@ Program compile(const unsigned char* source, std::size_t size) {
         if (run != 0) compiler.add(run);
         run = 0;
     };
+    std::size_t nextCheck = 0;
     while (walker.done()) {
+        if (walker.at() >= nextCheck) {
+            if (compiler.footprint() > limitBytes) {
+                program.tooLarge = true;
+                return program;
+            }
+            nextCheck = walker.at() + kCheckEvery;
+        }
         unsigned char c = walker.peek();
         SourcePosition at = walker.position();
         switch (c) {
@@ -436,7 +513,13 @@ Program compile(const unsigned char* source, std::size_t size) {
         case '%': {
             std::size_t from, to;
             walker.skipRun(from, to);
-            if (c == '%' && to > from) compiler.print(from, to - from);
+            if (c == '%' && to > from) {
+                if (to - from > limitBytes - std::min(limitBytes, compiler.footprint())) {
+                    program.tooLarge = true;
+                    return program;
+                }
+                compiler.print(from, to - from);
+            }
             continue;
         }
         default: break;  // '@', '&', '*', '$' and every other byte do nothing here
@@ -457,22 +540,38 @@ public:
     Machine(const Program& program, RunIo io, std::size_t limit)
         : program_(program), io_(io), limit_(limit), tape_(std::min(kInitialTapeCells, limit), 0) {}
 
-    ~Machine() { flush(); }
-
     RunResult run();
     RunResult runNative(const LoadedCode& native);
 
-private:
-    void put(unsigned char byte) {
-        if (outSize_ == kOutputBuffer) flush();
-        out_[outSize_++] = byte;
-    }
-    void putAll(const char* bytes, std::size_t size) {
-        for (std::size_t i = 0; i < size; ++i) put(static_cast<unsigned char>(bytes[i]));
-    }
-    void flush() {
-        if (outSize_) io_.write(io_.context, out_, outSize_);
+    // False once a write has failed: nothing is written after that.
+    bool flush() {
+        if (failed_) return false;
+        if (outSize_) failed_ = !io_.write(io_.context, out_, outSize_);
         outSize_ = 0;
+        return !failed_;
+    }
+
+private:
+    // Each of these returns false when the output could not be written.
+    bool put(unsigned char byte) {
+        if (outSize_ == kOutputBuffer && !flush()) return false;
+        out_[outSize_++] = byte;
+        return true;
+    }
+    bool putAll(const char* bytes, std::size_t size) {
+        for (std::size_t i = 0; i < size; ++i)
+            if (!put(static_cast<unsigned char>(bytes[i]))) return false;
+        return true;
+    }
+    bool putRepeated(unsigned char byte, std::int32_t count) {
+        for (std::size_t left = static_cast<std::size_t>(count); left > 0;) {
+            if (outSize_ == kOutputBuffer && !flush()) return false;
+            std::size_t part = std::min(left, kOutputBuffer - outSize_);
+            std::memset(out_ + outSize_, byte, part);
+            outSize_ += part;
+            left -= part;
+        }
+        return true;
     }
     // Makes cell `cell` exist; false when it lies past the limit.
     bool reach(std::size_t cell) {
@@ -487,12 +586,17 @@ private:
     RunResult leaveTape(const ReachInfo& block, std::size_t first, std::size_t p);
     bool bounds(const Instruction& in, std::size_t next, std::size_t p, RunResult& left);
     bool scan(const Instruction& in, std::size_t& p, RunResult& left);
-    void input(unsigned char& cell) {
-        flush();
-        int byte = io_.read(io_.context);
-        if (byte >= 0) cell = static_cast<unsigned char>(byte);
+    bool input(unsigned char& cell, std::int32_t count = 1) {
+        if (io_.flushBeforeRead && !flush()) return false;
+        for (std::int32_t i = 0; i < count; ++i) {
+            int byte = io_.read(io_.context);
+            if (byte >= 0) cell = static_cast<unsigned char>(byte);
+        }
+        return true;
     }
+    static RunResult outputFailed() { return {RunStatus::OutputFailed, {}}; }
     bool multiply(const Instruction& loop, const Instruction* terms, std::size_t p, RunResult& left);
+    bool inputOutput(const Instruction& in, std::size_t p);
     RunResult straight(std::size_t from, std::size_t to, std::size_t p);
 
     const Program& program_;
@@ -501,6 +605,7 @@ private:
     std::vector<unsigned char> tape_;
     unsigned char out_[kOutputBuffer];
     std::size_t outSize_ = 0;
+    bool failed_ = false;
 };
 
 // Dispatch: with GCC and Clang each handler jumps straight to the next one (threaded code, one
@@ -524,7 +629,8 @@ RunResult Machine::run() {
 #ifdef PELLUX_THREADED
     static const void* const labels[] = {&&op_Add, &&op_Move, &&op_Out, &&op_In, &&op_Clear, &&op_MulLoop,
                                          &&op_MulTerm, &&op_Scan, &&op_Bounds, &&op_JumpIfZero,
-                                         &&op_JumpIfNotZero, &&op_Print, &&op_Nop, &&op_End};
+                                         &&op_JumpIfNotZero, &&op_Print, &&op_Nop, &&op_End, &&op_OutMany,
+                                         &&op_InMany};
     NEXT();
 #else
     for (;;) {
@@ -534,8 +640,10 @@ RunResult Machine::run() {
     OP(Add) c[in->offset] = static_cast<unsigned char>(c[in->offset] + in->a); NEXT();
     OP(Move) c += in->a; NEXT();
     OP(Clear) c[in->offset] = 0; NEXT();
-    OP(Out) put(c[in->offset]); NEXT();
-    OP(In) input(c[in->offset]); NEXT();
+    OP(Out) if (!put(c[in->offset])) return outputFailed(); NEXT();
+    OP(OutMany) if (!putRepeated(c[in->offset], in->a)) return outputFailed(); NEXT();
+    OP(In) if (!input(c[in->offset])) return outputFailed(); NEXT();
+    OP(InMany) if (!input(c[in->offset], in->a)) return outputFailed(); NEXT();
     OP(Bounds) {
         std::size_t p = static_cast<std::size_t>(c - t);
         // A cell left of the first wraps round to a huge index.
@@ -572,9 +680,12 @@ RunResult Machine::run() {
     OP(MulTerm) NEXT();  // consumed by its MulLoop
     OP(JumpIfZero) if (!*c) ip = static_cast<std::size_t>(in->a); NEXT();
     OP(JumpIfNotZero) c += in->offset; if (*c) ip = static_cast<std::size_t>(in->a); NEXT();
-    OP(Print) putAll(program_.strings.data() + in->a, static_cast<std::size_t>(in->b)); NEXT();
+    OP(Print) {
+        if (!putAll(program_.strings.data() + in->a, static_cast<std::size_t>(in->b))) return outputFailed();
+        NEXT();
+    }
     OP(Nop) NEXT();
-    OP(End) flush(); return {RunStatus::Finished, {}};
+    OP(End) return flush() ? RunResult{RunStatus::Finished, {}} : outputFailed();
 #ifndef PELLUX_THREADED
         }
     }
@@ -612,15 +723,32 @@ RunResult Machine::runNative(const LoadedCode& native) {
             if (!multiply(in, code + ip + 1, p, left)) return left;
             ip += static_cast<std::size_t>(in.a);
             break;
-        case OpCode::Out: put(tape_[p + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(in.offset))]); break;
-        case OpCode::In: input(tape_[p + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(in.offset))]); break;
-        case OpCode::Print: putAll(program_.strings.data() + in.a, static_cast<std::size_t>(in.b)); break;
-        default: flush(); return {RunStatus::Finished, {}};
+        case OpCode::Out:
+        case OpCode::OutMany:
+        case OpCode::In:
+        case OpCode::InMany:
+        case OpCode::Print:
+            if (!inputOutput(in, p)) return outputFailed();
+            break;
+        default: return flush() ? RunResult{RunStatus::Finished, {}} : outputFailed();
         }
         ++ip;
         state.tape = tape_.data();
         state.tapeEnd = state.tape + tape_.size();
         state.cell = state.tape + p;
+    }
+}
+
+// An instruction that reads or writes, on the cell p + offset; false when the output failed.
+bool Machine::inputOutput(const Instruction& in, std::size_t p) {
+    unsigned char& cell = tape_[p + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(in.offset))];
+    switch (in.op) {
+    case OpCode::Out: return put(cell);
+    case OpCode::OutMany: return putRepeated(cell, in.a);
+    case OpCode::In: return input(cell);
+    case OpCode::InMany: return input(cell, in.a);
+    case OpCode::Print: return putAll(program_.strings.data() + in.a, static_cast<std::size_t>(in.b));
+    default: return true;
     }
 }
 
@@ -720,9 +848,13 @@ RunResult Machine::straight(std::size_t from, std::size_t to, std::size_t p) {
         switch (in.op) {
         case OpCode::Add: t[p + in.offset] = static_cast<unsigned char>(t[p + in.offset] + in.a); break;
         case OpCode::Clear: t[p + in.offset] = 0; break;
-        case OpCode::Out: put(t[p + in.offset]); break;
-        case OpCode::In: input(t[p + in.offset]); break;
-        case OpCode::Print: putAll(program_.strings.data() + in.a, static_cast<std::size_t>(in.b)); break;
+        case OpCode::Out:
+        case OpCode::OutMany:
+        case OpCode::In:
+        case OpCode::InMany:
+        case OpCode::Print:
+            if (!inputOutput(in, p)) return outputFailed();
+            break;
         case OpCode::MulLoop: {
             RunResult left;
             if (!multiply(in, code + ip + 1, p, left)) return left;
@@ -740,7 +872,9 @@ RunResult Machine::straight(std::size_t from, std::size_t to, std::size_t p) {
 
 RunResult run(const Program& program, RunIo io, std::size_t tapeLimit, const LoadedCode* native) {
     Machine machine(program, io, tapeLimit);
-    return native ? machine.runNative(*native) : machine.run();
+    RunResult result = native ? machine.runNative(*native) : machine.run();
+    // What a program that left the tape wrote before is still written.
+    return machine.flush() ? result : RunResult{RunStatus::OutputFailed, {}};
 }
 
 } // namespace pellux

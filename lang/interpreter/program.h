@@ -30,6 +30,8 @@ enum class OpCode : std::uint8_t {
     Print,          // write strings[a, a + b)
     Nop,
     End,
+    OutMany,        // write tape[p + offset] a times: a run of '.'
+    InMany,         // read a bytes into tape[p + offset]: a run of ','
 };
 
 struct Instruction {
@@ -63,6 +65,7 @@ struct Program {
     std::vector<ReachInfo> reach;
     std::vector<Checkpoint> checkpoints;
     std::string strings;
+    bool tooLarge = false;  // compiling stopped at the limit on the compiled form's size
 };
 
 struct BracketError {
@@ -70,24 +73,40 @@ struct BracketError {
     char bracket;
 };
 
-// Every unmatched bracket, in source order; empty when the brackets balance.
-std::vector<BracketError> findUnmatchedBrackets(const unsigned char* source, std::size_t size);
+// The first few unmatched brackets in source order, and how many there are in all.
+struct UnmatchedBrackets {
+    std::vector<BracketError> first;
+    std::uint64_t count = 0;
+    bool empty() const { return count == 0; }
+};
 
-// Compiles a program whose brackets balance.
-Program compile(const unsigned char* source, std::size_t size);
+constexpr std::size_t kUnmatchedListed = 20;
+
+UnmatchedBrackets findUnmatchedBrackets(const unsigned char* source, std::size_t size,
+                                        std::size_t listed = kUnmatchedListed);
+
+// What the compiled form may take, in bytes: it grows with the operations, not with the source
+// (comments and runs cost nothing), and must fit a 32-bit address space next to the source.
+constexpr std::size_t kCompiledLimitBytes = (sizeof(void*) >= 8 ? std::size_t(2048) : std::size_t(256)) << 20;
+
+// Compiles a program whose brackets balance; stops with `tooLarge` set past `limitBytes`.
+Program compile(const unsigned char* source, std::size_t size, std::size_t limitBytes = kCompiledLimitBytes);
 
 constexpr std::size_t kInitialTapeCells = 65536;
 constexpr std::size_t kTapeLimitCells = std::size_t(1) << 28;  // 256 MiB
 
 struct RunIo {
     void* context;
-    // Writes bytes out; buffered by the caller of run.
-    void (*write)(void* context, const unsigned char* bytes, std::size_t size);
+    // Writes bytes out, buffered by the machine; false when they could not be written, which ends
+    // the run.
+    bool (*write)(void* context, const unsigned char* bytes, std::size_t size);
     // Returns the next input byte, or -1 at the end of input.
     int (*read)(void* context);
+    // Someone types the input after reading the output: flush the output before each read.
+    bool flushBeforeRead = true;
 };
 
-enum class RunStatus { Finished, MovedLeftOfFirstCell, MovedPastLastCell };
+enum class RunStatus { Finished, MovedLeftOfFirstCell, MovedPastLastCell, OutputFailed };
 
 struct RunResult {
     RunStatus status;

@@ -22,7 +22,12 @@
 //   pxdriver pids TITLE               the process ids of those windows, one a line
 //   pxdriver active                   title@pid of the foreground window
 //   pxdriver settext TITLE ID FILE    sets a control's text from a file (WM_SETTEXT)
+//   pxdriver console EXE              the screen of the console of the running program EXE (a file
+//                                     name, as Pellux.Exe) as it is now; trailing blanks cut
+//   pxdriver conkey EXE               types Enter into that console
+//   pxdriver running EXE              1 while a program of that file name runs, else 0
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -142,6 +147,55 @@ BOOL CALLBACK printChild(HWND child, LPARAM) {
     return TRUE;
 }
 
+// The first running process whose program file has this name, or 0.
+DWORD processNamed(const char* name) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    DWORD pid = 0;
+    for (BOOL more = Process32First(snapshot, &entry); more && !pid; more = Process32Next(snapshot, &entry))
+        if (lstrcmpiA(entry.szExeFile, name) == 0) pid = entry.th32ProcessID;
+    CloseHandle(snapshot);
+    return pid;
+}
+
+// Attaches this program to the console of the named program, waiting for it up to a deadline.
+bool attachTo(const char* name, DWORD timeout) {
+    DWORD start = GetTickCount();
+    FreeConsole();
+    for (;;) {
+        DWORD pid = processNamed(name);
+        if (pid && AttachConsole(pid)) return true;
+        if (GetTickCount() - start > timeout) return false;
+        Sleep(kPollMs);
+    }
+}
+
+// The console's screen, a line a row, without trailing blanks or trailing empty rows.
+int readConsole(char* out, int capacity) {
+    HANDLE screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (screen == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(screen, &info)) return 0;
+    int length = 0, kept = 0;
+    for (SHORT row = 0; row <= info.dwCursorPosition.Y && row < 200; ++row) {
+        char line[512];
+        DWORD got = 0;
+        DWORD width = info.dwSize.X < 511 ? static_cast<DWORD>(info.dwSize.X) : 511;
+        ReadConsoleOutputCharacterA(screen, line, width, COORD{0, row}, &got);
+        while (got > 0 && (line[got - 1] == ' ' || line[got - 1] == '\0')) --got;
+        if (length + static_cast<int>(got) + 2 > capacity) break;
+        CopyMemory(out + length, line, got);
+        length += static_cast<int>(got);
+        if (got > 0) kept = length;
+        out[length++] = '\n';
+    }
+    CloseHandle(screen);
+    out[kept] = '\0';
+    return kept;
+}
+
 int run(int argc, char** argv) {
     const char* verb = argv[1];
     const char* title = argc > 2 ? argv[2] : "";
@@ -187,6 +241,32 @@ int run(int argc, char** argv) {
         if (!menu) return 1;
         printMenu(menu, 0);
         return 0;
+    }
+    if (!std::strcmp(verb, "console")) {
+        // Printed to the handle kept from before: attaching replaces this program's console.
+        HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+        if (!attachTo(title, kDefaultTimeout)) return 1;
+        static char screen[64 * 1024];
+        DWORD written = 0;
+        WriteFile(output, screen, static_cast<DWORD>(readConsole(screen, sizeof screen)), &written, nullptr);
+        WriteFile(output, "\n", 1, &written, nullptr);
+        return 0;
+    }
+    if (!std::strcmp(verb, "running")) { std::printf("%d\n", processNamed(title) ? 1 : 0); return 0; }
+    if (!std::strcmp(verb, "conkey")) {
+        if (!attachTo(title, kDefaultTimeout)) return 1;
+        HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+        INPUT_RECORD keys[2] = {};
+        for (int i = 0; i < 2; ++i) {
+            keys[i].EventType = KEY_EVENT;
+            keys[i].Event.KeyEvent.bKeyDown = i == 0;
+            keys[i].Event.KeyEvent.wRepeatCount = 1;
+            keys[i].Event.KeyEvent.wVirtualKeyCode = VK_RETURN;
+            keys[i].Event.KeyEvent.uChar.AsciiChar = '\r';
+        }
+        DWORD written = 0;
+        return input != INVALID_HANDLE_VALUE && WriteConsoleInputA(input, keys, 2, &written) && written == 2 ? 0 : 1;
     }
     HWND window = need(title);
     if (!std::strcmp(verb, "xid")) { std::printf("%lu\n", xWindowOf(window)); return 0; }

@@ -19,8 +19,9 @@ struct Captured {
     std::size_t read;
 };
 
-void capture(void* context, const unsigned char* bytes, std::size_t size) {
+bool capture(void* context, const unsigned char* bytes, std::size_t size) {
     static_cast<Captured*>(context)->output.append(reinterpret_cast<const char*>(bytes), size);
+    return true;
 }
 
 int feed(void* context) {

@@ -10,6 +10,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -17,14 +18,21 @@ struct Captured {
     std::string output;
     std::string input;
     std::size_t read = 0;
+    int writes = 0;
+    int writesThatWork = -1;  // the writes after these fail; -1: all work
+    std::vector<std::size_t> readsAt;  // how much was written when each read came
 };
 
-void capture(void* context, const unsigned char* bytes, std::size_t size) {
-    static_cast<Captured*>(context)->output.append(reinterpret_cast<const char*>(bytes), size);
+bool capture(void* context, const unsigned char* bytes, std::size_t size) {
+    Captured& io = *static_cast<Captured*>(context);
+    if (io.writes++ == io.writesThatWork) return false;
+    io.output.append(reinterpret_cast<const char*>(bytes), size);
+    return true;
 }
 
 int feed(void* context) {
     Captured& io = *static_cast<Captured*>(context);
+    io.readsAt.push_back(io.output.size());
     return io.read < io.input.size() ? static_cast<unsigned char>(io.input[io.read++]) : -1;
 }
 
@@ -37,16 +45,15 @@ struct Outcome {
 // The portable machine, and the machine code where this processor has a translation.
 enum class Engine { Portable, Native };
 
-Outcome runCompiled(Engine engine, const pellux::Program& program, const std::string& input = "",
-                    std::size_t limit = pellux::kTapeLimitCells) {
-    Captured io{"", input, 0};
+Outcome runCompiled(Engine engine, const pellux::Program& program, Captured& io,
+                    std::size_t limit = pellux::kTapeLimitCells, bool flushBeforeRead = true) {
     pellux::NativeCode native;
     bool translated = engine == Engine::Native && pellux::translate(program, native);
     ExecutableMemory memory(native.bytes.data(), native.bytes.size());
     EXPECT_EQ(memory.valid(), translated);
     pellux::LoadedCode loaded{memory.address(), native.entries.data()};
-    pellux::RunResult result =
-        pellux::run(program, pellux::RunIo{&io, capture, feed}, limit, memory.valid() ? &loaded : nullptr);
+    pellux::RunResult result = pellux::run(program, pellux::RunIo{&io, capture, feed, flushBeforeRead}, limit,
+                                           memory.valid() ? &loaded : nullptr);
     return {result.status, io.output, result.position};
 }
 
@@ -56,9 +63,16 @@ pellux::Program compileText(const std::string& source) {
     return pellux::compile(bytes, source.size());
 }
 
+Outcome runWith(Engine engine, const std::string& source, Captured& io, std::size_t limit = pellux::kTapeLimitCells,
+                bool flushBeforeRead = true) {
+    return runCompiled(engine, compileText(source), io, limit, flushBeforeRead);
+}
+
 Outcome runOn(Engine engine, const std::string& source, const std::string& input = "",
               std::size_t limit = pellux::kTapeLimitCells) {
-    return runCompiled(engine, compileText(source), input, limit);
+    Captured io;
+    io.input = input;
+    return runWith(engine, source, io, limit);
 }
 
 // The program with every move, reach and scan step of one cell made `far` cells: further than
@@ -87,6 +101,9 @@ protected:
     Outcome runText(const std::string& source, const std::string& input = "",
                     std::size_t limit = pellux::kTapeLimitCells) {
         return runOn(GetParam(), source, input, limit);
+    }
+    Outcome runText(const std::string& source, Captured& io, bool flushBeforeRead = true) {
+        return runWith(GetParam(), source, io, pellux::kTapeLimitCells, flushBeforeRead);
     }
 };
 
@@ -178,7 +195,8 @@ TEST_P(Interpreter, FarMovesLeaveTheTapeWhereverItLies) {
         {"<", pellux::RunStatus::MovedLeftOfFirstCell, 1}, {">", pellux::RunStatus::MovedPastLastCell, 1},
         {"+[<]", pellux::RunStatus::MovedLeftOfFirstCell, 4}, {"+[>]", pellux::RunStatus::MovedPastLastCell, 4}};
     for (const Case& c : cases) {
-        Outcome got = runCompiled(GetParam(), stretched(c.source, kFar));
+        Captured io;
+        Outcome got = runCompiled(GetParam(), stretched(c.source, kFar), io);
         EXPECT_EQ(got.status, c.status) << c.source;
         EXPECT_EQ(got.position.column, c.column) << c.source;
     }
@@ -209,22 +227,108 @@ TEST_P(Interpreter, TapeGrowsAndOutputFlushesWhereverTheyAreNeeded) {
     EXPECT_EQ(runText("+[>,.<-],.", "ab").output, "ab");
 }
 
+// Each '.' was an operation of its own: a big file of them took gigabytes.
+TEST_P(Interpreter, RunsOfOutputAndInputAreOneOperationWithTheSameEffect) {
+    std::string dots(100000, '.');
+    EXPECT_LT(pellux::compile(reinterpret_cast<const unsigned char*>(dots.data()), dots.size()).code.size(), 4u);
+    EXPECT_EQ(runText("+" + dots).output, std::string(100000, '\x01'));
+    // Short runs meet the buffer's end at every place in it.
+    std::string threes = "-[>-[>...>.....<<-]<-]";
+    EXPECT_EQ(runText(threes).output, referenceRun(threes, "", 1 << 16, 100000000).output);
+    Outcome cut = runText("+.<>.");  // the move between leaves the tape: one byte only
+    EXPECT_EQ(cut.output, "\x01");
+    EXPECT_EQ(cut.status, pellux::RunStatus::MovedLeftOfFirstCell);
+    EXPECT_EQ(runText(",,,.", "ab").output, "b");
+    EXPECT_EQ(runText(",, # two\n,.+.", "xyz").output, "z{");
+}
+
+// The compiled form grows with the operations, not the bytes, and stops at its limit.
+TEST(Compile, StopsAtTheLimitOnItsSize) {
+    auto compile = [](const std::string& text, std::size_t limit) {
+        return pellux::compile(reinterpret_cast<const unsigned char*>(text.data()), text.size(), limit);
+    };
+    EXPECT_TRUE(compile(repeat("+.", 100000), 1 << 16).tooLarge);
+    EXPECT_TRUE(compile(std::string(100000, '[') + std::string(100000, ']'), 1 << 16).tooLarge);
+    EXPECT_TRUE(compile("%" + std::string(100000, 'x'), 1 << 16).tooLarge);
+    EXPECT_FALSE(compile("#" + std::string(1 << 20, 'x') + "\n" + std::string(1 << 20, '.'), 1 << 16).tooLarge);
+    EXPECT_FALSE(compile(repeat("+.", 100), 1 << 16).tooLarge);
+}
+
+// Output that could not be written was dropped, and `+[.]` went on forever.
+TEST_P(Interpreter, AFailedWriteEndsTheRunAndNothingIsWrittenAfter) {
+    for (const char* source : {"+[.]", "+[%again\n]", "+.", "+.>>,", "+.<"}) {
+        Captured io;
+        io.writesThatWork = 0;
+        EXPECT_EQ(runText(source, io).status, pellux::RunStatus::OutputFailed) << source;
+        EXPECT_EQ(io.writes, 1) << source;
+    }
+    Captured io;
+    io.writesThatWork = 1;  // the first buffer goes out, the second fails
+    Outcome half = runText("+[.]", io);
+    EXPECT_EQ(half.status, pellux::RunStatus::OutputFailed);
+    EXPECT_EQ(half.output.size(), 65536u);
+}
+
+// Copying through a program flushed before every byte read: one write per byte.
+TEST_P(Interpreter, OutputIsFlushedBeforeReadsOnlyWhenAsked) {
+    std::string input(100000, 'x');
+    input += '\0';
+    Captured piped;
+    piped.input = input;
+    EXPECT_EQ(runText(",[.,]", piped, false).output, input.substr(0, 100000));
+    EXPECT_EQ(piped.writes, 2);  // a full buffer, then the rest at the end
+
+    Captured typed;
+    typed.input = "ab";
+    EXPECT_EQ(runText("%name?\n,.,.", typed, true).output, "name?ab");
+    EXPECT_EQ(typed.readsAt, (std::vector<std::size_t>{5, 6}));  // the prompt is out before each read
+}
+
 TEST(Brackets, UnmatchedOnesAreEachNamedBeforeAnythingRuns) {
     std::string source = "]+\n[[-]\n%[ in a string\n#] in a comment\n]]";
     auto errors = pellux::findUnmatchedBrackets(reinterpret_cast<const unsigned char*>(source.data()), source.size());
-    ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[0].bracket, ']');
-    EXPECT_EQ(errors[0].position.line, 1u);
-    EXPECT_EQ(errors[0].position.column, 1u);
-    EXPECT_EQ(errors[1].bracket, ']');
-    EXPECT_EQ(errors[1].position.line, 5u);
-    EXPECT_EQ(errors[1].position.column, 2u);
+    ASSERT_EQ(errors.first.size(), 2u);
+    EXPECT_EQ(errors.count, 2u);
+    EXPECT_EQ(errors.first[0].bracket, ']');
+    EXPECT_EQ(errors.first[0].position.line, 1u);
+    EXPECT_EQ(errors.first[0].position.column, 1u);
+    EXPECT_EQ(errors.first[1].bracket, ']');
+    EXPECT_EQ(errors.first[1].position.line, 5u);
+    EXPECT_EQ(errors.first[1].position.column, 2u);
 
     std::string opens = "[[]";
     errors = pellux::findUnmatchedBrackets(reinterpret_cast<const unsigned char*>(opens.data()), opens.size());
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].bracket, '[');
-    EXPECT_EQ(errors[0].position.column, 1u);
+    ASSERT_EQ(errors.first.size(), 1u);
+    EXPECT_EQ(errors.first[0].bracket, '[');
+    EXPECT_EQ(errors.first[0].position.column, 1u);
+}
+
+// A file of brackets once made a list, and a message, for each one.
+TEST(Brackets, ManyUnmatchedAreCountedAndOnlyTheFirstListed) {
+    auto find = [](const std::string& text, std::size_t listed) {
+        return pellux::findUnmatchedBrackets(reinterpret_cast<const unsigned char*>(text.data()), text.size(), listed);
+    };
+    pellux::UnmatchedBrackets closes = find(std::string(1000000, ']'), 20);
+    EXPECT_EQ(closes.count, 1000000u);
+    ASSERT_EQ(closes.first.size(), 20u);
+    EXPECT_EQ(closes.first[19].position.column, 20u);
+
+    // The unmatched '[' are the last to open each level that never closes again.
+    pellux::UnmatchedBrackets opens = find("[[]\n[[[]][\n]", 3);
+    EXPECT_EQ(opens.count, 2u);
+    ASSERT_EQ(opens.first.size(), 2u);
+    EXPECT_EQ(opens.first[0].position.line, 1u);
+    EXPECT_EQ(opens.first[0].position.column, 1u);
+    EXPECT_EQ(opens.first[1].position.line, 2u);
+    EXPECT_EQ(opens.first[1].position.column, 1u);
+
+    pellux::UnmatchedBrackets mixed = find("[]][[][" + std::string(1000000, '['), 3);
+    EXPECT_EQ(mixed.count, 1000003u);
+    ASSERT_EQ(mixed.first.size(), 3u);
+    EXPECT_EQ(mixed.first[0].bracket, ']');
+    EXPECT_EQ(mixed.first[0].position.column, 3u);
+    EXPECT_EQ(mixed.first[1].position.column, 4u);
+    EXPECT_EQ(mixed.first[2].position.column, 7u);
 }
 
 TEST_P(Interpreter, DeepNestingAndBinaryBytes) {

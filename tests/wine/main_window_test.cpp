@@ -42,6 +42,14 @@ TEST_F(MainWindowTest, TemplateGivesCaptionControlsAndStyles) {
     EXPECT_NE(GetMenu(window), nullptr);
     EXPECT_NE(SendMessageA(window, WM_GETICON, ICON_SMALL, 0), 0);  // the program's icon, small only
     EXPECT_EQ(SendMessageA(window, WM_GETICON, ICON_BIG, 0), 0);
+    // The icon's own small image, not the large one.
+    ICONINFO icon = {};
+    ASSERT_TRUE(GetIconInfo(reinterpret_cast<HICON>(SendMessageA(window, WM_GETICON, ICON_SMALL, 0)), &icon));
+    BITMAP colours = {};
+    GetObjectA(icon.hbmColor, sizeof colours, &colours);
+    EXPECT_EQ(colours.bmWidth, GetSystemMetrics(SM_CXSMICON));
+    DeleteObject(icon.hbmColor);
+    DeleteObject(icon.hbmMask);
 
     EXPECT_EQ(className(editor()), "RichEdit20A");
     const LONG_PTR editorStyles = WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP | ES_MULTILINE |

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# The interpreter as a process: exit codes and messages where the system, not the program, fails.
+#   interpreter_cli.sh PELLUX WORK_DIR
+# With WINE set, PELLUX is Pellux.Exe and runs under it; the cases that need Linux are left out.
+set -uo pipefail
+work=$2
+pellux=(${WINE:+"$WINE"} "$1")
+rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
+failures=0
+
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+# expect NAME STATUS STDERR_PATTERN: the status and message of the run just done (no message for "")
+expect() {
+    [ "$status" -eq "$2" ] || fail "$1: exit $status, expected $2"
+    if [ -z "$3" ]; then
+        [ ! -s err ] || fail "$1: unexpected stderr: $(head -c 300 err)"
+    else
+        grep -q -- "$3" err || fail "$1: stderr lacks '$3': $(head -c 300 err)"
+    fi
+}
+
+printf '+[.]' >loop.b
+full="No space left on device" closed="Broken pipe"
+[ -z "${WINE:-}" ] || full="Disk full" closed="Pipe not connected"  # Wine's reasons
+
+# Output that goes nowhere: a full device, and a reader that has gone (the guard only ends a hang).
+timeout 60 "${pellux[@]}" /f loop.b >/dev/full 2>err; status=$?
+expect "full device" 3 "cannot write the output of loop.b: $full"
+timeout 60 "${pellux[@]}" /f loop.b 2>err | head -c 100 >/dev/null; status=${PIPESTATUS[0]}
+expect "closed pipe" 3 "cannot write the output of loop.b: $closed"
+
+# Files the program cannot come from.
+mkdir folder
+"${pellux[@]}" /f folder 2>err; status=$?
+expect "directory" 2 "cannot read folder: it is a directory"
+truncate -s $((4 * 1024 * 1024 * 1024 + 24)) big.b  # sparse: 4 GiB and 24 bytes, a 32-bit size of 24
+"${pellux[@]}" /f big.b 2>err; status=$?
+expect "4 GiB file" 2 "big.b is too large: 4294967320 bytes"
+
+# A million unmatched brackets: a bounded list and a count.
+head -c 1000000 /dev/zero | tr '\0' ']' >brackets.b
+"${pellux[@]}" /f brackets.b 2>err; status=$?
+expect "unmatched brackets" 1 "1000000 unmatched brackets in all; the first 20 are listed"
+[ "$(wc -l <err)" -eq 21 ] || fail "unmatched brackets: $(wc -l <err) lines"
+
+if [ -z "${WINE:-}" ]; then
+    # A program read from a pipe to its end.
+    printf '+++.' | "${pellux[@]}" /f /dev/stdin >out 2>err; status=$?
+    expect "program from a pipe" 0 ""
+    [ "$(od -An -tu1 out | tr -d ' ')" = 3 ] || fail "program from a pipe: wrong output"
+
+    # Memory that runs out while the tape grows: one line and exit 2, on both engines.
+    printf '+[>+]' >grow.b
+    for portable in "" 1; do
+        (ulimit -v 150000; PELLUX_PORTABLE=$portable "${pellux[@]}" /f grow.b 2>err); status=$?
+        expect "out of memory${portable:+ (portable)}" 2 "not enough memory to run grow.b"
+    done
+fi
+
+[ "$failures" -eq 0 ] && echo "all cases passed"
+exit $((failures > 0))
