@@ -10,44 +10,6 @@ namespace pellux {
 
 namespace {
 
-bool endsLine(unsigned char c) { return c == '\r' || c == '\n' || c == 0; }
-
-// Walks the source as the extended syntax reads it: comments and string lines are runs to
-// the end of their line; line and column follow every byte.
-class SourceWalker {
-public:
-    SourceWalker(const unsigned char* source, std::size_t size) : source_(source), size_(size) {}
-
-    bool done() const { return at_ < size_; }
-    std::size_t at() const { return at_; }
-    SourcePosition position() const { return position_; }
-    unsigned char peek() const { return source_[at_]; }
-
-    void advance() {
-        unsigned char c = source_[at_++];
-        if (c == '\n' || (c == '\r' && (at_ >= size_ || source_[at_] != '\n'))) {
-            ++position_.line;
-            position_.column = 1;
-        } else if (c != '\r') {
-            ++position_.column;
-        }
-    }
-
-    // Past a '#' or '%' and the rest of its line; returns where the line's text lies.
-    void skipRun(std::size_t& textStart, std::size_t& textEnd) {
-        advance();
-        textStart = at_;
-        while (at_ < size_ && !endsLine(source_[at_])) advance();
-        textEnd = at_;
-    }
-
-private:
-    const unsigned char* source_;
-    std::size_t size_;
-    std::size_t at_ = 0;
-    SourcePosition position_;
-};
-
 struct Loop {
     std::size_t marker;       // first of the three slots reserved at '['
     std::int32_t base;        // pointer offset of the loop's cell in the block
@@ -590,6 +552,7 @@ private:
         if (io_.flushBeforeRead && !flush()) return false;
         for (std::int32_t i = 0; i < count; ++i) {
             int byte = io_.read(io_.context);
+            if (byte < 0) byte = io_.endOfInput;
             if (byte >= 0) cell = static_cast<unsigned char>(byte);
         }
         return true;

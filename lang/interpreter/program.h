@@ -15,6 +15,44 @@ struct SourcePosition {
     std::uint32_t column = 1;
 };
 
+inline bool endsLine(unsigned char c) { return c == '\r' || c == '\n' || c == 0; }
+
+// Walks the source as the extended syntax reads it: comments and string lines are runs to
+// the end of their line; line and column follow every byte.
+class SourceWalker {
+public:
+    SourceWalker(const unsigned char* source, std::size_t size) : source_(source), size_(size) {}
+
+    bool done() const { return at_ < size_; }
+    std::size_t at() const { return at_; }
+    SourcePosition position() const { return position_; }
+    unsigned char peek() const { return source_[at_]; }
+
+    void advance() {
+        unsigned char c = source_[at_++];
+        if (c == '\n' || (c == '\r' && (at_ >= size_ || source_[at_] != '\n'))) {
+            ++position_.line;
+            position_.column = 1;
+        } else if (c != '\r') {
+            ++position_.column;
+        }
+    }
+
+    // Past a '#' or '%' and the rest of its line; returns where the line's text lies.
+    void skipRun(std::size_t& textStart, std::size_t& textEnd) {
+        advance();
+        textStart = at_;
+        while (at_ < size_ && !endsLine(source_[at_])) advance();
+        textEnd = at_;
+    }
+
+private:
+    const unsigned char* source_;
+    std::size_t size_;
+    std::size_t at_ = 0;
+    SourcePosition position_;
+};
+
 enum class OpCode : std::uint8_t {
     Add,            // tape[p + offset] += a
     Move,           // p += a
@@ -104,6 +142,8 @@ struct RunIo {
     int (*read)(void* context);
     // Someone types the input after reading the output: flush the output before each read.
     bool flushBeforeRead = true;
+    // What ',' stores at the end of input: -1 leaves the cell as it is.
+    int endOfInput = -1;
 };
 
 enum class RunStatus { Finished, MovedLeftOfFirstCell, MovedPastLastCell, OutputFailed };
