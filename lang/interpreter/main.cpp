@@ -6,6 +6,7 @@
 
 #include "check.h"
 #include "command_line.h"
+#include "debug_console.h"
 #include "native_code.h"
 #include "program.h"
 #include "platform/executable_memory.h"
@@ -169,6 +170,15 @@ int readIn(void* context) {
     return c == EOF ? -1 : c;
 }
 
+// Under the debugger the program's input may share the console with the commands: say so.
+int readInDebugging(void* context) {
+    if (static_cast<Streams*>(context)->input == stdin && interactive(stdin)) {
+        std::fputs("(the program waits for input) ", stdout);
+        std::fflush(stdout);
+    }
+    return readIn(context);
+}
+
 class InputFile {
 public:
     explicit InputFile(const char* path) : file_(std::fopen(path, "rb")) {}
@@ -265,6 +275,7 @@ int reportRun(const char* path, const pellux::RunResult& result, const Output& o
     case pellux::RunStatus::OutputFailed:
         std::fprintf(stderr, "pellux: cannot write the output of %s: %s\n", path, writeError(output));
         return kOutputFailed;
+    case pellux::RunStatus::Stopped: break;  // only under the debugger
     }
     return kProgramError;
 }
@@ -300,6 +311,11 @@ int runFile(const pellux::CommandLine& line, std::FILE* input) {
         std::fprintf(stderr, "pellux: %s is too large to run: compiled, it would take more than %zu MiB\n", path,
                      pellux::kCompiledLimitBytes >> 20);
         return kCannotStart;
+    }
+    if (line.debug) {
+        Streams streams{Output(), input};
+        pellux::RunIo io{&streams, writeOut, readInDebugging, true, endOfInputValue(line.endOfInput)};
+        return debugProgram(path, source.data(), source.size(), io, input);
     }
     source = std::vector<unsigned char>();
     pellux::NativeCode native;
