@@ -160,7 +160,10 @@ bool Debugger::command(char* line) {
     } else if (is("d", "delete")) {
         unsigned long n = first ? std::strtoul(first, nullptr, 10) : 0;
         if (n == 0 || n > breakpoints_.size()) std::printf("no breakpoint %s\n", first ? first : "given");
-        else breakpoints_.erase(breakpoints_.begin() + static_cast<std::ptrdiff_t>(n - 1));
+        else {
+            breakpoints_.erase(breakpoints_.begin() + static_cast<std::ptrdiff_t>(n - 1));
+            std::printf("breakpoint %lu deleted\n", n);
+        }
     } else if (is("t", "tape")) {
         std::size_t from = first ? std::strtoull(first, nullptr, 10) : session_->pointer() - std::min(session_->pointer(), kCellsAround);
         std::size_t to = second ? std::strtoull(second, nullptr, 10) : first ? from : session_->pointer() + kCellsAround;
@@ -206,7 +209,6 @@ bool Debugger::finished(const pellux::RunResult& result) {
 
 void Debugger::stepMany(unsigned long count) {
     if (faulted_ || session_->ended()) { std::puts("the program is over; r restarts it"); return; }
-    interrupted = 0;
     for (unsigned long i = 0; i < count && !interrupted; ++i)
         if (finished(session_->step())) return;
     if (interrupted) std::puts("interrupted");
@@ -228,8 +230,8 @@ void Debugger::stepOver() {
 }
 
 void Debugger::runTo(const std::vector<std::size_t>& stops) {
+    // A Ctrl+C that came since the prompt stops this run at once.
     if (faulted_ || session_->ended()) { std::puts("the program is over; r restarts it"); return; }
-    interrupted = 0;
     if (!finished(session_->runTo(stops))) showStop();
 }
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -471,3 +472,85 @@ INSTANTIATE_TEST_SUITE_P(Engines, Interpreter, testing::Values(Engine::Portable,
                          [](const testing::TestParamInfo<Engine>& info) {
                              return info.param == Engine::Portable ? "Portable" : "Native";
                          });
+
+namespace {
+
+struct DebugRun {
+    Captured io;
+    pellux::Session session;
+    explicit DebugRun(const std::string& source, const std::string& input = "\x05\x10\x01")
+        : io(withInput(input)),
+          session(reinterpret_cast<const unsigned char*>(source.data()), source.size(),
+                  pellux::RunIo{&io, capture, feed, true, -1}, 1 << 16) {}
+    static Captured withInput(const std::string& input) {
+        Captured io;
+        io.input = input;
+        return io;
+    }
+    std::string tape() const {
+        std::string cells(session.tape().begin(), session.tape().end());
+        cells.resize(1 << 16, '\0');
+        return cells;
+    }
+};
+
+} // namespace
+
+// Stopping at any command, also inside runs that are folded and loops that are rewritten when
+// nothing stops there, leaves the same place, pointer, tape and output as stepping there plainly;
+// and stepping plainly to the end agrees with the reference.
+TEST(Debugger, StopsExactlyWhereSteppingPlainlyArrives) {
+    std::mt19937 random(7);
+    const char* pieces[] = {"+", "-", ">", "<", ".", ",", "[-]", "[->+<]", "[->>++<<]", "[-<+>]", "[>]", "[<]",
+                            "+++", "---", ">>", "<<", "%s\n", "#c\n", "[->[-]+++<]", "[>+++[->++<]<-]", "..", ",,"};
+    int stops = 0;
+    for (int round = 0; round < 1500; ++round) {
+        std::string source = ">>";
+        int depth = 0;
+        for (int i = 1 + random() % 30; i > 0; --i) {
+            int pick = random() % 26;
+            if (pick < 22) source += pieces[pick];
+            else if (pick < 24) { source += "["; ++depth; }
+            else if (depth > 0) { source += "]"; --depth; }
+        }
+        source.append(depth, ']');
+        ReferenceResult expected = referenceRun(source, "\x05\x10\x01", 1 << 16, 20000);
+        if (expected.status == ReferenceResult::OutOfSteps) continue;
+        DebugRun plain(source);
+        std::vector<std::size_t> commands;
+        pellux::RunResult last{pellux::RunStatus::Finished, {}};
+        while (!plain.session.ended() && last.status == pellux::RunStatus::Finished) {
+            commands.push_back(plain.session.at());
+            last = plain.session.step();
+        }
+        plain.session.flush();
+        ASSERT_EQ(plain.io.output, expected.output) << source;
+        ASSERT_EQ(last.status == pellux::RunStatus::Finished, expected.status == ReferenceResult::Finished) << source;
+        if (commands.empty()) continue;
+        // The k-th command run is at `stop`: the stopped run arrives at its first time there.
+        std::size_t k = random() % commands.size();
+        std::size_t stop = commands[k];
+        std::size_t first = std::find(commands.begin(), commands.end(), stop) - commands.begin();
+        if (first == 0) continue;  // a run starts past the place it starts from
+        DebugRun stepped(source), stopped(source);
+        for (std::size_t i = 0; i < first; ++i) stepped.session.step();
+        pellux::RunResult result = stopped.session.runTo({stop});
+        ASSERT_EQ(result.status, pellux::RunStatus::Stopped) << source << " at " << stop;
+        EXPECT_EQ(stopped.session.at(), stop) << source;
+        EXPECT_EQ(stopped.session.pointer(), stepped.session.pointer()) << source << " at " << stop;
+        EXPECT_EQ(stopped.tape(), stepped.tape()) << source << " at " << stop;
+        stopped.session.flush();
+        stepped.session.flush();
+        EXPECT_EQ(stopped.io.output, stepped.io.output) << source << " at " << stop;
+        // From there on, to the end or the fault, as one run.
+        pellux::RunResult rest = stopped.session.runTo({});
+        stopped.session.flush();
+        EXPECT_EQ(stopped.io.output, expected.output) << source;
+        EXPECT_EQ(rest.status == pellux::RunStatus::Finished, expected.status == ReferenceResult::Finished) << source;
+        if (rest.status != pellux::RunStatus::Finished) {
+            EXPECT_EQ(stopped.session.at(), commands.back()) << source;
+        }
+        ++stops;
+    }
+    EXPECT_GT(stops, 800) << "too few programs stopped";
+}
