@@ -67,7 +67,7 @@ Answer askIfNeeded(HWND mainWindow) {
 
 void runSave(HWND mainWindow) { SendMessageA(mainWindow, WM_COMMAND, IDM_SAVE, 0); }
 
-// A fresh control in the old one's place; nullptr (the old one stays) when none could be made.
+// A fresh control made like the editor, in the chosen colours; nullptr when none could be made.
 HWND freshEditor(HWND mainWindow) {
     HWND fresh = createEditorLike(editorOf(mainWindow));
     if (fresh) applyAppearance(fresh);
