@@ -1071,6 +1071,16 @@ RunResult Session::step() {
     return result;
 }
 
+// The places make the compiled form too large: step there plainly.
+RunResult Session::stepTo(const std::vector<std::size_t>& stops) {
+    for (;;) {
+        RunResult result = step();
+        if (result.status != RunStatus::Finished || ended()) return result;
+        if (std::binary_search(stops.begin(), stops.end(), at_) || (interrupt_ && *interrupt_))
+            return {RunStatus::Stopped, {}};
+    }
+}
+
 RunResult Session::runTo(const std::vector<std::size_t>& stops) {
     if (ended()) return {RunStatus::Finished, {}};
     Boundaries places;
@@ -1092,7 +1102,9 @@ RunResult Session::runTo(const std::vector<std::size_t>& stops) {
         compiledFor_ = places;
     }
     std::size_t ip = 0;
-    while (!(program_.code[ip].op == OpCode::Boundary && program_.code[ip].a == static_cast<std::int32_t>(entry))) ++ip;
+    const std::vector<Instruction>& code = program_.code;
+    while (ip < code.size() && !(code[ip].op == OpCode::Boundary && code[ip].a == static_cast<std::int32_t>(entry))) ++ip;
+    if (program_.tooLarge || ip == code.size()) return stepTo(stops);
     machine_->debug(program_, interrupt_);
     RunResult result = machine_->run(ip + 1, pointer_);
     if (result.status == RunStatus::Finished) {

@@ -208,6 +208,8 @@ public:
     std::size_t commandAt(std::uint32_t line, std::uint32_t column) const;
 
 private:
+    RunResult stepTo(const std::vector<std::size_t>& stops);
+
     const unsigned char* source_;
     std::size_t size_;
     std::vector<std::uint32_t> brackets_;  // offsets of every bracket outside comments, ascending
