@@ -318,6 +318,23 @@ TEST_P(Interpreter, EndOfInputKeepsTheCellOrStoresTheChosenValue) {
     }
 }
 
+// A stop place of the debugger ends a run there on both engines, with what came before written.
+TEST_P(Interpreter, AStopPlaceEndsTheRunThereWithWhatCameBeforeWritten) {
+    const std::string source = "+.%a\n++[.-]+.";
+    pellux::Boundaries places{{source.find('[') + 1}, {true}};
+    pellux::Program program =
+        pellux::compile(reinterpret_cast<const unsigned char*>(source.data()), source.size(), 1 << 20, &places);
+    pellux::NativeCode native;
+    bool translated = GetParam() == Engine::Native && pellux::translate(program, native);
+    ExecutableMemory memory(native.bytes.data(), native.bytes.size());
+    pellux::LoadedCode loaded{memory.address(), native.entries.data()};
+    Captured io;
+    pellux::RunResult result = pellux::run(program, pellux::RunIo{&io, capture, feed}, 1 << 16,
+                                           translated ? &loaded : nullptr);
+    EXPECT_EQ(result.status, pellux::RunStatus::Stopped);
+    EXPECT_EQ(io.output, "\x01" "a");
+}
+
 // The compiled form grows with the operations, not the bytes, and stops at its limit.
 TEST(Compile, StopsAtTheLimitOnItsSize) {
     auto compile = [](const std::string& text, std::size_t limit) {
