@@ -114,6 +114,7 @@ private:
     std::unique_ptr<pellux::Session> session_;
     std::vector<std::size_t> breakpoints_;  // in the order they were set
     bool faulted_ = false;
+    bool outputFailed_ = false;  // the session ends with the exit code of a failed write
     bool midLine_ = false;
 };
 
@@ -134,7 +135,7 @@ int Debugger::loop() {
         if (!command(line)) break;
     }
     flushProgram();
-    return faulted_ ? 1 : 0;
+    return outputFailed_ ? 3 : faulted_ ? 1 : 0;
 }
 
 bool Debugger::command(char* line) {
@@ -196,7 +197,10 @@ bool Debugger::finished(const pellux::RunResult& result) {
         std::printf("%s:%u:%u: the pointer moved past the last cell\n", path_, result.position.line,
                     result.position.column);
         break;
-    case pellux::RunStatus::OutputFailed: std::puts("the program's output could not be written"); break;
+    case pellux::RunStatus::OutputFailed:
+        outputFailed_ = true;
+        std::puts("the program's output could not be written");
+        break;
     case pellux::RunStatus::Stopped:
         if (interrupted) std::puts("interrupted");
         interrupted = 0;

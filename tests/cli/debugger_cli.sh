@@ -155,5 +155,10 @@ if [ -z "${WINE:-}" ]; then
     [ "$status" -eq 0 ] || fail "Ctrl+C: exit $status"
 fi
 
+# A write that fails ends the session with the exit code it has without /d.
+printf 'c\nq\n' | "${pellux[@]}" /d /f s.b >/dev/full 2>/dev/null
+status=$?
+[ "$status" -eq 3 ] || fail "output to a full device: exit $status"
+
 [ "$failures" -eq 0 ] && echo "all sessions passed"
 exit $((failures > 0))
