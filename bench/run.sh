@@ -206,6 +206,10 @@ runner32=()
 big "32-bit pellux, machine code${runner32:+ (qemu)}" "${runner32[@]}" "$native32/pellux"
 big "32-bit pellux, PELLUX_PORTABLE=1${runner32:+ (qemu)}" env PELLUX_PORTABLE=1 "${runner32[@]}" "$native32/pellux"
 echo "  the difference between the two lines of a build is the translation to machine code and its pages"
+start=$(date +%s%N)
+"$native/pellux" /c /f "$work/big.b" >/dev/null
+end=$(date +%s%N)
+awk -v n=$((end - start)) 'BEGIN { printf "  the same checked with /c (nothing runs): %.3f s (goal: well under a second)\n", n / 1e9 }'
 
 echo
 echo "== the interpreter on big work: time and peak memory (natively)"
@@ -223,3 +227,26 @@ for engine in "" 1; do
     cmp -s "$work/out" "$work/cat.out" || seconds=wrong
     printf '  %-31s %6s s, at most %5d MiB\n' "50 MB through ,[.,]${engine:+ (portable)}" "$seconds" $((kib / 1024))
 done
+
+echo
+echo "== the debugger (/d): mandelbrot.b with a breakpoint that is never reached (best of 3)"
+# One loop more at the end, never entered: its '+' holds the breakpoint.
+{ cat "$programs/mandelbrot.b"; printf '\n[+]\n'; } >"$work/debugged.b"
+last=$(wc -l <"$work/debugged.b")
+printf 'b %s:2\nc\nq\n' "$last" >"$work/commands"
+seconds_of() {  # input command...: the best wall time of three
+    local input=$1 best="" start t; shift
+    for _ in 1 2 3; do
+        start=$EPOCHREALTIME
+        "$@" <"$input" >/dev/null 2>&1
+        t=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.3f", b - a }')
+        best=$(better "$best" "$t")
+    done
+    echo "$best"
+}
+debugged=$(seconds_of "$work/commands" "$native/pellux" /d /f "$work/debugged.b")
+portable=$(seconds_of /dev/null env PELLUX_PORTABLE=1 "$native/pellux" /f "$work/debugged.b")
+machine=$(seconds_of /dev/null "$native/pellux" /f "$work/debugged.b")
+echo "  /d: $debugged s; without /d: $portable s on the portable machine, $machine s in machine code"
+echo "  /d runs on the portable machine: $(ratio "$debugged" "$portable")x its time without /d (goal at most 1.2x);"
+echo "  $(ratio "$debugged" "$machine")x the machine code's"

@@ -6,11 +6,80 @@ namespace {
 
 bool isSpace(char c) { return c == ' ' || c == '\t'; }
 
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool sameWord(const std::string& word, const char* name) {
+    std::size_t i = 0;
+    for (; i < word.size() && name[i]; ++i)
+        if (lower(word[i]) != name[i]) return false;
+    return i == word.size() && !name[i];
+}
+
 std::string trimmed(const std::string& text) {
     std::size_t from = 0, to = text.size();
     while (from < to && isSpace(text[from])) ++from;
     while (to > from && isSpace(text[to - 1])) --to;
     return text.substr(from, to - from);
+}
+
+// The next word of the line from `at`, without its quotes when it has them; `at` moves past it.
+std::string nextWord(const std::string& line, std::size_t& at) {
+    while (at < line.size() && isSpace(line[at])) ++at;
+    std::string word;
+    bool quoted = false;
+    for (; at < line.size() && (quoted || !isSpace(line[at])); ++at) {
+        if (line[at] == '"') quoted = !quoted;
+        else word += line[at];
+    }
+    return word;
+}
+
+// "/f" followed by a space or by nothing, at `at`.
+bool programFollows(const std::string& line, std::size_t at) {
+    return at + 1 < line.size() && line[at] == '/' && lower(line[at + 1]) == 'f' &&
+           (at + 2 == line.size() || isSpace(line[at + 2]));
+}
+
+// The path after "/f ": the editor does not quote it, and it may hold spaces.
+std::string programPath(const std::string& line, std::size_t at) {
+    std::string path = at + 2 < line.size() ? line.substr(at + 3) : std::string();
+    if (path.size() >= 2 && path.front() == '"' && path.back() == '"') path = path.substr(1, path.size() - 2);
+    return trimmed(path);
+}
+
+bool refuse(CommandLine& result, const std::string& why) {
+    result.error = why;
+    return false;
+}
+
+// One option before "/f", with its value; false, with the reason, when it is unknown or incomplete.
+bool readOption(const std::string& line, std::size_t& at, CommandLine& result) {
+    std::size_t start = at;
+    std::string option = nextWord(line, at);
+    if (sameWord(option, "/?") || sameWord(option, "-h") || sameWord(option, "--help")) {
+        result.help = true;
+    } else if (sameWord(option, "/d")) {
+        result.debug = true;
+    } else if (sameWord(option, "/c")) {
+        result.check = true;
+    } else if (sameWord(option, "/i") || sameWord(option, "/eof")) {
+        std::size_t valueAt = at;
+        while (valueAt < line.size() && isSpace(line[valueAt])) ++valueAt;
+        std::string value = nextWord(line, at);
+        if (valueAt == line.size() || programFollows(line, valueAt))
+            return refuse(result, "option " + option + " needs a value");
+        if (sameWord(option, "/i")) {
+            result.input = value;
+        } else if (value == "keep" || value == "0" || value == "255") {
+            result.endOfInput = value == "keep" ? EndOfInput::Keep : value == "0" ? EndOfInput::Zero : EndOfInput::Max;
+        } else {
+            return refuse(result, "option /eof takes keep, 0 or 255, not '" + value + "'");
+        }
+    } else {
+        at = start;
+        return refuse(result, "unknown option '" + option + "'");
+    }
+    return true;
 }
 
 } // namespace
@@ -23,18 +92,23 @@ CommandLine parseCommandLine(const std::string& arguments) {
         result.pause = true;
         line.clear();
     } else if (line.size() >= 3 && isSpace(line[line.size() - 3]) && line[line.size() - 2] == '/' &&
-               (line[line.size() - 1] == 'p' || line[line.size() - 1] == 'P')) {
+               lower(line[line.size() - 1]) == 'p') {
         result.pause = true;
         line = trimmed(line.substr(0, line.size() - 3));
     }
-    if (line.size() < 2 || line[0] != '/' || (line[1] != 'f' && line[1] != 'F') ||
-        (line.size() > 2 && !isSpace(line[2])))
-        return result;
+    std::size_t at = 0;
+    for (;;) {
+        while (at < line.size() && isSpace(line[at])) ++at;
+        if (at == line.size()) {
+            if (!result.help && at > 0) result.error = "no program was given: /f PROGRAM is missing";
+            return result;
+        }
+        if (programFollows(line, at)) break;
+        if (!readOption(line, at, result)) return result;
+        if (result.help) return result;
+    }
     result.valid = true;
-    // Everything after "/f " is the path: the editor does not quote it, and it may hold spaces.
-    std::string path = line.size() > 2 ? line.substr(3) : std::string();
-    if (path.size() >= 2 && path.front() == '"' && path.back() == '"') path = path.substr(1, path.size() - 2);
-    result.path = trimmed(path);
+    result.path = programPath(line, at);
     return result;
 }
 

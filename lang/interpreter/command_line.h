@@ -1,5 +1,7 @@
-// What the editor hands the interpreter: "/f ", the program's path (unquoted, spaces and all),
-// and " /p" when the console should wait for a key at the end.
+// The interpreter's command line:
+//   [/d] [/c] [/i INPUT] [/eof keep|0|255] /f PROGRAM [/p]
+// The editor sends "/f ", the program's path (unquoted, spaces and all) and " /p" when the console
+// should wait for a key at the end: everything after "/f " up to a final " /p" is the path.
 #ifndef PELLUX_INTERPRETER_COMMAND_LINE_H
 #define PELLUX_INTERPRETER_COMMAND_LINE_H
 
@@ -7,8 +9,17 @@
 
 namespace pellux {
 
+// What ',' does at the end of input.
+enum class EndOfInput { Keep, Zero, Max };
+
 struct CommandLine {
-    bool valid = false;   // "/f" was there
+    bool valid = false;   // "/f" was there and every option before it was known and complete
+    std::string error;    // why not, in one line; empty when there was nothing at all
+    bool help = false;    // "/?", "-h" or "--help": print the usage and nothing else
+    bool debug = false;
+    bool check = false;
+    std::string input;    // empty: standard input
+    EndOfInput endOfInput = EndOfInput::Keep;
     std::string path;     // empty: no program was named (an untitled document)
     bool pause = false;
 };

@@ -1,10 +1,12 @@
-// Pellux.Exe (pellux on Linux): runs a program file of the extended syntax.
-//   Pellux.Exe /f PATH [/p]
+// Pellux.Exe (pellux on Linux): runs, checks or debugs a program file of the extended syntax.
+//   Pellux.Exe [/d] [/c] [/i INPUT] [/eof keep|0|255] /f PROGRAM [/p]
 // Exit codes: 0 the program ran, 1 the program is at fault, 2 it could not be started (or memory
 // ran out), 3 its output could not be written.
 #define _FILE_OFFSET_BITS 64  // sizes and reads of files of 2 GiB and more on 32-bit Linux too
 
+#include "check.h"
 #include "command_line.h"
+#include "debug_console.h"
 #include "native_code.h"
 #include "program.h"
 #include "platform/executable_memory.h"
@@ -65,9 +67,9 @@ void binaryStreams() {
 
 void ignoreBrokenPipe() {}  // a closed pipe fails the write; there is no signal to ignore
 
-bool interactiveInput() { return _isatty(_fileno(stdin)) != 0; }
+bool interactive(std::FILE* file) { return _isatty(_fileno(file)) != 0; }
 
-int nextInputByte() { return std::getchar(); }
+int nextInputByte(std::FILE* file) { return std::getc(file); }
 
 // The system's reason for the first failed write: the C library calls a closed pipe an invalid
 // argument, so Windows' own code is kept and described.
@@ -94,9 +96,17 @@ bool statusOfFile(std::FILE* file, FileStatus& status) { return _fstat64(_fileno
 bool isDirectory(const FileStatus& status) { return (status.st_mode & _S_IFMT) == _S_IFDIR; }
 bool isRegularFile(const FileStatus& status) { return (status.st_mode & _S_IFMT) == _S_IFREG; }
 #else
+// The arguments as one line, as Windows hands them over: an option's value with a space is
+// quoted again; the program's path after /f is taken as it comes, spaces and all.
 std::string argumentLine(int argc, char** argv) {
     std::string line;
-    for (int i = 1; i < argc; ++i) line += (i > 1 ? " " : "") + std::string(argv[i]);
+    bool pathFollows = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string argument = argv[i];
+        bool quote = !pathFollows && argument.find_first_of(" \t") != std::string::npos;
+        line += (i > 1 ? " " : "") + (quote ? "\"" + argument + "\"" : argument);
+        pathFollows = pathFollows || argument == "/f" || argument == "/F";
+    }
     return line;
 }
 
@@ -123,9 +133,9 @@ void binaryStreams() {}
 // ending pellux without a word.
 void ignoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
 
-bool interactiveInput() { return isatty(STDIN_FILENO) != 0; }
+bool interactive(std::FILE* file) { return isatty(fileno(file)) != 0; }
 
-int nextInputByte() { return getc_unlocked(stdin); }
+int nextInputByte(std::FILE* file) { return getc_unlocked(file); }
 
 // The system's reason for the first failed write.
 struct Output {
@@ -143,15 +153,30 @@ bool isDirectory(const FileStatus& status) { return S_ISDIR(status.st_mode); }
 bool isRegularFile(const FileStatus& status) { return S_ISREG(status.st_mode); }
 #endif
 
+// Where the program's output goes and its input comes from.
+struct Streams {
+    Output output;
+    std::FILE* input;
+};
+
 bool writeOut(void* context, const unsigned char* bytes, std::size_t size) {
     bool ok = std::fwrite(bytes, 1, size, stdout) == size && std::fflush(stdout) == 0;
-    if (!ok) keepWriteError(*static_cast<Output*>(context));
+    if (!ok) keepWriteError(static_cast<Streams*>(context)->output);
     return ok;
 }
 
-int readIn(void*) {
-    int c = nextInputByte();
+int readIn(void* context) {
+    int c = nextInputByte(static_cast<Streams*>(context)->input);
     return c == EOF ? -1 : c;
+}
+
+// Under the debugger the program's input may share the console with the commands: say so.
+int readInDebugging(void* context) {
+    if (static_cast<Streams*>(context)->input == stdin && interactive(stdin)) {
+        std::fputs("(the program waits for input) ", stdout);
+        std::fflush(stdout);
+    }
+    return readIn(context);
 }
 
 class InputFile {
@@ -232,6 +257,10 @@ void translateUnlessPortable(const pellux::Program& program, pellux::NativeCode&
     }
 }
 
+int endOfInputValue(pellux::EndOfInput choice) {
+    return choice == pellux::EndOfInput::Zero ? 0 : choice == pellux::EndOfInput::Max ? 255 : -1;
+}
+
 int reportRun(const char* path, const pellux::RunResult& result, const Output& output) {
     switch (result.status) {
     case pellux::RunStatus::Finished: return kRan;
@@ -246,11 +275,34 @@ int reportRun(const char* path, const pellux::RunResult& result, const Output& o
     case pellux::RunStatus::OutputFailed:
         std::fprintf(stderr, "pellux: cannot write the output of %s: %s\n", path, writeError(output));
         return kOutputFailed;
+    case pellux::RunStatus::Stopped: break;  // only under the debugger
     }
     return kProgramError;
 }
 
-int runFile(const char* path) {
+void printFinding(void* context, const pellux::Finding& finding) {
+    const char* path = static_cast<const char*>(context);
+    std::printf("%s:%u:%u: ", path, finding.position.line, finding.position.column);
+    if (finding.kind == pellux::Finding::UnmatchedBracket) std::printf("unmatched '%c'\n", finding.byte);
+    else if (finding.byte >= 0x20 && finding.byte < 0x7F) std::printf("'%c' is an invalid character\n", finding.byte);
+    else std::printf("byte 0x%02X is an invalid character\n", finding.byte);
+}
+
+// /c: nothing runs; every byte outside the extended syntax and every unmatched bracket is listed.
+int checkFile(const char* path) {
+    std::vector<unsigned char> source;
+    if (!readProgram(path, source)) return kCannotStart;
+    pellux::CheckSummary summary = pellux::checkProgram(source.data(), source.size(), printFinding,
+                                                        const_cast<char*>(path));
+    if (summary.unlistedBrackets)
+        std::printf("%s: %llu more unmatched brackets\n", path,
+                    static_cast<unsigned long long>(summary.unlistedBrackets));
+    if (std::fflush(stdout) != 0) return kOutputFailed;
+    return summary.findings ? kProgramError : kRan;
+}
+
+int runFile(const pellux::CommandLine& line, std::FILE* input) {
+    const char* path = line.path.c_str();
     std::vector<unsigned char> source;
     if (!readProgram(path, source)) return kCannotStart;
     if (!bracketsMatch(path, source)) return kProgramError;
@@ -260,28 +312,61 @@ int runFile(const char* path) {
                      pellux::kCompiledLimitBytes >> 20);
         return kCannotStart;
     }
+    if (line.debug) {
+        Streams streams{Output(), input};
+        pellux::RunIo io{&streams, writeOut, readInDebugging, true, endOfInputValue(line.endOfInput)};
+        return debugProgram(path, source.data(), source.size(), io, input);
+    }
     source = std::vector<unsigned char>();
     pellux::NativeCode native;
     translateUnlessPortable(program, native);
     ExecutableMemory memory(native.bytes.data(), native.bytes.size());
     native.bytes = std::vector<unsigned char>();  // copied into the pages
     pellux::LoadedCode loaded{memory.address(), native.entries.data()};
-    Output output;
-    pellux::RunIo io{&output, writeOut, readIn, interactiveInput()};
+    Streams streams{Output(), input};
+    pellux::RunIo io{&streams, writeOut, readIn, interactive(input), endOfInputValue(line.endOfInput)};
     pellux::RunResult result =
         pellux::run(program, io, pellux::kTapeLimitCells, memory.valid() ? &loaded : nullptr);
-    return reportRun(path, result, output);
+    return reportRun(path, result, streams.output);
+}
+
+int checkOrRun(const pellux::CommandLine& line) {
+    if (line.check) return checkFile(line.path.c_str());
+    if (line.input.empty()) return runFile(line, stdin);
+    InputFile input(line.input.c_str());
+    if (!input.get()) {
+        std::fprintf(stderr, "pellux: cannot open the input %s: %s\n", line.input.c_str(), std::strerror(errno));
+        return kCannotStart;
+    }
+    return runFile(line, input.get());
 }
 
 // Memory may run out anywhere, reading, compiling or growing the tape: one line, never a crash.
-int runFileCatchingMemory(const char* path) {
+int runFileCatchingMemory(const pellux::CommandLine& line) {
     try {
-        return runFile(path);
+        return checkOrRun(line);
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "\npellux: not enough memory to run %s\n", path);
+        std::fprintf(stderr, "\npellux: not enough memory to run %s\n", line.path.c_str());
         return kCannotStart;
     }
 }
+
+#define PELLUX_USAGE_LINE "usage: Pellux.Exe [/d] [/c] [/i INPUT] [/eof keep|0|255] /f PROGRAM [/p]\n"
+const char kUsage[] =
+    PELLUX_USAGE_LINE
+    "       Pellux.Exe /?\n"
+    "Runs PROGRAM, a file of the extended syntax. Options come before /f; everything after\n"
+    "/f up to a final /p is the program's path.\n"
+    "  /c            check only: list every invalid byte and unmatched bracket as\n"
+    "                PROGRAM:LINE:COLUMN: message; exit 0 when there is none, 1 otherwise\n"
+    "  /i INPUT      ',' reads from the file INPUT instead of standard input\n"
+    "  /eof keep|0|255  what ',' does at the end of input: leave the cell (the default),\n"
+    "                store 0, or store 255\n"
+    "  /d            debug: a console debugger (type h at its prompt for its commands)\n"
+    "  /p            wait for a key at the end\n"
+    "  /?, -h, --help  this text\n"
+    "Exit codes: 0 ran (or nothing to report), 1 the program is at fault, 2 it could not\n"
+    "start, 3 its output could not be written.\n";
 
 } // namespace
 
@@ -290,14 +375,18 @@ int main(int argc, char** argv) {
     ignoreBrokenPipe();
     pellux::CommandLine line = pellux::parseCommandLine(argumentLine(argc, argv));
     int status;
-    if (!line.valid) {
-        std::fprintf(stderr, "usage: Pellux.Exe /f PROGRAM [/p]\n");
+    if (line.help) {
+        std::fputs(kUsage, stdout);
+        status = kRan;
+    } else if (!line.valid) {
+        if (line.error.empty()) std::fputs(PELLUX_USAGE_LINE, stderr);
+        else std::fprintf(stderr, "pellux: %s (Pellux.Exe /? lists the options)\n", line.error.c_str());
         status = kCannotStart;
     } else if (line.path.empty()) {
         std::fprintf(stderr, "pellux: no program file was given: save the program first, then run it\n");
         status = kCannotStart;
     } else {
-        status = runFileCatchingMemory(line.path.c_str());
+        status = runFileCatchingMemory(line);
     }
     if (line.pause) waitForKey();
     return status;

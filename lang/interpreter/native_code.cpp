@@ -332,6 +332,7 @@ bool Translator::instruction(std::size_t k) {
         break;
     case OpCode::Print:
     case OpCode::End:
+    case OpCode::Boundary:  // the debugger's: the machine stops there or goes on
         exitNow(k);
         flagsCell_ = kNoCell;
         break;

@@ -4,49 +4,12 @@
 
 #include <algorithm>
 #include <climits>
+#include <csignal>
 #include <cstring>
 
 namespace pellux {
 
 namespace {
-
-bool endsLine(unsigned char c) { return c == '\r' || c == '\n' || c == 0; }
-
-// Walks the source as the extended syntax reads it: comments and string lines are runs to
-// the end of their line; line and column follow every byte.
-class SourceWalker {
-public:
-    SourceWalker(const unsigned char* source, std::size_t size) : source_(source), size_(size) {}
-
-    bool done() const { return at_ < size_; }
-    std::size_t at() const { return at_; }
-    SourcePosition position() const { return position_; }
-    unsigned char peek() const { return source_[at_]; }
-
-    void advance() {
-        unsigned char c = source_[at_++];
-        if (c == '\n' || (c == '\r' && (at_ >= size_ || source_[at_] != '\n'))) {
-            ++position_.line;
-            position_.column = 1;
-        } else if (c != '\r') {
-            ++position_.column;
-        }
-    }
-
-    // Past a '#' or '%' and the rest of its line; returns where the line's text lies.
-    void skipRun(std::size_t& textStart, std::size_t& textEnd) {
-        advance();
-        textStart = at_;
-        while (at_ < size_ && !endsLine(source_[at_])) advance();
-        textEnd = at_;
-    }
-
-private:
-    const unsigned char* source_;
-    std::size_t size_;
-    std::size_t at_ = 0;
-    SourcePosition position_;
-};
 
 struct Loop {
     std::size_t marker;       // first of the three slots reserved at '['
@@ -55,11 +18,26 @@ struct Loop {
     std::int32_t outerLow, outerHigh;
     SourcePosition outerLeft, outerRight;
     std::size_t outerMarks;   // checkpoints of the block before the loop
+    std::size_t start;        // the '[' in the source
 };
 
 class Compiler {
 public:
-    explicit Compiler(Program& program) : program_(program) { startBlock(); }
+    Compiler(Program& program, bool keepOrigins) : program_(program), keepOrigins_(keepOrigins) { startBlock(); }
+
+    // The source offset of the command being compiled.
+    void setOrigin(std::size_t offset) { origin_ = static_cast<std::uint32_t>(offset); }
+
+    // A place the debugger starts or stops at: the loop it lies in becomes a real one, and the
+    // block ends there with the pointer's moves done.
+    void boundary(std::int32_t index, bool stop) {
+        if (!loops_.empty() && !loops_.back().committed) commit(loops_.back());
+        if (pending_ != 0) emit(OpCode::Move, 0, pending_, 0);
+        pending_ = 0;
+        finishBlock();
+        emit(OpCode::Boundary, 0, index, stop ? 1 : 0);
+        startBlock();
+    }
 
     void add(std::int32_t value) { emit(OpCode::Add, pending_, value, 0); }
     void move(std::int32_t delta, SourcePosition at) {
@@ -87,7 +65,7 @@ public:
 
     void open() {
         if (!loops_.empty() && !loops_.back().committed) commit(loops_.back());
-        Loop loop{program_.code.size(), pending_, false, low_, high_, left_, right_, marks_.size()};
+        Loop loop{program_.code.size(), pending_, false, low_, high_, left_, right_, marks_.size(), origin_};
         loops_.push_back(loop);
         for (int i = 0; i < 3; ++i) emit(OpCode::Nop, 0, 0, 0);
         low_ = high_ = pending_;  // the body's reach is not the block's unless it becomes a real loop
@@ -96,7 +74,13 @@ public:
     void close(SourcePosition at) {
         Loop loop = loops_.back();
         loops_.pop_back();
-        if (!loop.committed && rewriteSimple(loop, at)) return;
+        std::uint32_t closing = origin_;
+        // What replaces a simple loop is the loop from its '['; the block after it starts past the ']'.
+        origin_ = static_cast<std::uint32_t>(loop.start);
+        afterClose_ = closing + 1;
+        bool simple = !loop.committed && rewriteSimple(loop, at);
+        origin_ = closing;
+        if (simple) return;
         if (!loop.committed) commit(loop);
         // A body of one block that ends where it began visits the same cells every time
         // round: its check at the loop's entry holds for every later iteration too.
@@ -104,13 +88,16 @@ public:
         if (invariant) appendRemainingTurns(loop);
         finishBlock();
         emit(OpCode::JumpIfNotZero, pending_, 0, invariant);  // the body's last move, done by the jump
+        origin_ = afterClose_;
         startBlock();
+        origin_ = closing;
     }
 
     void finish() {
         if (pending_ != 0) emit(OpCode::Move, 0, pending_, 0);
         finishBlock();
         emit(OpCode::End, 0, 0, 0);
+        if (keepOrigins_) program_.origins.resize(program_.code.size(), origin_);
         compact();
         resolveJumps();
     }
@@ -118,6 +105,9 @@ public:
 private:
     void emit(OpCode op, std::int32_t offset, std::int32_t a, std::int32_t b) {
         program_.code.push_back(Instruction{op, offset, a, b});
+        if (!keepOrigins_) return;
+        program_.origins.resize(program_.code.size() - 1);  // the code may have been cut back
+        program_.origins.push_back(origin_);
     }
 
     // A run of '.' or ',' on one cell is one operation with a count, unless a move that may
@@ -178,6 +168,7 @@ private:
         program_.code[loop.marker + 1] = Instruction{OpCode::JumpIfZero, 0, 0, 0};
         block_ = loop.marker + 2;
         program_.code[block_] = Instruction{OpCode::Bounds, 0, 0, 0};
+        if (keepOrigins_) program_.origins[block_] = static_cast<std::uint32_t>(loop.start + 1);  // the body
         pending_ -= base;
         low_ = bodyLow; high_ = bodyHigh; left_ = bodyLeft; right_ = bodyRight;
         loop.committed = true;
@@ -344,7 +335,10 @@ private:
         std::int32_t index = static_cast<std::int32_t>(program_.reach.size());
         program_.reach.push_back(ReachInfo{at, at, 0, 0, step, 0, 0});
         emit(OpCode::Scan, 0, step, index);
+        std::uint32_t scanAt = origin_;
+        origin_ = afterClose_;
         startBlock();
+        origin_ = scanAt;
         return true;
     }
 
@@ -363,11 +357,14 @@ private:
         for (std::size_t i = 0; i < code.size(); ++i) {
             newIndex[i] = static_cast<std::int32_t>(kept);
             const Instruction& instruction = code[i];
-            if (instruction.op != OpCode::Nop && !(instruction.op == OpCode::Add && (instruction.a & 0xFF) == 0))
+            if (instruction.op != OpCode::Nop && !(instruction.op == OpCode::Add && (instruction.a & 0xFF) == 0)) {
+                if (keepOrigins_) program_.origins[kept] = program_.origins[i];
                 code[kept++] = instruction;
+            }
         }
         newIndex[code.size()] = static_cast<std::int32_t>(kept);
         code.resize(kept);
+        if (keepOrigins_) program_.origins.resize(kept);
         for (std::size_t i = 0; i < kept; ++i) {
             if (code[i].op != OpCode::Bounds) continue;
             const ReachInfo& info = program_.reach[static_cast<std::size_t>(code[i].offset)];
@@ -395,6 +392,9 @@ private:
     }
 
     Program& program_;
+    bool keepOrigins_;
+    std::uint32_t origin_ = 0;
+    std::uint32_t afterClose_ = 0;
     const unsigned char* source_ = nullptr;
     std::vector<Loop> loops_;
     std::size_t block_ = 0;
@@ -471,13 +471,15 @@ std::size_t operationsAtMost(const unsigned char* source, std::size_t size) {
 
 } // namespace
 
-Program compile(const unsigned char* source, std::size_t size, std::size_t limitBytes) {
+Program compile(const unsigned char* source, std::size_t size, std::size_t limitBytes,
+                const Boundaries* boundaries) {
     Program program;
     // Room for the code up front: a big program's code is then never copied as it grows.
     // Past the limit, only as far as the compiler goes before it looks.
     program.code.reserve(std::min(operationsAtMost(source, size) + 16,
                                   limitBytes / sizeof(Instruction) + kCheckEvery * kMostOperationsPerByte));
-    Compiler compiler(program);
+    Compiler compiler(program, boundaries != nullptr);
+    std::size_t nextBoundary = 0;
     compiler.setSource(source);
     SourceWalker walker(source, size);
     std::int32_t run = 0;  // a run of + and - folded into one add
@@ -494,8 +496,18 @@ Program compile(const unsigned char* source, std::size_t size, std::size_t limit
             }
             nextCheck = walker.at() + kCheckEvery;
         }
+        if (boundaries) {
+            const std::vector<std::size_t>& places = boundaries->offsets;
+            while (nextBoundary < places.size() && places[nextBoundary] < walker.at()) ++nextBoundary;
+            if (nextBoundary < places.size() && places[nextBoundary] == walker.at()) {
+                flushAdd();
+                compiler.setOrigin(walker.at());
+                compiler.boundary(static_cast<std::int32_t>(nextBoundary), boundaries->stops[nextBoundary]);
+            }
+        }
         unsigned char c = walker.peek();
         SourcePosition at = walker.position();
+        if (c != '+' && c != '-') compiler.setOrigin(walker.at());
         switch (c) {
         case '+': ++run; walker.advance(); continue;
         case '-': --run; walker.advance(); continue;
@@ -535,13 +547,30 @@ namespace {
 
 constexpr std::size_t kOutputBuffer = 1 << 16;
 
+} // namespace
+
 class Machine {
 public:
     Machine(const Program& program, RunIo io, std::size_t limit)
-        : program_(program), io_(io), limit_(limit), tape_(std::min(kInitialTapeCells, limit), 0) {}
+        : program_(&program), io_(io), limit_(limit), tape_(std::min(kInitialTapeCells, limit), 0) {}
 
-    RunResult run();
+    RunResult run(std::size_t ip = 0, std::size_t p = 0);
     RunResult runNative(const LoadedCode& native);
+
+    // Under the debugger: a fault stops the run where the plain reading takes over, instead of
+    // being worked out here; the flag, once set, stops it at the next loop's end.
+    void debug(const Program& program, const volatile std::sig_atomic_t* interrupt) {
+        program_ = &program;
+        debugging_ = true;
+        interrupt_ = interrupt;
+    }
+    // Where a stopped run stopped: the instruction, the pointer, and whether a fault stopped it.
+    std::size_t stopIp() const { return stopIp_; }
+    std::size_t stopPointer() const { return stopPointer_; }
+    bool faulted() const { return faulted_; }
+    RunResult command(const unsigned char* source, std::size_t size, std::size_t& at, std::size_t& p,
+                      std::size_t partner);
+    const std::vector<unsigned char>& tape() const { return tape_; }
 
     // False once a write has failed: nothing is written after that.
     bool flush() {
@@ -586,27 +615,41 @@ private:
     RunResult leaveTape(const ReachInfo& block, std::size_t first, std::size_t p);
     bool bounds(const Instruction& in, std::size_t next, std::size_t p, RunResult& left);
     bool scan(const Instruction& in, std::size_t& p, RunResult& left);
+    bool scanFrom(const Instruction& in, std::size_t& p, RunResult& left);
     bool input(unsigned char& cell, std::int32_t count = 1) {
         if (io_.flushBeforeRead && !flush()) return false;
         for (std::int32_t i = 0; i < count; ++i) {
             int byte = io_.read(io_.context);
+            if (byte < 0) byte = io_.endOfInput;
             if (byte >= 0) cell = static_cast<unsigned char>(byte);
         }
         return true;
     }
     static RunResult outputFailed() { return {RunStatus::OutputFailed, {}}; }
+    RunResult stopAt(std::size_t ip, std::size_t p, bool fault) {
+        stopIp_ = ip;
+        stopPointer_ = p;
+        faulted_ = fault;
+        return {RunStatus::Stopped, {}};
+    }
+    std::size_t indexOf(const Instruction& in) const { return static_cast<std::size_t>(&in - program_->code.data()); }
     bool multiply(const Instruction& loop, const Instruction* terms, std::size_t p, RunResult& left);
     bool inputOutput(const Instruction& in, std::size_t p);
     RunResult straight(std::size_t from, std::size_t to, std::size_t p);
 
-    const Program& program_;
+    const Program* program_;
     RunIo io_;
     std::size_t limit_;
     std::vector<unsigned char> tape_;
     unsigned char out_[kOutputBuffer];
     std::size_t outSize_ = 0;
     bool failed_ = false;
+    bool debugging_ = false;
+    const volatile std::sig_atomic_t* interrupt_ = nullptr;
+    std::size_t stopIp_ = 0, stopPointer_ = 0;
+    bool faulted_ = false;
 };
+
 
 // Dispatch: with GCC and Clang each handler jumps straight to the next one (threaded code, one
 // indirect branch per handler, which predicts far better); elsewhere a plain switch.
@@ -619,19 +662,27 @@ private:
 #define NEXT() continue
 #endif
 
-RunResult Machine::run() {
-    const Instruction* code = program_.code.data();
+RunResult Machine::run(std::size_t ip, std::size_t p) {
+    const Instruction* code = program_->code.data();
     const Instruction* in;
-    std::size_t ip = 0;
     unsigned char* t = tape_.data();
-    unsigned char* c = t;  // the current cell
+    unsigned char* c = t + p;  // the current cell
     std::size_t size = tape_.size();
 #ifdef PELLUX_THREADED
-    static const void* const labels[] = {&&op_Add, &&op_Move, &&op_Out, &&op_In, &&op_Clear, &&op_MulLoop,
-                                         &&op_MulTerm, &&op_Scan, &&op_Bounds, &&op_JumpIfZero,
-                                         &&op_JumpIfNotZero, &&op_Print, &&op_Nop, &&op_End, &&op_OutMany,
-                                         &&op_InMany};
+    static const void* const plain[] = {&&op_Add, &&op_Move, &&op_Out, &&op_In, &&op_Clear, &&op_MulLoop,
+                                        &&op_MulTerm, &&op_Scan, &&op_Bounds, &&op_JumpIfZero,
+                                        &&op_JumpIfNotZero, &&op_Print, &&op_Nop, &&op_End, &&op_OutMany,
+                                        &&op_InMany, &&op_Boundary};
+    // Under the debugger each loop's end looks at the interrupt flag first.
+    static const void* const polling[] = {&&op_Add, &&op_Move, &&op_Out, &&op_In, &&op_Clear, &&op_MulLoop,
+                                          &&op_MulTerm, &&op_Scan, &&op_Bounds, &&op_JumpIfZero,
+                                          &&op_Poll, &&op_Print, &&op_Nop, &&op_End, &&op_OutMany,
+                                          &&op_InMany, &&op_Boundary};
+    const void* const* labels = interrupt_ ? polling : plain;
     NEXT();
+op_Poll:
+    if (*interrupt_) return stopAt(ip - 1, static_cast<std::size_t>(c - t) + in->offset, false);
+    goto op_JumpIfNotZero;
 #else
     for (;;) {
         in = code + ip++;
@@ -679,13 +730,24 @@ RunResult Machine::run() {
     }
     OP(MulTerm) NEXT();  // consumed by its MulLoop
     OP(JumpIfZero) if (!*c) ip = static_cast<std::size_t>(in->a); NEXT();
-    OP(JumpIfNotZero) c += in->offset; if (*c) ip = static_cast<std::size_t>(in->a); NEXT();
+    OP(JumpIfNotZero) {
+#ifndef PELLUX_THREADED
+        if (interrupt_ && *interrupt_) return stopAt(ip - 1, static_cast<std::size_t>(c - t) + in->offset, false);
+#endif
+        c += in->offset;
+        if (*c) ip = static_cast<std::size_t>(in->a);
+        NEXT();
+    }
+    OP(Boundary) if (in->b) return stopAt(ip - 1, static_cast<std::size_t>(c - t), false); NEXT();
     OP(Print) {
-        if (!putAll(program_.strings.data() + in->a, static_cast<std::size_t>(in->b))) return outputFailed();
+        if (!putAll(program_->strings.data() + in->a, static_cast<std::size_t>(in->b))) return outputFailed();
         NEXT();
     }
     OP(Nop) NEXT();
-    OP(End) return flush() ? RunResult{RunStatus::Finished, {}} : outputFailed();
+    OP(End) {
+        stopPointer_ = static_cast<std::size_t>(c - t);  // for the debugger
+        return flush() ? RunResult{RunStatus::Finished, {}} : outputFailed();
+    }
 #ifndef PELLUX_THREADED
         }
     }
@@ -700,7 +762,7 @@ RunResult Machine::run() {
 RunResult Machine::runNative(const LoadedCode& native) {
     NativeEntry enter;
     std::memcpy(&enter, &native.base, sizeof enter);  // the entry routine lies at the start
-    const Instruction* code = program_.code.data();
+    const Instruction* code = program_->code.data();
     NativeState state{tape_.data(), tape_.data(), tape_.data() + tape_.size(), nullptr, out_, out_ + kOutputBuffer, 0};
     std::size_t ip = 0;
     for (;;) {
@@ -730,6 +792,9 @@ RunResult Machine::runNative(const LoadedCode& native) {
         case OpCode::Print:
             if (!inputOutput(in, p)) return outputFailed();
             break;
+        case OpCode::Boundary:
+            if (in.b) return stopAt(ip, p, false);
+            break;
         default: return flush() ? RunResult{RunStatus::Finished, {}} : outputFailed();
         }
         ++ip;
@@ -747,7 +812,7 @@ bool Machine::inputOutput(const Instruction& in, std::size_t p) {
     case OpCode::OutMany: return putRepeated(cell, in.a);
     case OpCode::In: return input(cell);
     case OpCode::InMany: return input(cell, in.a);
-    case OpCode::Print: return putAll(program_.strings.data() + in.a, static_cast<std::size_t>(in.b));
+    case OpCode::Print: return putAll(program_->strings.data() + in.a, static_cast<std::size_t>(in.b));
     default: return true;
     }
 }
@@ -756,15 +821,22 @@ bool Machine::inputOutput(const Instruction& in, std::size_t p) {
 // report where the program leaves it. `next` is the block's first instruction.
 bool Machine::bounds(const Instruction& in, std::size_t next, std::size_t p, RunResult& left) {
     if (static_cast<std::ptrdiff_t>(p) + in.a >= 0 && reach(p + static_cast<std::size_t>(in.b))) return true;
-    left = leaveTape(program_.reach[static_cast<std::size_t>(in.offset)], next, p);
+    left = debugging_ ? stopAt(indexOf(in), p, true) : leaveTape(program_->reach[static_cast<std::size_t>(in.offset)], next, p);
     return false;
 }
 
 // Moves by the step while the cell is not zero.
 bool Machine::scan(const Instruction& in, std::size_t& p, RunResult& left) {
+    std::size_t start = p;
+    if (scanFrom(in, p, left)) return true;
+    if (debugging_) left = stopAt(indexOf(in), start, true);  // the tape is as it was: scan again plainly
+    return false;
+}
+
+bool Machine::scanFrom(const Instruction& in, std::size_t& p, RunResult& left) {
     std::int32_t step = in.a;
     unsigned char* t = tape_.data();
-    const ReachInfo& info = program_.reach[static_cast<std::size_t>(in.b)];
+    const ReachInfo& info = program_->reach[static_cast<std::size_t>(in.b)];
     if (step == 1) {
         for (;;) {
             const void* zero = std::memchr(t + p, 0, tape_.size() - p);
@@ -798,7 +870,7 @@ bool Machine::scan(const Instruction& in, std::size_t& p, RunResult& left) {
 // The block leaves the tape somewhere: run it up to the move that leaves, exactly as the
 // program would, and report that move.
 RunResult Machine::leaveTape(const ReachInfo& block, std::size_t first, std::size_t p) {
-    const Checkpoint* marks = program_.checkpoints.data() + block.firstCheckpoint;
+    const Checkpoint* marks = program_->checkpoints.data() + block.firstCheckpoint;
     std::int32_t high = 0;
     for (std::uint32_t k = 0; k < block.checkpoints; ++k) {
         const Checkpoint& mark = marks[k];
@@ -819,7 +891,12 @@ bool Machine::multiply(const Instruction& loop, const Instruction* terms, std::s
     std::size_t cell = p + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(loop.offset));
     unsigned char v = tape_[cell];
     if (v == 0) return true;
-    const ReachInfo& info = program_.reach[static_cast<std::size_t>(loop.b)];
+    const ReachInfo& info = program_->reach[static_cast<std::size_t>(loop.b)];
+    bool leaves = static_cast<std::ptrdiff_t>(cell) + info.low < 0 || cell + static_cast<std::size_t>(info.high) >= limit_;
+    if (leaves && debugging_) {  // nothing is done yet: the loop runs plainly from its start
+        left = stopAt(indexOf(loop), cell, true);
+        return false;
+    }
     if (static_cast<std::ptrdiff_t>(cell) + info.low < 0) {
         left = {RunStatus::MovedLeftOfFirstCell, info.left};
         return false;
@@ -841,7 +918,7 @@ bool Machine::multiply(const Instruction& loop, const Instruction* terms, std::s
 
 // A block's instructions have no jumps: run them in order.
 RunResult Machine::straight(std::size_t from, std::size_t to, std::size_t p) {
-    const Instruction* code = program_.code.data();
+    const Instruction* code = program_->code.data();
     unsigned char* t = tape_.data();
     for (std::size_t ip = from; ip < to; ++ip) {
         const Instruction& in = code[ip];
@@ -868,13 +945,183 @@ RunResult Machine::straight(std::size_t from, std::size_t to, std::size_t p) {
     return {RunStatus::Finished, {}};
 }
 
-} // namespace
+// One command of the source at `at`, read plainly; `at` moves past it, or past `partner`, the
+// matching bracket, when a loop is skipped or repeated. At a fault `at` stays on the command.
+RunResult Machine::command(const unsigned char* source, std::size_t size, std::size_t& at, std::size_t& p,
+                           std::size_t partner) {
+    switch (source[at]) {
+    case '+': ++tape_[p]; break;
+    case '-': --tape_[p]; break;
+    case '>':
+        if (!reach(p + 1)) return {RunStatus::MovedPastLastCell, {}};
+        ++p;
+        break;
+    case '<':
+        if (p == 0) return {RunStatus::MovedLeftOfFirstCell, {}};
+        --p;
+        break;
+    case '.': if (!put(tape_[p])) return outputFailed(); break;
+    case ',': if (!input(tape_[p])) return outputFailed(); break;
+    case '[': if (tape_[p] == 0) at = partner; break;
+    case ']': if (tape_[p] != 0) at = partner; break;
+    case '%': {
+        std::size_t end = at + 1;
+        while (end < size && !endsLine(source[end])) ++end;
+        if (!putAll(reinterpret_cast<const char*>(source) + at + 1, end - at - 1)) return outputFailed();
+        at = end - 1;
+        break;
+    }
+    default: break;
+    }
+    ++at;
+    return {RunStatus::Finished, {}};
+}
 
 RunResult run(const Program& program, RunIo io, std::size_t tapeLimit, const LoadedCode* native) {
     Machine machine(program, io, tapeLimit);
     RunResult result = native ? machine.runNative(*native) : machine.run();
     // What a program that left the tape wrote before is still written.
     return machine.flush() ? result : RunResult{RunStatus::OutputFailed, {}};
+}
+
+namespace {
+
+bool isCommand(unsigned char c) {
+    return c == '+' || c == '-' || c == '<' || c == '>' || c == '.' || c == ',' || c == '[' || c == ']' || c == '%';
+}
+
+} // namespace
+
+Session::Session(const unsigned char* source, std::size_t size, RunIo io, std::size_t tapeLimit)
+    : source_(source), size_(size), machine_(new Machine(program_, io, tapeLimit)) {
+    std::vector<std::uint32_t> open;
+    SourceWalker walker(source, size);
+    while (walker.done()) {
+        unsigned char c = walker.peek();
+        if (c == '#' || c == '%') {
+            std::size_t from, to;
+            walker.skipRun(from, to);
+            continue;
+        }
+        std::uint32_t at = static_cast<std::uint32_t>(walker.at());
+        if (c == '[' || c == ']') {
+            brackets_.push_back(at);
+            partners_.push_back(0);
+        }
+        if (c == '[') open.push_back(static_cast<std::uint32_t>(brackets_.size() - 1));
+        if (c == ']') {  // the brackets balance: the run checks them first
+            partners_.back() = brackets_[open.back()];
+            partners_[open.back()] = at;
+            open.pop_back();
+        }
+        walker.advance();
+    }
+    at_ = nextCommand(0);
+}
+
+Session::~Session() { delete machine_; }
+
+bool Session::flush() { return machine_->flush(); }
+
+const std::vector<unsigned char>& Session::tape() const { return machine_->tape(); }
+
+std::size_t Session::partner(std::size_t offset) const {
+    auto it = std::lower_bound(brackets_.begin(), brackets_.end(), static_cast<std::uint32_t>(offset));
+    return partners_[static_cast<std::size_t>(it - brackets_.begin())];
+}
+
+std::size_t Session::nextCommand(std::size_t offset) const {
+    while (offset < size_ && !isCommand(source_[offset])) {
+        if (source_[offset] == '#')
+            while (offset < size_ && !endsLine(source_[offset])) ++offset;
+        else
+            ++offset;
+    }
+    return offset;
+}
+
+SourcePosition Session::positionOf(std::size_t offset) const {
+    SourceWalker walker(source_, size_);
+    while (walker.at() < offset) walker.advance();
+    return walker.position();
+}
+
+std::size_t Session::commandAt(std::uint32_t line, std::uint32_t column) const {
+    SourceWalker walker(source_, size_);
+    while (walker.done() && walker.position().line <= line) {
+        unsigned char c = walker.peek();
+        SourcePosition here = walker.position();
+        if (here.line == line && here.column >= column && isCommand(c)) return walker.at();
+        if (c == '#' || c == '%') {
+            std::size_t from, to;
+            walker.skipRun(from, to);
+        } else {
+            walker.advance();
+        }
+    }
+    return size_;
+}
+
+RunResult Session::step() {
+    if (ended()) return {RunStatus::Finished, {}};
+    unsigned char c = source_[at_];
+    RunResult result = machine_->command(source_, size_, at_, pointer_, c == '[' || c == ']' ? partner(at_) : 0);
+    if (result.status == RunStatus::Finished) at_ = nextCommand(at_);
+    else result.position = positionOf(at_);
+    return result;
+}
+
+// The places make the compiled form too large: step there plainly.
+RunResult Session::stepTo(const std::vector<std::size_t>& stops) {
+    for (;;) {
+        RunResult result = step();
+        if (result.status != RunStatus::Finished || ended()) return result;
+        if (std::binary_search(stops.begin(), stops.end(), at_) || (interrupt_ && *interrupt_))
+            return {RunStatus::Stopped, {}};
+    }
+}
+
+RunResult Session::runTo(const std::vector<std::size_t>& stops) {
+    if (ended()) return {RunStatus::Finished, {}};
+    Boundaries places;
+    std::size_t entry = 0;
+    for (std::size_t i = 0, k = 0; i < stops.size() || k < 1;) {
+        bool stopFirst = i < stops.size() && (k == 1 || stops[i] <= at_);
+        std::size_t offset = stopFirst ? stops[i] : at_;
+        if (!stopFirst || stops[i] == at_) {
+            entry = places.offsets.size();
+            k = 1;
+        }
+        if (stopFirst) ++i;
+        if (!places.offsets.empty() && places.offsets.back() == offset) { places.stops.back() = true; continue; }
+        places.offsets.push_back(offset);
+        places.stops.push_back(stopFirst);
+    }
+    if (places.offsets != compiledFor_.offsets || places.stops != compiledFor_.stops) {
+        program_ = compile(source_, size_, kCompiledLimitBytes, &places);
+        compiledFor_ = places;
+    }
+    std::size_t ip = 0;
+    const std::vector<Instruction>& code = program_.code;
+    while (ip < code.size() && !(code[ip].op == OpCode::Boundary && code[ip].a == static_cast<std::int32_t>(entry))) ++ip;
+    if (program_.tooLarge || ip == code.size()) return stepTo(stops);
+    machine_->debug(program_, interrupt_);
+    RunResult result = machine_->run(ip + 1, pointer_);
+    if (result.status == RunStatus::Finished) {
+        at_ = size_;
+        pointer_ = machine_->stopPointer();
+    }
+    if (result.status != RunStatus::Stopped) return result;
+    const Instruction& in = program_.code[machine_->stopIp()];
+    pointer_ = machine_->stopPointer();
+    at_ = nextCommand(in.op == OpCode::Boundary ? places.offsets[static_cast<std::size_t>(in.a)]
+                                               : program_.origins[machine_->stopIp()]);
+    if (!machine_->faulted()) return result;
+    // A fault the compiled form found up front: the plain reading runs up to it.
+    for (;;) {
+        RunResult plain = step();
+        if (plain.status != RunStatus::Finished || ended()) return plain;
+    }
 }
 
 } // namespace pellux

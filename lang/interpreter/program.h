@@ -3,6 +3,7 @@
 #ifndef PELLUX_INTERPRETER_PROGRAM_H
 #define PELLUX_INTERPRETER_PROGRAM_H
 
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,6 +14,44 @@ namespace pellux {
 struct SourcePosition {
     std::uint32_t line = 1;
     std::uint32_t column = 1;
+};
+
+inline bool endsLine(unsigned char c) { return c == '\r' || c == '\n' || c == 0; }
+
+// Walks the source as the extended syntax reads it: comments and string lines are runs to
+// the end of their line; line and column follow every byte.
+class SourceWalker {
+public:
+    SourceWalker(const unsigned char* source, std::size_t size) : source_(source), size_(size) {}
+
+    bool done() const { return at_ < size_; }
+    std::size_t at() const { return at_; }
+    SourcePosition position() const { return position_; }
+    unsigned char peek() const { return source_[at_]; }
+
+    void advance() {
+        unsigned char c = source_[at_++];
+        if (c == '\n' || (c == '\r' && (at_ >= size_ || source_[at_] != '\n'))) {
+            ++position_.line;
+            position_.column = 1;
+        } else if (c != '\r') {
+            ++position_.column;
+        }
+    }
+
+    // Past a '#' or '%' and the rest of its line; returns where the line's text lies.
+    void skipRun(std::size_t& textStart, std::size_t& textEnd) {
+        advance();
+        textStart = at_;
+        while (at_ < size_ && !endsLine(source_[at_])) advance();
+        textEnd = at_;
+    }
+
+private:
+    const unsigned char* source_;
+    std::size_t size_;
+    std::size_t at_ = 0;
+    SourcePosition position_;
 };
 
 enum class OpCode : std::uint8_t {
@@ -32,6 +71,7 @@ enum class OpCode : std::uint8_t {
     End,
     OutMany,        // write tape[p + offset] a times: a run of '.'
     InMany,         // read a bytes into tape[p + offset]: a run of ','
+    Boundary,       // under the debugger: a place a run starts from, and stops at when b == 1; a indexes it
 };
 
 struct Instruction {
@@ -66,6 +106,16 @@ struct Program {
     std::vector<Checkpoint> checkpoints;
     std::string strings;
     bool tooLarge = false;  // compiling stopped at the limit on the compiled form's size
+    // Under the debugger: for each instruction, the source offset of the command where the
+    // plain reading of the program takes over from it (see Session).
+    std::vector<std::uint32_t> origins;
+};
+
+// Under the debugger: the places (source offsets of commands, ascending) where the compiled form
+// keeps an operation of its own, so that a run starts or stops exactly there.
+struct Boundaries {
+    std::vector<std::size_t> offsets;
+    std::vector<bool> stops;
 };
 
 struct BracketError {
@@ -90,7 +140,10 @@ UnmatchedBrackets findUnmatchedBrackets(const unsigned char* source, std::size_t
 constexpr std::size_t kCompiledLimitBytes = (sizeof(void*) >= 8 ? std::size_t(2048) : std::size_t(256)) << 20;
 
 // Compiles a program whose brackets balance; stops with `tooLarge` set past `limitBytes`.
-Program compile(const unsigned char* source, std::size_t size, std::size_t limitBytes = kCompiledLimitBytes);
+// With `boundaries`, for the debugger: no run of commands or loop is folded across one, and
+// `origins` is kept.
+Program compile(const unsigned char* source, std::size_t size, std::size_t limitBytes = kCompiledLimitBytes,
+                const Boundaries* boundaries = nullptr);
 
 constexpr std::size_t kInitialTapeCells = 65536;
 constexpr std::size_t kTapeLimitCells = std::size_t(1) << 28;  // 256 MiB
@@ -104,9 +157,13 @@ struct RunIo {
     int (*read)(void* context);
     // Someone types the input after reading the output: flush the output before each read.
     bool flushBeforeRead = true;
+    // What ',' stores at the end of input: -1 leaves the cell as it is.
+    int endOfInput = -1;
 };
 
-enum class RunStatus { Finished, MovedLeftOfFirstCell, MovedPastLastCell, OutputFailed };
+// Stopped: under the debugger, at a place it asked for, at a fault it works out itself, or when
+// interrupted.
+enum class RunStatus { Finished, MovedLeftOfFirstCell, MovedPastLastCell, OutputFailed, Stopped };
 
 struct RunResult {
     RunStatus status;
@@ -118,6 +175,52 @@ struct LoadedCode;
 // Runs the program; with `native`, its translation (native_code.h) does the work.
 RunResult run(const Program& program, RunIo io, std::size_t tapeLimit = kTapeLimitCells,
               const LoadedCode* native = nullptr);
+
+class Machine;
+
+// A program under the debugger: one command at a time, read plainly, or at full speed up to the
+// next of some places, compiled with those places kept (see Boundaries). A place is the source
+// offset of a command; at the end it is the source's size. The source must outlive the session.
+class Session {
+public:
+    Session(const unsigned char* source, std::size_t size, RunIo io, std::size_t tapeLimit = kTapeLimitCells);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    RunResult step();
+    // Runs up to the first of `stops` (ascending), a fault or the end.
+    RunResult runTo(const std::vector<std::size_t>& stops);
+    // Once `*flag` is set, a run stops at the next loop's end.
+    void interruptWith(const volatile std::sig_atomic_t* flag) { interrupt_ = flag; }
+    bool flush();
+
+    std::size_t at() const { return at_; }
+    bool ended() const { return at_ >= size_; }
+    std::size_t pointer() const { return pointer_; }
+    const std::vector<unsigned char>& tape() const;
+    SourcePosition positionOf(std::size_t offset) const;
+    // The matching bracket of the bracket at `offset`.
+    std::size_t partner(std::size_t offset) const;
+    // The first command from `offset` on, which is not inside a comment or string line.
+    std::size_t nextCommand(std::size_t offset) const;
+    // The first command of a line at or after a column; the source's size when there is none.
+    std::size_t commandAt(std::uint32_t line, std::uint32_t column) const;
+
+private:
+    RunResult stepTo(const std::vector<std::size_t>& stops);
+
+    const unsigned char* source_;
+    std::size_t size_;
+    std::vector<std::uint32_t> brackets_;  // offsets of every bracket outside comments, ascending
+    std::vector<std::uint32_t> partners_;
+    Program program_;
+    Boundaries compiledFor_;
+    Machine* machine_;
+    std::size_t at_ = 0;
+    std::size_t pointer_ = 0;
+    const volatile std::sig_atomic_t* interrupt_ = nullptr;
+};
 
 } // namespace pellux
 

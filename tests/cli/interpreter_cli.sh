@@ -44,6 +44,23 @@ head -c 1000000 /dev/zero | tr '\0' ']' >brackets.b
 expect "unmatched brackets" 1 "1000000 unmatched brackets in all; the first 20 are listed"
 [ "$(wc -l <err)" -eq 21 ] || fail "unmatched brackets: $(wc -l <err) lines"
 
+# The options as a process sees them: usage, a refused option, /c's list, /i with /eof.
+"${pellux[@]}" /? >out 2>err; status=$?
+expect "usage" 0 ""
+grep -q "/eof keep|0|255" out || fail "usage: $(head -c 300 out)"
+"${pellux[@]}" /q /f loop.b 2>err; status=$?
+expect "unknown option" 2 "pellux: unknown option '/q'"
+[ "$(wc -l <err)" -eq 1 ] || fail "unknown option: $(wc -l <err) lines"
+printf '+x\n]\001' >bad.b
+"${pellux[@]}" /c /f bad.b >out 2>err; status=$?
+expect "check" 1 ""
+printf "bad.b:1:2: 'x' is an invalid character\nbad.b:2:1: unmatched ']'\nbad.b:2:2: byte 0x01 is an invalid character\n" >want
+tr -d '\r' <out | cmp -s - want || fail "check: $(head -c 300 out)"
+printf ',.,.' >read.b; printf 'a' >'in put'
+"${pellux[@]}" /i "in put" /eof 255 /f read.b >out 2>err </dev/null; status=$?
+expect "input file" 0 ""
+[ "$(od -An -tu1 out | tr -s ' ')" = " 97 255" ] || fail "input file: $(od -An -tu1 out)"
+
 if [ -z "${WINE:-}" ]; then
     # A program read from a pipe to its end.
     printf '+++.' | "${pellux[@]}" /f /dev/stdin >out 2>err; status=$?

@@ -1,7 +1,8 @@
 // libFuzzer target: any bytes as a program. Brackets are checked, the program is compiled,
 // and, when the plain reference finishes it within a step budget, the optimised run must give
 // the same output and the same end, both on the portable machine and in machine code (where
-// the place of a fault must agree too).
+// the place of a fault must agree too). Under the debugger, a run to a stop at some command
+// must leave the same place, pointer, tape and output as stepping there plainly.
 #include "lang/interpreter/native_code.h"
 #include "lang/interpreter/program.h"
 #include "platform/executable_memory.h"
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -29,6 +31,36 @@ int feed(void* context) {
     return io.read < io.input->size() ? static_cast<unsigned char>((*io.input)[io.read++]) : -1;
 }
 
+bool sameCells(const std::vector<unsigned char>& x, const std::vector<unsigned char>& y) {
+    for (std::size_t i = 0; i < x.size() || i < y.size(); ++i)
+        if ((i < x.size() ? x[i] : 0) != (i < y.size() ? y[i] : 0)) return false;
+    return true;
+}
+
+// The command run `pick`-th (of those first run there) is the stop; runs that start there are left out.
+void stopAtSomeCommand(const std::uint8_t* data, std::size_t size, const std::string& input, std::size_t tape) {
+    Captured plainIo{"", &input, 0}, stoppedIo{"", &input, 0};
+    pellux::Session plain(data, size, pellux::RunIo{&plainIo, capture, feed}, tape);
+    pellux::Session stopped(data, size, pellux::RunIo{&stoppedIo, capture, feed}, tape);
+    std::size_t first = plain.at();
+    std::size_t pick = size ? data[size / 2] % 32 : 0;
+    std::vector<std::size_t> seen;
+    for (std::size_t k = 0; k < pick && !plain.ended(); ++k) {
+        seen.push_back(plain.at());
+        if (plain.step().status != pellux::RunStatus::Finished) return;
+    }
+    std::size_t stop = plain.at();
+    for (std::size_t at : seen)
+        if (at == stop) return;  // a stop is where the run first comes to it
+    if (plain.ended() || stop == first) return;
+    if (stopped.runTo({stop}).status != pellux::RunStatus::Stopped) std::abort();
+    plain.flush();
+    stopped.flush();
+    if (stopped.at() != stop || stopped.pointer() != plain.pointer() || !sameCells(stopped.tape(), plain.tape()) ||
+        stoppedIo.output != plainIo.output)
+        std::abort();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -45,6 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                : expected.status == ReferenceResult::Left ? pellux::RunStatus::MovedLeftOfFirstCell
                                                                          : pellux::RunStatus::MovedPastLastCell;
     if (io.output != expected.output || result.status != status) std::abort();
+    stopAtSomeCommand(data, size, input, kTape);
 
     pellux::NativeCode native;
     if (!pellux::translate(program, native)) return 0;

@@ -1,4 +1,6 @@
+#include "lang/interpreter/check.h"
 #include "lang/interpreter/command_line.h"
+#include "lang/syntax_scan.h"
 #include "lang/interpreter/native_code.h"
 #include "lang/interpreter/program.h"
 #include "platform/executable_memory.h"
@@ -6,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -21,6 +24,7 @@ struct Captured {
     int writes = 0;
     int writesThatWork = -1;  // the writes after these fail; -1: all work
     std::vector<std::size_t> readsAt;  // how much was written when each read came
+    int endOfInput = -1;
 };
 
 bool capture(void* context, const unsigned char* bytes, std::size_t size) {
@@ -52,7 +56,7 @@ Outcome runCompiled(Engine engine, const pellux::Program& program, Captured& io,
     ExecutableMemory memory(native.bytes.data(), native.bytes.size());
     EXPECT_EQ(memory.valid(), translated);
     pellux::LoadedCode loaded{memory.address(), native.entries.data()};
-    pellux::RunResult result = pellux::run(program, pellux::RunIo{&io, capture, feed, flushBeforeRead}, limit,
+    pellux::RunResult result = pellux::run(program, pellux::RunIo{&io, capture, feed, flushBeforeRead, io.endOfInput}, limit,
                                            memory.valid() ? &loaded : nullptr);
     return {result.status, io.output, result.position};
 }
@@ -145,6 +149,100 @@ TEST(CommandLine, ReadsWhatTheEditorSends) {
     EXPECT_FALSE(pellux::parseCommandLine("").valid);
     EXPECT_FALSE(pellux::parseCommandLine("/x y").valid);
     EXPECT_FALSE(pellux::parseCommandLine("/fpath").valid);
+}
+
+// Options before "/f"; the editor's "/f PATH /p" unchanged; every fault named in one line.
+TEST(CommandLine, AcceptsOptionsBeforeTheProgramAndNamesWhatItRefuses) {
+    using pellux::EndOfInput;
+    struct Accepted {
+        const char* line;
+        bool debug, check;
+        const char* input;
+        EndOfInput eof;
+        const char* path;
+        bool pause;
+    } accepted[] = {
+        {"/d /f p.b", true, false, "", EndOfInput::Keep, "p.b", false},
+        {"/C /f my prog.b /p", false, true, "", EndOfInput::Keep, "my prog.b", true},
+        {"/i \"in put.txt\" /eof 255 /f p.b", false, false, "in put.txt", EndOfInput::Max, "p.b", false},
+        {"/eof 0 /i in /d /c /f /i /eof /p", true, true, "in", EndOfInput::Zero, "/i /eof", true},
+        {"/eof keep /f C:\\a /d.b", false, false, "", EndOfInput::Keep, "C:\\a /d.b", false},
+    };
+    for (const Accepted& a : accepted) {
+        pellux::CommandLine line = pellux::parseCommandLine(a.line);
+        EXPECT_TRUE(line.valid) << a.line << ": " << line.error;
+        EXPECT_EQ(line.debug, a.debug) << a.line;
+        EXPECT_EQ(line.check, a.check) << a.line;
+        EXPECT_EQ(line.input, a.input) << a.line;
+        EXPECT_EQ(line.endOfInput, a.eof) << a.line;
+        EXPECT_EQ(line.path, a.path) << a.line;
+        EXPECT_EQ(line.pause, a.pause) << a.line;
+    }
+    struct Refused { const char* line; const char* error; } refused[] = {
+        {"/x /f p.b", "unknown option '/x'"},
+        {"/f", ""},  // valid, but no path: the untitled document's case, below
+        {"/i", "option /i needs a value"},
+        {"/i /f p.b", "option /i needs a value"},
+        {"/eof 7 /f p.b", "option /eof takes keep, 0 or 255, not '7'"},
+        {"/eof /f p.b", "option /eof needs a value"},
+        {"/d /c", "no program was given: /f PROGRAM is missing"},
+        {"p.b", "unknown option 'p.b'"},
+    };
+    for (const Refused& r : refused) {
+        pellux::CommandLine line = pellux::parseCommandLine(r.line);
+        EXPECT_EQ(line.valid, *r.error == 0) << r.line;
+        EXPECT_EQ(line.error, r.error) << r.line;
+    }
+    for (const char* help : {"/?", "-h", "--help", "/d /? /f p.b"})
+        EXPECT_TRUE(pellux::parseCommandLine(help).help) << help;
+}
+
+// /c finds exactly the bytes the editor's check stops at, however the text is cut into pieces.
+TEST(Check, ListsEveryByteTheEditorsCheckRefusesAndEveryUnmatchedBracket) {
+    std::mt19937 random(11);
+    const char alphabet[] = "+-<>.,[]@&*$ #%\r\nxA\x01\xff\x7f\t";
+    for (int round = 0; round < 2000; ++round) {
+        std::string text;
+        for (int i = random() % 60; i > 0; --i) text += alphabet[random() % (sizeof alphabet - 1)];
+        if (round % 7 == 0) text += '\0';
+        const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+        // The editor's way: the first invalid byte of what is left, in pieces of any size.
+        std::vector<std::size_t> editor;
+        SyntaxScanState state;
+        for (std::size_t from = 0; from < text.size();) {
+            std::size_t piece = std::min<std::size_t>(1 + random() % 8, text.size() - from);
+            std::size_t at = scanSyntax(state, bytes + from, piece);
+            if (at < piece) editor.push_back(from + at);
+            from += at < piece ? at + 1 : piece;
+        }
+        std::vector<pellux::SourcePosition> expected;
+        pellux::SourceWalker walker(bytes, text.size());
+        for (std::size_t at : editor) {
+            while (walker.at() < at) walker.advance();
+            expected.push_back(walker.position());
+        }
+        std::vector<pellux::Finding> found;
+        auto keep = [](void* context, const pellux::Finding& finding) {
+            static_cast<std::vector<pellux::Finding>*>(context)->push_back(finding);
+        };
+        pellux::CheckSummary summary = pellux::checkProgram(bytes, text.size(), keep, &found);
+        std::size_t invalid = 0, brackets = 0;
+        for (const pellux::Finding& f : found) {
+            if (f.kind == pellux::Finding::UnmatchedBracket) { ++brackets; continue; }
+            ASSERT_LT(invalid, expected.size()) << text;
+            EXPECT_EQ(f.position.line, expected[invalid].line) << text;
+            EXPECT_EQ(f.position.column, expected[invalid].column) << text;
+            EXPECT_EQ(f.byte, bytes[editor[invalid]]) << text;
+            ++invalid;
+        }
+        EXPECT_EQ(invalid, editor.size()) << text;
+        EXPECT_EQ(brackets, pellux::findUnmatchedBrackets(bytes, text.size()).count) << text;
+        EXPECT_EQ(summary.findings, found.size());
+        for (std::size_t i = 1; i < found.size(); ++i)  // in source order
+            EXPECT_TRUE(found[i - 1].position.line < found[i].position.line ||
+                        (found[i - 1].position.line == found[i].position.line &&
+                         found[i - 1].position.column < found[i].position.column)) << text;
+    }
 }
 
 TEST_P(Interpreter, RunsTheEightCommandsOnWrappingCells) {
@@ -240,6 +338,38 @@ TEST_P(Interpreter, RunsOfOutputAndInputAreOneOperationWithTheSameEffect) {
     EXPECT_EQ(cut.status, pellux::RunStatus::MovedLeftOfFirstCell);
     EXPECT_EQ(runText(",,,.", "ab").output, "b");
     EXPECT_EQ(runText(",, # two\n,.+.", "xyz").output, "z{");
+}
+
+// ',' at the end of input: the cell kept, or 0 or 255 stored, also by a run of ','.
+TEST_P(Interpreter, EndOfInputKeepsTheCellOrStoresTheChosenValue) {
+    for (int value : {-1, 0, 255}) {
+        Captured io;
+        io.input = "a";
+        io.endOfInput = value;
+        std::string expected = value < 0 ? "aa" : std::string("a") + static_cast<char>(value);
+        EXPECT_EQ(runText(",.,.", io).output, expected) << value;
+        Captured many;
+        many.endOfInput = value;
+        EXPECT_EQ(runText("+++>+++<,,,.>,,.", many).output, value < 0 ? "\x03\x03" : expected.substr(1) + expected[1])
+            << value;
+    }
+}
+
+// A stop place of the debugger ends a run there on both engines, with what came before written.
+TEST_P(Interpreter, AStopPlaceEndsTheRunThereWithWhatCameBeforeWritten) {
+    const std::string source = "+.%a\n++[.-]+.";
+    pellux::Boundaries places{{source.find('[') + 1}, {true}};
+    pellux::Program program =
+        pellux::compile(reinterpret_cast<const unsigned char*>(source.data()), source.size(), 1 << 20, &places);
+    pellux::NativeCode native;
+    bool translated = GetParam() == Engine::Native && pellux::translate(program, native);
+    ExecutableMemory memory(native.bytes.data(), native.bytes.size());
+    pellux::LoadedCode loaded{memory.address(), native.entries.data()};
+    Captured io;
+    pellux::RunResult result = pellux::run(program, pellux::RunIo{&io, capture, feed}, 1 << 16,
+                                           translated ? &loaded : nullptr);
+    EXPECT_EQ(result.status, pellux::RunStatus::Stopped);
+    EXPECT_EQ(io.output, "\x01" "a");
 }
 
 // The compiled form grows with the operations, not the bytes, and stops at its limit.
@@ -396,3 +526,85 @@ INSTANTIATE_TEST_SUITE_P(Engines, Interpreter, testing::Values(Engine::Portable,
                          [](const testing::TestParamInfo<Engine>& info) {
                              return info.param == Engine::Portable ? "Portable" : "Native";
                          });
+
+namespace {
+
+struct DebugRun {
+    Captured io;
+    pellux::Session session;
+    explicit DebugRun(const std::string& source, const std::string& input = "\x05\x10\x01")
+        : io(withInput(input)),
+          session(reinterpret_cast<const unsigned char*>(source.data()), source.size(),
+                  pellux::RunIo{&io, capture, feed, true, -1}, 1 << 16) {}
+    static Captured withInput(const std::string& input) {
+        Captured io;
+        io.input = input;
+        return io;
+    }
+    std::string tape() const {
+        std::string cells(session.tape().begin(), session.tape().end());
+        cells.resize(1 << 16, '\0');
+        return cells;
+    }
+};
+
+} // namespace
+
+// Stopping at any command, also inside runs that are folded and loops that are rewritten when
+// nothing stops there, leaves the same place, pointer, tape and output as stepping there plainly;
+// and stepping plainly to the end agrees with the reference.
+TEST(Debugger, StopsExactlyWhereSteppingPlainlyArrives) {
+    std::mt19937 random(7);
+    const char* pieces[] = {"+", "-", ">", "<", ".", ",", "[-]", "[->+<]", "[->>++<<]", "[-<+>]", "[>]", "[<]",
+                            "+++", "---", ">>", "<<", "%s\n", "#c\n", "[->[-]+++<]", "[>+++[->++<]<-]", "..", ",,"};
+    int stops = 0;
+    for (int round = 0; round < 1500; ++round) {
+        std::string source = ">>";
+        int depth = 0;
+        for (int i = 1 + random() % 30; i > 0; --i) {
+            int pick = random() % 26;
+            if (pick < 22) source += pieces[pick];
+            else if (pick < 24) { source += "["; ++depth; }
+            else if (depth > 0) { source += "]"; --depth; }
+        }
+        source.append(depth, ']');
+        ReferenceResult expected = referenceRun(source, "\x05\x10\x01", 1 << 16, 20000);
+        if (expected.status == ReferenceResult::OutOfSteps) continue;
+        DebugRun plain(source);
+        std::vector<std::size_t> commands;
+        pellux::RunResult last{pellux::RunStatus::Finished, {}};
+        while (!plain.session.ended() && last.status == pellux::RunStatus::Finished) {
+            commands.push_back(plain.session.at());
+            last = plain.session.step();
+        }
+        plain.session.flush();
+        ASSERT_EQ(plain.io.output, expected.output) << source;
+        ASSERT_EQ(last.status == pellux::RunStatus::Finished, expected.status == ReferenceResult::Finished) << source;
+        if (commands.empty()) continue;
+        // The k-th command run is at `stop`: the stopped run arrives at its first time there.
+        std::size_t k = random() % commands.size();
+        std::size_t stop = commands[k];
+        std::size_t first = std::find(commands.begin(), commands.end(), stop) - commands.begin();
+        if (first == 0) continue;  // a run starts past the place it starts from
+        DebugRun stepped(source), stopped(source);
+        for (std::size_t i = 0; i < first; ++i) stepped.session.step();
+        pellux::RunResult result = stopped.session.runTo({stop});
+        ASSERT_EQ(result.status, pellux::RunStatus::Stopped) << source << " at " << stop;
+        EXPECT_EQ(stopped.session.at(), stop) << source;
+        EXPECT_EQ(stopped.session.pointer(), stepped.session.pointer()) << source << " at " << stop;
+        EXPECT_EQ(stopped.tape(), stepped.tape()) << source << " at " << stop;
+        stopped.session.flush();
+        stepped.session.flush();
+        EXPECT_EQ(stopped.io.output, stepped.io.output) << source << " at " << stop;
+        // From there on, to the end or the fault, as one run.
+        pellux::RunResult rest = stopped.session.runTo({});
+        stopped.session.flush();
+        EXPECT_EQ(stopped.io.output, expected.output) << source;
+        EXPECT_EQ(rest.status == pellux::RunStatus::Finished, expected.status == ReferenceResult::Finished) << source;
+        if (rest.status != pellux::RunStatus::Finished) {
+            EXPECT_EQ(stopped.session.at(), commands.back()) << source;
+        }
+        ++stops;
+    }
+    EXPECT_GT(stops, 800) << "too few programs stopped";
+}

@@ -1,0 +1,15 @@
+// The console debugger of /d: commands read line by line from standard input.
+#ifndef PELLUX_INTERPRETER_DEBUG_CONSOLE_H
+#define PELLUX_INTERPRETER_DEBUG_CONSOLE_H
+
+#include "program.h"
+
+#include <cstdio>
+
+// `input` is where ',' reads (the /i file, or standard input, shared with the commands); a
+// restart reads the file from its start again. Returns the exit code: 3 when the program's output
+// could not be written, 1 when the program last stopped at a fault, 0 otherwise.
+int debugProgram(const char* path, const unsigned char* source, std::size_t size, pellux::RunIo io,
+                 std::FILE* input);
+
+#endif

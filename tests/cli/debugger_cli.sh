@@ -1,0 +1,164 @@
+#!/usr/bin/env bash
+# The debugger of /d driven by a script, one session for each family of commands.
+#   debugger_cli.sh PELLUX WORK_DIR
+# With WINE set, PELLUX is Pellux.Exe and runs under it; Ctrl+C is tried on Linux only.
+set -uo pipefail
+work=$2
+pellux=(${WINE:+"$WINE"} "$1")
+rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
+failures=0
+
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+# session NAME COMMANDS ARGS...: the transcript must be the expected one, read from standard input.
+session() {
+    local name=$1 commands=$2; shift 2
+    cat >"want-$name"
+    { printf "$commands" | "${pellux[@]}" /d "$@" 2>&1; echo; } | tr -d '\r' >"got-$name"
+    diff "want-$name" "got-$name" >"diff-$name" || fail "$name: $(head -c 600 "diff-$name")"
+}
+
+printf '+++\n+[>+<-]\n>.' >s.b
+printf '++++\n[->++<]>[-<+>]<\n%%done\n+[<+>-]' >b.b
+printf ',.,.' >r.b
+printf 'x' >in.txt
+
+session stepping 'foo\ns\ns 3\nn\nw\nq\n' /f s.b <<'END'
+s.b:1:1
+  +++
+  ^
+  cells 0-4: [0] 0 0 0 0
+(pellux) unknown command 'foo'; h lists the commands
+(pellux) s.b:1:2
+  +++
+   ^
+  cells 0-4: [1] 0 0 0 0
+(pellux) s.b:2:2
+  +[>+<-]
+   ^
+  cells 0-4: [4] 0 0 0 0
+(pellux) s.b:3:1
+  >.
+  ^
+  cells 0-4: [0] 4 0 0 0
+(pellux) s.b:3:1
+  >.
+  ^
+  cells 0-4: [0] 4 0 0 0
+(pellux) 
+END
+
+# Inside a folded run of '+' and inside loops that are rewritten when nothing stops in them.
+session breakpoints 'b 2:5\nb 2:12\nb 9\nb\nc\nd 1\nb\nc\nc\nq\n' /f b.b <<'END'
+b.b:1:1
+  ++++
+  ^
+  cells 0-4: [0] 0 0 0 0
+(pellux) breakpoint 1 at b.b:2:5
+(pellux) breakpoint 2 at b.b:2:12
+(pellux) no command at 9
+(pellux)   1: b.b:2:5
+  2: b.b:2:12
+(pellux) b.b:2:5
+  [->++<]>[-<+>]<
+      ^
+  cells 0-5: 3 [1] 0 0 0 0
+(pellux) breakpoint 1 deleted
+(pellux)   1: b.b:2:12
+(pellux) b.b:2:12
+  [->++<]>[-<+>]<
+             ^
+  cells 0-4: [0] 7 0 0 0
+(pellux) b.b:2:12
+  [->++<]>[-<+>]<
+             ^
+  cells 0-4: [1] 6 0 0 0
+(pellux) 
+END
+
+session tape 's 5\nt\nt 3\nt 0 2\nq\n' /f b.b <<'END'
+b.b:1:1
+  ++++
+  ^
+  cells 0-4: [0] 0 0 0 0
+(pellux) b.b:2:2
+  [->++<]>[-<+>]<
+   ^
+  cells 0-4: [4] 0 0 0 0
+(pellux)            0   4 0x04      <- pointer
+           1   0 0x00    
+           2   0 0x00    
+           3   0 0x00    
+           4   0 0x00    
+(pellux)            3   0 0x00    
+(pellux)            0   4 0x04      <- pointer
+           1   0 0x00    
+           2   0 0x00    
+(pellux) 
+END
+
+# The input file is read from its start again.
+session restart 'c\nr\nc\nq\n' /eof keep /i in.txt /f r.b <<'END'
+r.b:1:1
+  ,.,.
+  ^
+  cells 0-4: [0] 0 0 0 0
+(pellux) xx
+the program has ended; r restarts it
+(pellux) r.b:1:1
+  ,.,.
+  ^
+  cells 0-4: [0] 0 0 0 0
+(pellux) xx
+the program has ended; r restarts it
+(pellux) 
+END
+
+# A fault stops in the debugger, with the tape as the program left it.
+session fault 'c\ns\nq\n' /f b.b <<'END'
+b.b:1:1
+  ++++
+  ^
+  cells 0-4: [0] 0 0 0 0
+(pellux) done
+b.b:4:3: the pointer moved left of the first cell
+b.b:4:3
+  +[<+>-]
+    ^
+  cells 0-4: [9] 0 0 0 0
+(pellux) the program is over; r restarts it
+(pellux) 
+END
+printf 'c\nq\n' | "${pellux[@]}" /d /f b.b >/dev/null 2>&1; status=$?
+[ "$status" -eq 1 ] || fail "fault: exit $status, expected 1"
+
+if [ -z "${WINE:-}" ]; then
+    # Ctrl+C while the program runs returns to the prompt: the commands come through a FIFO held
+    # open, and the signal goes once the program's output shows that it runs.
+    mkfifo commands
+    printf '+[.]' >forever.b
+    "${pellux[@]}" /d /f forever.b <commands >out 2>&1 &
+    pid=$!
+    exec 3>commands
+    echo c >&3
+    deadline=$((SECONDS + 20))
+    until [ "$(stat -c %s out)" -gt 70000 ] || [ $SECONDS -ge $deadline ]; do sleep 0.05; done
+    kill -INT "$pid"
+    until grep -q "^interrupted" out || [ $SECONDS -ge $deadline ]; do sleep 0.05; done
+    echo q >&3
+    exec 3>&-
+    until ! kill -0 "$pid" 2>/dev/null || [ $SECONDS -ge $deadline ]; do sleep 0.05; done
+    kill -KILL "$pid" 2>/dev/null  # only when it failed to stop
+    wait "$pid"; status=$?
+    grep -q "^interrupted" out || fail "Ctrl+C: no stop"
+    grep -qa "forever.b:1:4" out || fail "Ctrl+C: not stopped at the loop's end"
+    [ "$status" -eq 0 ] || fail "Ctrl+C: exit $status"
+fi
+
+# A write that fails ends the session with the exit code it has without /d.
+printf 'c\nq\n' | "${pellux[@]}" /d /f s.b >/dev/full 2>/dev/null
+status=$?
+[ "$status" -eq 3 ] || fail "output to a full device: exit $status"
+
+[ "$failures" -eq 0 ] && echo "all sessions passed"
+exit $((failures > 0))
