@@ -413,7 +413,7 @@ UnmatchedBrackets findUnmatchedBrackets(const unsigned char* source, std::size_t
     std::vector<SourcePosition> lastOpenAt(listed);
     std::uint64_t closeCount = 0, depth = 0;
     SourceWalker walker(source, size);
-    while (walker.done()) {
+    while (walker.more()) {
         unsigned char c = walker.peek();
         if (c == '#' || c == '%') {
             std::size_t from, to;
@@ -488,7 +488,7 @@ Program compile(const unsigned char* source, std::size_t size, std::size_t limit
         run = 0;
     };
     std::size_t nextCheck = 0;
-    while (walker.done()) {
+    while (walker.more()) {
         if (walker.at() >= nextCheck) {
             if (compiler.footprint() > limitBytes) {
                 program.tooLarge = true;
@@ -996,7 +996,7 @@ Session::Session(const unsigned char* source, std::size_t size, RunIo io, std::s
     : source_(source), size_(size), machine_(new Machine(program_, io, tapeLimit)) {
     std::vector<std::uint32_t> open;
     SourceWalker walker(source, size);
-    while (walker.done()) {
+    while (walker.more()) {
         unsigned char c = walker.peek();
         if (c == '#' || c == '%') {
             std::size_t from, to;
@@ -1048,7 +1048,7 @@ SourcePosition Session::positionOf(std::size_t offset) const {
 
 std::size_t Session::commandAt(std::uint32_t line, std::uint32_t column) const {
     SourceWalker walker(source_, size_);
-    while (walker.done() && walker.position().line <= line) {
+    while (walker.more() && walker.position().line <= line) {
         unsigned char c = walker.peek();
         SourcePosition here = walker.position();
         if (here.line == line && here.column >= column && isCommand(c)) return walker.at();

@@ -24,7 +24,7 @@ class SourceWalker {
 public:
     SourceWalker(const unsigned char* source, std::size_t size) : source_(source), size_(size) {}
 
-    bool done() const { return at_ < size_; }
+    bool more() const { return at_ < size_; }
     std::size_t at() const { return at_; }
     SourcePosition position() const { return position_; }
     unsigned char peek() const { return source_[at_]; }

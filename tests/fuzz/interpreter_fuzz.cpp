@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!pellux::findUnmatchedBrackets(data, size).empty()) return 0;
     pellux::Program program = pellux::compile(data, size);
     const std::string source(reinterpret_cast<const char*>(data), size);
-    const std::string input = "\x07\x00\x03";
+    const std::string input("\x07\x00\x03", 3);  // a NUL and more than one byte to read
     constexpr std::size_t kTape = 4096;
     ReferenceResult expected = referenceRun(source, input, kTape, 20000);
     if (expected.status == ReferenceResult::OutOfSteps) return 0;
