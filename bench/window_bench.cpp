@@ -28,7 +28,8 @@ HWND waitWindow(const char* title, DWORD process, double timeout) {
         for (HWND window = FindWindowA(nullptr, title); window; window = FindWindowExA(nullptr, window, nullptr, title)) {
             DWORD pid = 0;
             GetWindowThreadProcessId(window, &pid);
-            if (!process || pid == process) return window;
+            // A dialog being torn down can keep its title a moment after it is hidden.
+            if ((!process || pid == process) && IsWindowVisible(window)) return window;
         }
         Sleep(1);
     }
