@@ -134,6 +134,17 @@ bool onEditorKey(HWND mainWindow, const MSGFILTER& key) {
     return false;
 }
 
+bool onMenuKey(HWND mainWindow, WPARAM command, LPARAM key) {
+    if (held || (command & 0xFFF0) != SC_KEYMENU) return false;
+    for (const HotKey& hotKey : kHotKeys) {
+        if (hotKey.modifiers == MOD_ALT && (static_cast<UINT>(key) | 0x20) == (hotKey.key | 0x20)) {
+            PostMessageA(mainWindow, WM_HOTKEY, static_cast<WPARAM>(hotKey.id), 0);
+            return true;
+        }
+    }
+    return false;
+}
+
 void dispatchHotKey(HWND mainWindow, WPARAM id) {
     HWND active = GetActiveWindow();
     for (const HotKey& hotKey : kHotKeys)

@@ -25,6 +25,9 @@ void onHotKeyHandOver(HWND mainWindow);
 // when it was, and the control must ignore it.
 bool onEditorKey(HWND mainWindow, const MSGFILTER& key);
 
+// The same for Alt+X, which the control leaves to the menu (WM_SYSCOMMAND SC_KEYMENU).
+bool onMenuKey(HWND mainWindow, WPARAM command, LPARAM key);
+
 // Turns a hot key into its command, only while the main window is the active window.
 void dispatchHotKey(HWND mainWindow, WPARAM id);
 

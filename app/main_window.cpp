@@ -68,6 +68,7 @@ INT_PTR CALLBACK mainDialogProc(HWND mainWindow, UINT message, WPARAM wParam, LP
     case WM_COMMAND: return onCommand(mainWindow, wParam);
     case WM_NOTIFY: return onNotify(mainWindow, *reinterpret_cast<const NMHDR*>(lParam));
     case WM_HOTKEY: dispatchHotKey(mainWindow, wParam); return TRUE;
+    case WM_SYSCOMMAND: return onMenuKey(mainWindow, wParam, lParam);
     case WM_ACTIVATE: return onActivate(mainWindow, wParam, lParam);
     case WM_ACTIVATEAPP: onActivateAppHotKeys(mainWindow, wParam); return FALSE;
     case WM_TIMER: return onHotKeyRetryTimer(mainWindow, wParam);

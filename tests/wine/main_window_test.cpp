@@ -238,6 +238,15 @@ TEST_F(MainWindowTest, HotKeysHeldElsewhereAreTakenOnceReleased) {
         }
     }
     EXPECT_TRUE(taken);
+
+    // Alt+X, which the control leaves to the menu, likewise.
+    activate(other);
+    ASSERT_TRUE(RegisterHotKey(other, 102, MOD_ALT, 'X'));
+    activate(window);
+    SendMessageA(window, WM_SYSCOMMAND, SC_KEYMENU, 'x');
+    while (PeekMessageA(&posted, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&posted);
+    EXPECT_FALSE(IsWindowVisible(window));  // the document was unmodified: the window ends
+    UnregisterHotKey(other, 102);
 }
 
 TEST_F(MainWindowTest, RunFileSaysWhyNoInterpreterRan) {
