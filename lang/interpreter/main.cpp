@@ -312,6 +312,7 @@ int runFile(const pellux::CommandLine& line, std::FILE* input) {
                      pellux::kCompiledLimitBytes >> 20);
         return kCannotStart;
     }
+    if (std::getenv("PELLUX_LISTING")) std::fputs(pellux::listing(program).c_str(), stderr);
     if (line.debug) {
         Streams streams{Output(), input};
         pellux::RunIo io{&streams, writeOut, readInDebugging, true, endOfInputValue(line.endOfInput)};

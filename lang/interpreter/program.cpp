@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 
 namespace pellux {
@@ -651,6 +652,27 @@ private:
 };
 
 
+const char* operationName(OpCode op) {
+#define PELLUX_NAME(name) #name,
+    static const char* const names[] = {PELLUX_OPERATIONS(PELLUX_NAME)};
+#undef PELLUX_NAME
+    static_assert(sizeof names / sizeof *names == kOperationCount, "one name for each operation");
+    int index = static_cast<int>(op);
+    return index >= 0 && index < kOperationCount ? names[index] : "?";
+}
+
+std::string listing(const Program& program) {
+    std::string text;
+    char line[96];
+    for (std::size_t i = 0; i < program.code.size(); ++i) {
+        const Instruction& in = program.code[i];
+        std::snprintf(line, sizeof line, "%6zu  %-14s offset %d  a %d  b %d\n", i, operationName(in.op), in.offset,
+                      in.a, in.b);
+        text += line;
+    }
+    return text;
+}
+
 // Dispatch: with GCC and Clang each handler jumps straight to the next one (threaded code, one
 // indirect branch per handler, which predicts far better); elsewhere a plain switch.
 #if defined(__GNUC__)
@@ -669,15 +691,14 @@ RunResult Machine::run(std::size_t ip, std::size_t p) {
     unsigned char* c = t + p;  // the current cell
     std::size_t size = tape_.size();
 #ifdef PELLUX_THREADED
-    static const void* const plain[] = {&&op_Add, &&op_Move, &&op_Out, &&op_In, &&op_Clear, &&op_MulLoop,
-                                        &&op_MulTerm, &&op_Scan, &&op_Bounds, &&op_JumpIfZero,
-                                        &&op_JumpIfNotZero, &&op_Print, &&op_Nop, &&op_End, &&op_OutMany,
-                                        &&op_InMany, &&op_Boundary};
+#define PELLUX_LABEL(name) &&op_##name,
+    static const void* const plain[] = {PELLUX_OPERATIONS(PELLUX_LABEL)};
+#undef PELLUX_LABEL
     // Under the debugger each loop's end looks at the interrupt flag first.
-    static const void* const polling[] = {&&op_Add, &&op_Move, &&op_Out, &&op_In, &&op_Clear, &&op_MulLoop,
-                                          &&op_MulTerm, &&op_Scan, &&op_Bounds, &&op_JumpIfZero,
-                                          &&op_Poll, &&op_Print, &&op_Nop, &&op_End, &&op_OutMany,
-                                          &&op_InMany, &&op_Boundary};
+#define PELLUX_POLLING_LABEL(name) (OpCode::name == OpCode::JumpIfNotZero ? &&op_Poll : &&op_##name),
+    static const void* const polling[] = {PELLUX_OPERATIONS(PELLUX_POLLING_LABEL)};
+#undef PELLUX_POLLING_LABEL
+    static_assert(sizeof plain / sizeof *plain == kOperationCount, "one label for each operation");
     const void* const* labels = interrupt_ ? polling : plain;
     NEXT();
 op_Poll:

@@ -54,25 +54,42 @@ private:
     SourcePosition position_;
 };
 
+// Every operation of the compiled form, once: the enum, the portable machine's dispatch table and
+// the names are made from this list, so they cannot disagree.
+#define PELLUX_OPERATIONS(_)                                                                          \
+    _(Add)            /* tape[p + offset] += a */                                                     \
+    _(Move)           /* p += a */                                                                    \
+    _(Out)            /* write tape[p + offset] */                                                    \
+    _(In)             /* read into tape[p + offset] */                                                \
+    _(Clear)          /* tape[p + offset] = 0 */                                                      \
+    _(MulLoop)        /* a loop whose turns all do the same, on tape[p + offset]: a terms follow; */  \
+                      /* b indexes its checks */                                                      \
+    _(MulTerm)        /* b == 0: tape[p + offset] += turns * a; b == 1: tape[p + offset] = a */       \
+    _(Scan)           /* while tape[p]: p += a; b indexes its source position */                      \
+    _(Bounds)         /* the cells p + a .. p + b are visited by the block that follows; */           \
+                      /* offset indexes positions */                                                  \
+    _(JumpIfZero)     /* if tape[p] == 0: go to a */                                                  \
+    _(JumpIfNotZero)  /* p += offset; if tape[p] != 0: go to a */                                     \
+    _(Print)          /* write strings[a, a + b) */                                                   \
+    _(Nop)                                                                                            \
+    _(End)                                                                                            \
+    _(OutMany)        /* write tape[p + offset] a times: a run of '.' */                              \
+    _(InMany)         /* read a bytes into tape[p + offset]: a run of ',' */                          \
+    _(Boundary)       /* under the debugger: a place a run starts from, and stops at when b == 1; */  \
+                      /* a indexes it */
+
 enum class OpCode : std::uint8_t {
-    Add,            // tape[p + offset] += a
-    Move,           // p += a
-    Out,            // write tape[p + offset]
-    In,             // read into tape[p + offset]
-    Clear,          // tape[p + offset] = 0
-    MulLoop,        // a loop whose turns all do the same, on tape[p + offset]: a terms follow; b indexes its checks
-    MulTerm,        // b == 0: tape[p + offset] += turns * a; b == 1: tape[p + offset] = a
-    Scan,           // while tape[p]: p += a; b indexes its source position
-    Bounds,         // the cells p + a .. p + b are visited by the block that follows; offset indexes positions
-    JumpIfZero,     // if tape[p] == 0: go to a
-    JumpIfNotZero,  // p += offset; if tape[p] != 0: go to a
-    Print,          // write strings[a, a + b)
-    Nop,
-    End,
-    OutMany,        // write tape[p + offset] a times: a run of '.'
-    InMany,         // read a bytes into tape[p + offset]: a run of ','
-    Boundary,       // under the debugger: a place a run starts from, and stops at when b == 1; a indexes it
+#define PELLUX_OPCODE(name) name,
+    PELLUX_OPERATIONS(PELLUX_OPCODE)
+#undef PELLUX_OPCODE
 };
+
+#define PELLUX_COUNT(name) +1
+constexpr int kOperationCount = 0 PELLUX_OPERATIONS(PELLUX_COUNT);
+#undef PELLUX_COUNT
+
+// The operation's name as the list spells it, for printing the compiled form.
+const char* operationName(OpCode op);
 
 struct Instruction {
     OpCode op;
@@ -144,6 +161,10 @@ constexpr std::size_t kCompiledLimitBytes = (sizeof(void*) >= 8 ? std::size_t(20
 // `origins` is kept.
 Program compile(const unsigned char* source, std::size_t size, std::size_t limitBytes = kCompiledLimitBytes,
                 const Boundaries* boundaries = nullptr);
+
+// The compiled form, one operation a line with its index and operands: a debugging aid
+// (PELLUX_LISTING=1 makes pellux print it to standard error before it runs).
+std::string listing(const Program& program);
 
 constexpr std::size_t kInitialTapeCells = 65536;
 constexpr std::size_t kTapeLimitCells = std::size_t(1) << 28;  // 256 MiB

@@ -611,3 +611,22 @@ TEST(Debugger, StopsExactlyWhereSteppingPlainlyArrives) {
     }
     EXPECT_GT(stops, 800) << "too few programs stopped";
 }
+
+TEST(CompiledForm, ListingNamesEachOperationOnALineOfItsOwn) {
+    const std::string source = "++[->+++<]>.";
+    pellux::Program program = pellux::compile(reinterpret_cast<const unsigned char*>(source.data()), source.size());
+    std::istringstream lines(pellux::listing(program));
+    std::vector<std::string> names;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::size_t index;
+        std::string name;
+        fields >> index >> name;
+        EXPECT_EQ(index, names.size());
+        names.push_back(name);
+    }
+    ASSERT_EQ(names.size(), program.code.size());
+    for (std::size_t i = 0; i < names.size(); ++i) EXPECT_EQ(names[i], pellux::operationName(program.code[i].op));
+    EXPECT_NE(std::find(names.begin(), names.end(), "MulLoop"), names.end());  // the copy loop, folded
+    EXPECT_EQ(names.back(), "End");
+}
