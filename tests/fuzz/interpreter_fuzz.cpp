@@ -3,9 +3,9 @@
 // the same output and the same end, both on the portable machine and in machine code (where
 // the place of a fault must agree too). Under the debugger, a run to a stop at some command
 // must leave the same place, pointer, tape and output as stepping there plainly.
-#include "lang/interpreter/native_code.h"
-#include "lang/interpreter/program.h"
-#include "platform/executable_memory.h"
+#include "interpreter/native_code.h"
+#include "interpreter/program.h"
+#include "interpreter/executable_memory.h"
 #include "../unit/reference_interpreter.h"
 
 #include <cstdint>

@@ -1,9 +1,9 @@
-#include "lang/interpreter/check.h"
-#include "lang/interpreter/command_line.h"
+#include "interpreter/check.h"
+#include "interpreter/command_line.h"
 #include "lang/syntax_scan.h"
-#include "lang/interpreter/native_code.h"
-#include "lang/interpreter/program.h"
-#include "platform/executable_memory.h"
+#include "interpreter/native_code.h"
+#include "interpreter/program.h"
+#include "interpreter/executable_memory.h"
 #include "reference_interpreter.h"
 
 #include <gtest/gtest.h>

@@ -9,7 +9,7 @@
 #include "debug_console.h"
 #include "native_code.h"
 #include "program.h"
-#include "platform/executable_memory.h"
+#include "interpreter/executable_memory.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // Translates a compiled program to x86 machine code, 64-bit or 32-bit. Only bytes are made here: putting them
-// in executable memory is the platform's part (platform/executable_memory.h).
+// in executable memory is the system's part (executable_memory.h).
 #ifndef PELLUX_INTERPRETER_NATIVE_CODE_H
 #define PELLUX_INTERPRETER_NATIVE_CODE_H
 
