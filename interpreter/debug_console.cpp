@@ -55,8 +55,9 @@ bool printable(unsigned char c) { return c >= 0x20 && c < 0x7F; }
 
 class Debugger {
 public:
-    Debugger(const char* path, const unsigned char* source, std::size_t size, pellux::RunIo io, std::FILE* input)
-        : path_(path), source_(source), size_(size), io_(io), input_(input) {
+    Debugger(const char* path, const unsigned char* source, std::size_t size, pellux::RunIo io, std::FILE* input,
+             bool machineCode)
+        : path_(path), source_(source), size_(size), io_(io), input_(input), machineCode_(machineCode) {
         restart();
     }
     Debugger(const Debugger&) = delete;
@@ -73,6 +74,7 @@ private:
         watched.read = readThrough;
         session_.reset(new pellux::Session(source_, size_, watched));
         session_->interruptWith(&interrupted);
+        session_->useMachineCode(machineCode_);
         faulted_ = false;
     }
     // The program's output passes here, so that the debugger's own lines start on a line of their own.
@@ -111,6 +113,7 @@ private:
     std::size_t size_;
     pellux::RunIo io_;
     std::FILE* input_;
+    bool machineCode_;
     std::unique_ptr<pellux::Session> session_;
     std::vector<std::size_t> breakpoints_;  // in the order they were set
     bool faulted_ = false;
@@ -312,7 +315,7 @@ void Debugger::showCells(std::size_t from, std::size_t to) {
 } // namespace
 
 int debugProgram(const char* path, const unsigned char* source, std::size_t size, pellux::RunIo io,
-                 std::FILE* input) {
-    Debugger debugger(path, source, size, io, input);
+                 std::FILE* input, bool machineCode) {
+    Debugger debugger(path, source, size, io, input, machineCode);
     return debugger.loop();
 }

@@ -8,8 +8,9 @@
 
 // `input` is where ',' reads (the /i file, or standard input, shared with the commands); a
 // restart reads the file from its start again. Returns the exit code: 3 when the program's output
-// could not be written, 1 when the program last stopped at a fault, 0 otherwise.
+// could not be written, 1 when the program last stopped at a fault, 0 otherwise. With
+// `machineCode`, the runs between stops go through the program's translation.
 int debugProgram(const char* path, const unsigned char* source, std::size_t size, pellux::RunIo io,
-                 std::FILE* input);
+                 std::FILE* input, bool machineCode);
 
 #endif

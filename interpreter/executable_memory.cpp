@@ -5,43 +5,51 @@
 #ifdef _WIN32
 #include <windows.h>
 
-ExecutableMemory::ExecutableMemory(const unsigned char* bytes, std::size_t size) {
-    if (size == 0) return;
+bool ExecutableMemory::load(const unsigned char* bytes, std::size_t size) {
+    release();
+    if (size == 0) return false;
     void* pages = VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    if (!pages) return;
+    if (!pages) return false;
     std::memcpy(pages, bytes, size);
     DWORD previous;
     if (!VirtualProtect(pages, size, PAGE_EXECUTE_READ, &previous) ||
         !FlushInstructionCache(GetCurrentProcess(), pages, size)) {
         VirtualFree(pages, 0, MEM_RELEASE);
-        return;
+        return false;
     }
     address_ = pages;
     size_ = size;
+    return true;
 }
 
-ExecutableMemory::~ExecutableMemory() {
+void ExecutableMemory::release() {
     if (address_) VirtualFree(address_, 0, MEM_RELEASE);
+    address_ = nullptr;
+    size_ = 0;
 }
 
 #else
 #include <sys/mman.h>
 
-ExecutableMemory::ExecutableMemory(const unsigned char* bytes, std::size_t size) {
-    if (size == 0) return;
+bool ExecutableMemory::load(const unsigned char* bytes, std::size_t size) {
+    release();
+    if (size == 0) return false;
     void* pages = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (pages == MAP_FAILED) return;
+    if (pages == MAP_FAILED) return false;
     std::memcpy(pages, bytes, size);
     if (mprotect(pages, size, PROT_READ | PROT_EXEC) != 0) {
         munmap(pages, size);
-        return;
+        return false;
     }
     address_ = pages;
     size_ = size;
+    return true;
 }
 
-ExecutableMemory::~ExecutableMemory() {
+void ExecutableMemory::release() {
     if (address_) munmap(address_, size_);
+    address_ = nullptr;
+    size_ = 0;
 }
 
 #endif

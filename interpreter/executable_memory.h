@@ -7,13 +7,15 @@
 
 class ExecutableMemory {
 public:
-    // Copies `size` bytes in; valid() tells whether the system gave executable pages.
-    ExecutableMemory(const unsigned char* bytes, std::size_t size);
-    ~ExecutableMemory();
+    ExecutableMemory() = default;
+    ~ExecutableMemory() { release(); }
     ExecutableMemory(const ExecutableMemory&) = delete;
     ExecutableMemory& operator=(const ExecutableMemory&) = delete;
 
-    bool valid() const { return address_ != nullptr; }
+    // Copies `size` bytes into new pages, in place of any held before; false when the system
+    // gave no executable pages (nothing is held then).
+    bool load(const unsigned char* bytes, std::size_t size);
+    void release();
     const unsigned char* address() const { return static_cast<const unsigned char*>(address_); }
 
 private:

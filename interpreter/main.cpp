@@ -7,9 +7,8 @@
 #include "check.h"
 #include "command_line.h"
 #include "debug_console.h"
-#include "native_code.h"
+#include "native_program.h"
 #include "program.h"
-#include "interpreter/executable_memory.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -70,6 +69,8 @@ void ignoreBrokenPipe() {}  // a closed pipe fails the write; there is no signal
 bool interactive(std::FILE* file) { return _isatty(_fileno(file)) != 0; }
 
 int nextInputByte(std::FILE* file) { return std::getc(file); }
+// A console read that Ctrl+C broke off, under the debugger.
+bool readInterrupted() { return GetLastError() == ERROR_OPERATION_ABORTED; }
 
 // The system's reason for the first failed write: the C library calls a closed pipe an invalid
 // argument, so Windows' own code is kept and described.
@@ -136,6 +137,7 @@ void ignoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
 bool interactive(std::FILE* file) { return isatty(fileno(file)) != 0; }
 
 int nextInputByte(std::FILE* file) { return getc_unlocked(file); }
+bool readInterrupted() { return errno == EINTR; }
 
 // The system's reason for the first failed write.
 struct Output {
@@ -170,13 +172,20 @@ int readIn(void* context) {
     return c == EOF ? -1 : c;
 }
 
-// Under the debugger the program's input may share the console with the commands: say so.
+// Under the debugger the program's input may share the console with the commands: say so. A
+// Ctrl+C while the program waits is no end of input: it waits on, and stops after.
 int readInDebugging(void* context) {
-    if (static_cast<Streams*>(context)->input == stdin && interactive(stdin)) {
+    std::FILE* input = static_cast<Streams*>(context)->input;
+    if (input == stdin && interactive(stdin)) {
         std::fputs("(the program waits for input) ", stdout);
         std::fflush(stdout);
     }
-    return readIn(context);
+    for (;;) {
+        errno = 0;
+        int c = readIn(context);
+        if (c >= 0 || !std::ferror(input) || !readInterrupted()) return c;
+        std::clearerr(input);
+    }
 }
 
 class InputFile {
@@ -245,17 +254,9 @@ bool bracketsMatch(const char* path, const std::vector<unsigned char>& source) {
     return unmatched.empty();
 }
 
-// Machine code where this processor has a translation; the portable machine otherwise, when
-// PELLUX_PORTABLE is set (to compare them), for a very big program, or when the translation does
-// not fit in memory.
-void translateUnlessPortable(const pellux::Program& program, pellux::NativeCode& native) {
-    if (std::getenv("PELLUX_PORTABLE") || program.code.size() > kMostOperationsTranslated) return;
-    try {
-        pellux::translate(program, native);
-    } catch (const std::bad_alloc&) {
-        native = pellux::NativeCode{};
-    }
-}
+// Machine code where this processor has a translation; the portable machine when PELLUX_PORTABLE
+// is set (to compare them).
+bool machineCodeWanted() { return std::getenv("PELLUX_PORTABLE") == nullptr; }
 
 int endOfInputValue(pellux::EndOfInput choice) {
     return choice == pellux::EndOfInput::Zero ? 0 : choice == pellux::EndOfInput::Max ? 255 : -1;
@@ -316,18 +317,14 @@ int runFile(const pellux::CommandLine& line, std::FILE* input) {
     if (line.debug) {
         Streams streams{Output(), input};
         pellux::RunIo io{&streams, writeOut, readInDebugging, true, endOfInputValue(line.endOfInput)};
-        return debugProgram(path, source.data(), source.size(), io, input);
+        return debugProgram(path, source.data(), source.size(), io, input, machineCodeWanted());
     }
     source = std::vector<unsigned char>();
-    pellux::NativeCode native;
-    translateUnlessPortable(program, native);
-    ExecutableMemory memory(native.bytes.data(), native.bytes.size());
-    native.bytes = std::vector<unsigned char>();  // copied into the pages
-    pellux::LoadedCode loaded{memory.address(), native.entries.data()};
+    pellux::NativeProgram native;
+    if (machineCodeWanted() && program.code.size() <= kMostOperationsTranslated) native.load(program);
     Streams streams{Output(), input};
     pellux::RunIo io{&streams, writeOut, readIn, interactive(input), endOfInputValue(line.endOfInput)};
-    pellux::RunResult result =
-        pellux::run(program, io, pellux::kTapeLimitCells, memory.valid() ? &loaded : nullptr);
+    pellux::RunResult result = pellux::run(program, io, pellux::kTapeLimitCells, native.code());
     return reportRun(path, result, streams.output);
 }
 

@@ -52,7 +52,8 @@ constexpr std::int32_t kInlineRepeats = 16;  // longer runs of '.' are written b
 
 class Translator {
 public:
-    Translator(const Program& program, NativeCode& native) : program_(program), native_(native), e_(native.bytes) {}
+    Translator(const Program& program, NativeCode& native, const volatile std::sig_atomic_t* interrupt)
+        : program_(program), native_(native), e_(native.bytes), interrupt_(interrupt) {}
 
     bool translate();
 
@@ -75,6 +76,7 @@ private:
     const Program& program_;
     NativeCode& native_;
     Emitter e_;
+    const volatile std::sig_atomic_t* interrupt_;
     std::size_t exitCommon_ = 0;
     std::vector<Exit> exits_;
     std::vector<Jump> jumps_;
@@ -117,15 +119,16 @@ void Translator::testCell(std::int64_t offset) {
 // tape[p + offset] turns to zero; each term adds turns * a to its cell, or sets it.
 bool Translator::multiply(std::size_t k) {
     const Instruction& loop = program_.code[k];
-    const ReachInfo& info = program_.reach[static_cast<std::size_t>(loop.b)];
-    std::int64_t low = std::int64_t(loop.offset) + info.low, high = std::int64_t(loop.offset) + info.high;
+    const ReachInfo& info = program_.reach[static_cast<std::size_t>(loop.link)];
+    std::int64_t low = std::int64_t(loop.cell) + info.low, high = std::int64_t(loop.cell) + info.high;
     if (!fits32(low) || !fits32(high)) return false;
     bool sets = false;
-    for (std::int32_t i = 1; i <= loop.a; ++i) sets = sets || program_.code[k + static_cast<std::size_t>(i)].b != 0;
+    for (std::int32_t i = 1; i <= loop.amount; ++i)
+        sets = sets || program_.code[k + static_cast<std::size_t>(i)].op == OpCode::SetTerm;
     // With every cell known to be on the tape and only adds to do, a loop that does not turn adds
     // zero everywhere: no branch, which the processor could only guess.
     bool branch = sets || low < known_.low || high > known_.high;
-    e_.cellOperand({0x0F, 0xB6}, 0, loop.offset);  // movzx eax, byte [cell + offset]
+    e_.cellOperand({0x0F, 0xB6}, 0, loop.cell);  // movzx eax, byte [cell + offset]
     std::size_t skip = 0;
     if (branch) {
         e_.raw({0x85, 0xC0});  // test eax, eax
@@ -133,35 +136,35 @@ bool Translator::multiply(std::size_t k) {
         checkRange(low, high, k);  // only when the loop turns: a loop that does not turn visits nothing
     }
     if (info.step > 0) e_.raw({0xF6, 0xD8});  // neg al: counting up, the loop turns 256 - v times
-    for (std::int32_t i = 1; i <= loop.a; ++i) {
+    for (std::int32_t i = 1; i <= loop.amount; ++i) {
         const Instruction& term = program_.code[k + static_cast<std::size_t>(i)];
-        std::int32_t factor = term.a & 0xFF;
-        if (term.b) {
-            e_.cellOperand({0xC6}, 0, term.offset);  // mov byte [cell + offset], a
+        std::int32_t factor = term.amount & 0xFF;
+        if (term.op == OpCode::SetTerm) {
+            e_.cellOperand({0xC6}, 0, term.cell);  // mov byte [cell + offset], amount
             e_.u8(factor);
         } else if (factor == 1) {
-            e_.cellOperand({0x00}, 0, term.offset);  // add [cell + offset], al
+            e_.cellOperand({0x00}, 0, term.cell);  // add [cell + offset], al
         } else if (factor == 0xFF) {
-            e_.cellOperand({0x28}, 0, term.offset);  // sub [cell + offset], al
+            e_.cellOperand({0x28}, 0, term.cell);  // sub [cell + offset], al
         } else {
-            e_.raw({0x69, 0xD0});                      // imul edx, eax, a
+            e_.raw({0x69, 0xD0});                      // imul edx, eax, amount
             e_.u32(factor);
-            e_.cellOperand({0x00}, kEdx, term.offset);  // add [cell + offset], dl
+            e_.cellOperand({0x00}, kEdx, term.cell);  // add [cell + offset], dl
         }
     }
-    e_.cellOperand({0xC6}, 0, loop.offset);  // mov byte [cell + offset], 0
+    e_.cellOperand({0xC6}, 0, loop.cell);  // mov byte [cell + offset], 0
     e_.u8(0);
     if (branch) e_.bind(skip, e_.size());
     flagsCell_ = kNoCell;
-    for (std::int32_t i = 1; i <= loop.a; ++i) forget(program_.code[k + static_cast<std::size_t>(i)].offset);
-    zero(loop.offset);
+    for (std::int32_t i = 1; i <= loop.amount; ++i) forget(program_.code[k + static_cast<std::size_t>(i)].cell);
+    zero(loop.cell);
     return true;
 }
 
 // Moves by the step while the cell is not zero. Before each move that would leave the tape it
 // hands the scan, at the cell reached so far, to the machine.
 void Translator::scan(std::size_t k) {
-    std::int32_t step = program_.code[k].a;
+    std::int32_t step = program_.code[k].amount;
     testCell(0);
     std::size_t done = e_.jumpLater(kJe);
     std::size_t loop = e_.size();
@@ -178,12 +181,12 @@ void Translator::scan(std::size_t k) {
 // A short run of '.': the same byte stored n times when the buffer has room for all of them.
 void Translator::outputRepeated(std::size_t k) {
     const Instruction& in = program_.code[k];
-    if (in.a > kInlineRepeats) {
+    if (in.amount > kInlineRepeats) {
         exitNow(k);
         return;
     }
-    exitIf(target::outputFull(e_, in.a), k);
-    target::output(e_, in.offset, in.a);
+    exitIf(target::outputFull(e_, in.amount), k);
+    target::output(e_, in.cell, in.amount);
 }
 
 // Finds which way each loop's turns take the pointer, and the jumps' landing places.
@@ -200,19 +203,19 @@ void Translator::findLoopsAndTargets() {
     for (std::size_t k = 0; k < code.size(); ++k) {
         const Instruction& in = code[k];
         if (in.op == OpCode::JumpIfZero || in.op == OpCode::JumpIfNotZero)
-            target_[static_cast<std::size_t>(in.a)] = true;
+            target_[static_cast<std::size_t>(in.link)] = true;
         if (in.op == OpCode::JumpIfZero) {
             open.push_back(Open{k, 0, false, false, false});
         } else if (open.empty()) {
             continue;
         } else if (in.op == OpCode::Move) {
-            open.back().net += in.a;
+            open.back().net += in.amount;
         } else if (in.op == OpCode::Scan) {
-            (in.a > 0 ? open.back().right : open.back().left) = true;
+            (in.amount > 0 ? open.back().right : open.back().left) = true;
         } else if (in.op == OpCode::JumpIfNotZero) {
             Open loop = open.back();
             open.pop_back();
-            loop.net += in.offset;
+            loop.net += in.cell;
             Drift drift = Drift::Unknown;
             if (loop.unknown || (loop.right && loop.left)) drift = Drift::Unknown;
             else if (loop.right) drift = loop.net >= 0 ? Drift::Right : Drift::Unknown;
@@ -231,14 +234,14 @@ void Translator::findLoopsAndTargets() {
 // flags the add sets. Returns the instruction to go on from: the jump, or k + 1.
 std::size_t Translator::deferAdd(std::size_t k) {
     const std::vector<Instruction>& code = program_.code;
-    std::int64_t cell = code[k].offset;
+    std::int64_t cell = code[k].cell;
     std::size_t j = k + 1, last = std::min(code.size(), k + kDeferLimit);
     while (j < last && !target_[j] && (code[j].op == OpCode::Add || code[j].op == OpCode::Clear) &&
-           code[j].offset != cell)
+           code[j].cell != cell)
         ++j;
     bool tested = j < code.size() && !target_[j] &&
                   ((code[j].op == OpCode::JumpIfZero && cell == 0) ||
-                   (code[j].op == OpCode::JumpIfNotZero && cell == code[j].offset));
+                   (code[j].op == OpCode::JumpIfNotZero && cell == code[j].cell && !interrupt_));
     if (!tested || j == k + 1) return k + 1;
     for (std::size_t i = k + 1; i < j; ++i) {
         native_.entries[i] = static_cast<std::uint32_t>(e_.size());  // no jump or return lands here
@@ -261,34 +264,36 @@ bool Translator::instruction(std::size_t k) {
     const Instruction& in = program_.code[k];
     switch (in.op) {
     case OpCode::Add:
-        e_.cellOperand({0x80}, 0, in.offset);  // add byte [cell + offset], a
-        e_.u8(in.a);
-        flagsCell_ = in.offset;
-        forget(in.offset);
+        e_.cellOperand({0x80}, 0, in.cell);  // add byte [cell + offset], amount
+        e_.u8(in.amount);
+        flagsCell_ = in.cell;
+        forget(in.cell);
         break;
     case OpCode::Move:
-        target::moveCell(e_, in.a);  // the flags stay
-        known_.low -= in.a;
-        known_.high -= in.a;
-        if (flagsCell_ != kNoCell) flagsCell_ -= in.a;
-        shiftZeros(in.a);
+        target::moveCell(e_, in.amount);  // the flags stay
+        known_.low -= in.amount;
+        known_.high -= in.amount;
+        if (flagsCell_ != kNoCell) flagsCell_ -= in.amount;
+        shiftZeros(in.amount);
         break;
     case OpCode::Clear:
-        e_.cellOperand({0xC6}, 0, in.offset);  // mov byte [cell + offset], 0
+        e_.cellOperand({0xC6}, 0, in.cell);  // mov byte [cell + offset], 0
         e_.u8(0);
-        if (flagsCell_ == in.offset) flagsCell_ = kNoCell;
-        zero(in.offset);
+        if (flagsCell_ == in.cell) flagsCell_ = kNoCell;
+        zero(in.cell);
         break;
     case OpCode::Out:
         exitIf(target::outputFull(e_, 1), k);
-        target::output(e_, in.offset, 1);
+        target::output(e_, in.cell, 1);
         flagsCell_ = kNoCell;
         break;
-    case OpCode::Bounds:
-        checkRange(in.a, in.b, k);
-        known_.low = std::min<std::int64_t>(known_.low, in.a);
-        known_.high = std::max<std::int64_t>(known_.high, in.b);
+    case OpCode::Bounds: {
+        std::int64_t high = std::int64_t(in.cell) + in.amount;
+        checkRange(in.cell, high, k);
+        known_.low = std::min<std::int64_t>(known_.low, in.cell);
+        known_.high = std::max(known_.high, high);
         break;
+    }
     case OpCode::MulLoop:
         return multiply(k);
     case OpCode::Scan:
@@ -296,24 +301,28 @@ bool Translator::instruction(std::size_t k) {
         break;
     case OpCode::JumpIfZero:
         if (isZero(0)) {
-            jumps_.push_back(Jump{e_.jumpLater(kJmp), in.a});  // the loop cannot start
+            jumps_.push_back(Jump{e_.jumpLater(kJmp), in.link});  // the loop cannot start
         } else {
             testCell(0);
-            jumps_.push_back(Jump{e_.jumpLater(kJe), in.a});
+            jumps_.push_back(Jump{e_.jumpLater(kJe), in.link});
         }
         outer_.push_back(OpenLoop{known_, drift_[k]});
         known_ = afterDrift(known_, drift_[k]);  // at each turn's start
         flagsCell_ = kNoCell;
         break;
     case OpCode::JumpIfNotZero:
-        if (in.offset != 0) {
-            target::moveCell(e_, in.offset);
-            if (flagsCell_ != kNoCell) flagsCell_ -= in.offset;
-            shiftZeros(in.offset);
+        if (interrupt_) {  // under the debugger: a Ctrl+C stops the run at each turn's end
+            exitIf(target::interrupted(e_, interrupt_), k);
+            flagsCell_ = kNoCell;
+        }
+        if (in.cell != 0) {
+            target::moveCell(e_, in.cell);
+            if (flagsCell_ != kNoCell) flagsCell_ -= in.cell;
+            shiftZeros(in.cell);
         }
         if (!isZero(0)) {  // a turn that always ends on a zero never goes round again
             testCell(0);
-            jumps_.push_back(Jump{e_.jumpLater(kJne), in.a});
+            jumps_.push_back(Jump{e_.jumpLater(kJne), in.link});
         }
         known_ = afterDrift(outer_.back().atStart, outer_.back().drift);
         outer_.pop_back();
@@ -328,15 +337,23 @@ bool Translator::instruction(std::size_t k) {
     case OpCode::InMany:
         exitNow(k);
         flagsCell_ = kNoCell;
-        forget(in.offset);
+        forget(in.cell);
         break;
     case OpCode::Print:
     case OpCode::End:
-    case OpCode::Boundary:  // the debugger's: the machine stops there or goes on
         exitNow(k);
         flagsCell_ = kNoCell;
         break;
+    case OpCode::Stop:
+        exitNow(k);
+        [[fallthrough]];
+    case OpCode::Boundary:
+        // A run may start past here, where the plain reading brought the program: what is known of
+        // the tape holds (the plain reading visited the same cells), but the flags were not set here.
+        flagsCell_ = kNoCell;
+        break;
     case OpCode::MulTerm:  // part of its MulLoop
+    case OpCode::SetTerm:
     case OpCode::Nop:
         break;
     }
@@ -379,8 +396,8 @@ bool Translator::translate() {
 
 } // namespace
 
-bool translate(const Program& program, NativeCode& native) {
-    Translator translator(program, native);
+bool translate(const Program& program, NativeCode& native, const volatile std::sig_atomic_t* interrupt) {
+    Translator translator(program, native, interrupt);
     if (translator.translate()) return true;
     native = NativeCode{};
     return false;
@@ -388,7 +405,7 @@ bool translate(const Program& program, NativeCode& native) {
 
 #else
 
-bool translate(const Program&, NativeCode& native) {
+bool translate(const Program&, NativeCode& native, const volatile std::sig_atomic_t*) {
     native = NativeCode{};
     return false;
 }

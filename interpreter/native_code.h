@@ -1,10 +1,11 @@
-// Translates a compiled program to x86 machine code, 64-bit or 32-bit. Only bytes are made here: putting them
-// in executable memory is the system's part (executable_memory.h).
+// Translates a compiled program to x86 machine code, 64-bit or 32-bit. Only bytes are made here:
+// native_program.h puts them in executable pages and runs them.
 #ifndef PELLUX_INTERPRETER_NATIVE_CODE_H
 #define PELLUX_INTERPRETER_NATIVE_CODE_H
 
 #include "program.h"
 
+#include <csignal>
 #include <cstdint>
 #include <vector>
 
@@ -28,8 +29,10 @@ struct NativeCode {
     std::vector<std::uint32_t> entries;     // where instruction k begins, for each k
 };
 
-// False where this machine's code is not generated (not x86) or the program does not fit.
-bool translate(const Program& program, NativeCode& native);
+// False where this machine's code is not generated (not x86) or the program does not fit. With
+// `interrupt`, each loop's turn ends by looking at the flag and leaves at its JumpIfNotZero when
+// it is set.
+bool translate(const Program& program, NativeCode& native, const volatile std::sig_atomic_t* interrupt = nullptr);
 
 // The routine at the start of the code, called with the state. On 32-bit x86 the convention is
 // named: a compiler's default there may differ between Windows and Linux, or change with options.
@@ -41,12 +44,6 @@ bool translate(const Program& program, NativeCode& native);
 #define PELLUX_NATIVE_CALL
 #endif
 using NativeEntry = void(PELLUX_NATIVE_CALL*)(NativeState*);
-
-// The translated program, loaded where it can run.
-struct LoadedCode {
-    const unsigned char* base;
-    const std::uint32_t* entries;
-};
 
 } // namespace pellux
 

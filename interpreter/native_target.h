@@ -5,6 +5,7 @@
 #ifndef PELLUX_INTERPRETER_NATIVE_TARGET_H
 #define PELLUX_INTERPRETER_NATIVE_TARGET_H
 
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -89,6 +90,8 @@ void moveCell(Emitter& e, std::int32_t by);
 // bytes; then output writes the cell at `offset` to it `count` times (a short run: at most 127).
 Jcc outputFull(Emitter& e, std::int32_t count);
 void output(Emitter& e, std::int32_t offset, std::int32_t count);
+// Compares so that the returned jump leaves when the flag is set.
+Jcc interrupted(Emitter& e, const volatile std::sig_atomic_t* flag);
 
 } // namespace target
 

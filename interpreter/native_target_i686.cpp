@@ -119,6 +119,14 @@ void output(Emitter& e, std::int32_t offset, std::int32_t count) {
     e.raw({0x89, 0x4D, kStateOut});  // mov [ebp + 16], ecx
 }
 
+Jcc interrupted(Emitter& e, const volatile std::sig_atomic_t* flag) {
+    static_assert(sizeof *flag == 4, "the flag is compared as a dword");
+    e.raw({0x83, 0x3D});  // cmp dword [flag], 0
+    e.u32(static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(flag)));
+    e.u8(0);
+    return kJne;
+}
+
 } // namespace target
 } // namespace pellux
 

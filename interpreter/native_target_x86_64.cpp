@@ -103,6 +103,16 @@ void output(Emitter& e, std::int32_t offset, std::int32_t count) {
     e.u8(count);
 }
 
+Jcc interrupted(Emitter& e, const volatile std::sig_atomic_t* flag) {
+    static_assert(sizeof *flag == 4, "the flag is compared as a dword");
+    std::uint64_t address = reinterpret_cast<std::uintptr_t>(flag);
+    e.raw({0x48, 0xB8});  // mov rax, flag
+    e.u32(static_cast<std::int32_t>(address));
+    e.u32(static_cast<std::int32_t>(address >> 32));
+    e.raw({0x83, 0x38, 0x00});  // cmp dword [rax], 0
+    return kJne;
+}
+
 } // namespace target
 } // namespace pellux
 

@@ -1,6 +1,7 @@
 #include "program.h"
 
-#include "native_code.h"
+#include "machine.h"
+#include "native_program.h"
 
 #include <algorithm>
 #include <climits>
@@ -36,7 +37,7 @@ public:
         if (pending_ != 0) emit(OpCode::Move, 0, pending_, 0);
         pending_ = 0;
         finishBlock();
-        emit(OpCode::Boundary, 0, index, stop ? 1 : 0);
+        emit(stop ? OpCode::Stop : OpCode::Boundary, 0, 0, index);
         startBlock();
     }
 
@@ -53,7 +54,7 @@ public:
     void print(std::size_t start, std::size_t length) {
         std::int32_t from = static_cast<std::int32_t>(program_.strings.size());
         program_.strings.append(reinterpret_cast<const char*>(source_) + start, length);
-        emit(OpCode::Print, 0, from, static_cast<std::int32_t>(length));
+        emit(OpCode::Print, 0, static_cast<std::int32_t>(length), from);
     }
     void setSource(const unsigned char* source) { source_ = source; }
 
@@ -88,7 +89,9 @@ public:
         std::int32_t invariant = block_ == loop.marker + 2 && pending_ == 0 ? 1 : 0;
         if (invariant) appendRemainingTurns(loop);
         finishBlock();
-        emit(OpCode::JumpIfNotZero, pending_, 0, invariant);  // the body's last move, done by the jump
+        // The body's last move is done by the jump; until resolveJumps, link says whether the
+        // body's check holds for every turn.
+        emit(OpCode::JumpIfNotZero, pending_, 0, invariant);
         origin_ = afterClose_;
         startBlock();
         origin_ = closing;
@@ -104,8 +107,8 @@ public:
     }
 
 private:
-    void emit(OpCode op, std::int32_t offset, std::int32_t a, std::int32_t b) {
-        program_.code.push_back(Instruction{op, offset, a, b});
+    void emit(OpCode op, std::int32_t cell, std::int32_t amount, std::int32_t link) {
+        program_.code.push_back(Instruction{op, cell, amount, link});
         if (!keepOrigins_) return;
         program_.origins.resize(program_.code.size() - 1);  // the code may have been cut back
         program_.origins.push_back(origin_);
@@ -118,9 +121,9 @@ private:
         bool markAfterLast = !marks_.empty() && static_cast<std::size_t>(marks_.back().done) == code.size();
         if (!code.empty() && !markAfterLast) {
             Instruction& last = code.back();
-            bool same = (last.op == one || last.op == many) && last.offset == pending_ && last.a < INT32_MAX;
+            bool same = (last.op == one || last.op == many) && last.cell == pending_ && last.amount < INT32_MAX;
             if (same) {
-                last.a = last.op == one ? 2 : last.a + 1;
+                last.amount = last.op == one ? 2 : last.amount + 1;
                 last.op = many;
                 return;
             }
@@ -140,9 +143,9 @@ private:
     void finishBlock() {
         Instruction& bounds = program_.code[block_];
         if (low_ == 0 && high_ == 0) { bounds.op = OpCode::Nop; return; }
-        bounds.offset = static_cast<std::int32_t>(program_.reach.size());
-        bounds.a = low_;
-        bounds.b = high_;
+        bounds.cell = low_;
+        bounds.amount = high_ - low_;
+        bounds.link = static_cast<std::int32_t>(program_.reach.size());
         std::uint32_t first = static_cast<std::uint32_t>(program_.checkpoints.size());
         for (const Checkpoint& mark : marks_) program_.checkpoints.push_back(mark);
         program_.reach.push_back(ReachInfo{left_, right_, low_, high_, 0, first,
@@ -164,7 +167,7 @@ private:
             marks_.push_back(mark);
         }
         for (std::size_t i = loop.marker + 3; i < program_.code.size(); ++i)
-            if (program_.code[i].op != OpCode::Print) program_.code[i].offset -= base;
+            if (program_.code[i].op != OpCode::Print && program_.code[i].op != OpCode::Bounds) program_.code[i].cell -= base;
         program_.code[loop.marker] = Instruction{base != 0 ? OpCode::Move : OpCode::Nop, 0, base, 0};
         program_.code[loop.marker + 1] = Instruction{OpCode::JumpIfZero, 0, 0, 0};
         block_ = loop.marker + 2;
@@ -190,7 +193,7 @@ private:
         bool onlyCounter = true;
         std::int32_t counter = 0;
         for (std::size_t i = body; i < code.size(); ++i) {
-            if (code[i].op == OpCode::Add && code[i].offset == loop.base) counter += code[i].a;
+            if (code[i].op == OpCode::Add && code[i].cell == loop.base) counter += code[i].amount;
             else onlyCounter = false;
         }
         bool stays = low_ == loop.base && high_ == loop.base;  // "[<>-]" visits its left neighbour
@@ -232,35 +235,35 @@ private:
         for (std::size_t i = from; i < code.size(); ++i) {
             const Instruction& in = code[i];
             if (in.op == OpCode::Add) {
-                effectOn(effects, in.offset).value += in.a;
+                effectOn(effects, in.cell).value += in.amount;
             } else if (in.op == OpCode::Clear) {
-                effectOn(effects, in.offset) = CellEffect{in.offset, true, false, 0};
+                effectOn(effects, in.cell) = CellEffect{in.cell, true, false, 0};
             } else if (in.op == OpCode::MulLoop) {
-                CellEffect source = effectOn(effects, in.offset);
-                const ReachInfo& inner = program_.reach[static_cast<std::size_t>(in.b)];
+                CellEffect source = effectOn(effects, in.cell);
+                const ReachInfo& inner = program_.reach[static_cast<std::size_t>(in.link)];
                 bool known = source.set && !source.unknown;
                 if (!known && !lenient) return false;
                 std::int32_t value = source.value & 0xFF;
                 std::int32_t turns = inner.step < 0 ? value : (256 - value) & 0xFF;
                 if (!known || value != 0) {  // a loop that does not turn does nothing
-                    for (std::int32_t k = 1; k <= in.a; ++k) {
+                    for (std::int32_t k = 1; k <= in.amount; ++k) {
                         const Instruction& term = code[i + static_cast<std::size_t>(k)];
-                        CellEffect& target = effectOn(effects, term.offset);
-                        if (term.b) target = CellEffect{term.offset, true, false, term.a};
+                        CellEffect& target = effectOn(effects, term.cell);
+                        if (term.op == OpCode::SetTerm) target = CellEffect{term.cell, true, false, term.amount};
                         else if (!known) target.unknown = true;
-                        else target.value += turns * term.a;
+                        else target.value += turns * term.amount;
                     }
-                    if (in.offset - base + inner.low < reach.low) {
-                        reach.low = in.offset - base + inner.low;
+                    if (in.cell - base + inner.low < reach.low) {
+                        reach.low = in.cell - base + inner.low;
                         reach.left = inner.left;
                     }
-                    if (in.offset - base + inner.high > reach.high) {
-                        reach.high = in.offset - base + inner.high;
+                    if (in.cell - base + inner.high > reach.high) {
+                        reach.high = in.cell - base + inner.high;
                         reach.right = inner.right;
                     }
                 }
-                effectOn(effects, in.offset) = CellEffect{in.offset, true, false, 0};
-                i += static_cast<std::size_t>(in.a);
+                effectOn(effects, in.cell) = CellEffect{in.cell, true, false, 0};
+                i += static_cast<std::size_t>(in.amount);
             } else {
                 return false;
             }
@@ -279,7 +282,7 @@ private:
         std::vector<Instruction> terms;
         for (const CellEffect& effect : effects) {
             if (effect.offset == base || (!effect.set && (effect.value & 0xFF) == 0)) continue;
-            terms.push_back(Instruction{OpCode::MulTerm, effect.offset, effect.value & 0xFF, effect.set ? 1 : 0});
+            terms.push_back(Instruction{effect.set ? OpCode::SetTerm : OpCode::MulTerm, effect.offset, effect.value & 0xFF, 0});
             low = std::min(low, effect.offset - base);
             high = std::max(high, effect.offset - base);
         }
@@ -358,7 +361,7 @@ private:
         for (std::size_t i = 0; i < code.size(); ++i) {
             newIndex[i] = static_cast<std::int32_t>(kept);
             const Instruction& instruction = code[i];
-            if (instruction.op != OpCode::Nop && !(instruction.op == OpCode::Add && (instruction.a & 0xFF) == 0)) {
+            if (instruction.op != OpCode::Nop && !(instruction.op == OpCode::Add && (instruction.amount & 0xFF) == 0)) {
                 if (keepOrigins_) program_.origins[kept] = program_.origins[i];
                 code[kept++] = instruction;
             }
@@ -368,7 +371,7 @@ private:
         if (keepOrigins_) program_.origins.resize(kept);
         for (std::size_t i = 0; i < kept; ++i) {
             if (code[i].op != OpCode::Bounds) continue;
-            const ReachInfo& info = program_.reach[static_cast<std::size_t>(code[i].offset)];
+            const ReachInfo& info = program_.reach[static_cast<std::size_t>(code[i].link)];
             for (std::uint32_t k = 0; k < info.checkpoints; ++k) {
                 Checkpoint& mark = program_.checkpoints[info.firstCheckpoint + k];
                 mark.done = newIndex[static_cast<std::size_t>(mark.done)] - static_cast<std::int32_t>(i) - 1;
@@ -385,9 +388,9 @@ private:
             } else if (code[i].op == OpCode::JumpIfNotZero) {
                 std::int32_t start = open.back();
                 open.pop_back();
-                code[start].a = static_cast<std::int32_t>(i) + 1;
-                bool skipCheck = code[i].b == 1 && code[static_cast<std::size_t>(start) + 1].op == OpCode::Bounds;
-                code[i].a = start + (skipCheck ? 2 : 1);
+                code[start].link = static_cast<std::int32_t>(i) + 1;
+                bool skipCheck = code[i].link == 1 && code[static_cast<std::size_t>(start) + 1].op == OpCode::Bounds;
+                code[i].link = start + (skipCheck ? 2 : 1);
             }
         }
     }
@@ -544,114 +547,6 @@ Program compile(const unsigned char* source, std::size_t size, std::size_t limit
     return program;
 }
 
-namespace {
-
-constexpr std::size_t kOutputBuffer = 1 << 16;
-
-} // namespace
-
-class Machine {
-public:
-    Machine(const Program& program, RunIo io, std::size_t limit)
-        : program_(&program), io_(io), limit_(limit), tape_(std::min(kInitialTapeCells, limit), 0) {}
-
-    RunResult run(std::size_t ip = 0, std::size_t p = 0);
-    RunResult runNative(const LoadedCode& native);
-
-    // Under the debugger: a fault stops the run where the plain reading takes over, instead of
-    // being worked out here; the flag, once set, stops it at the next loop's end.
-    void debug(const Program& program, const volatile std::sig_atomic_t* interrupt) {
-        program_ = &program;
-        debugging_ = true;
-        interrupt_ = interrupt;
-    }
-    // Where a stopped run stopped: the instruction, the pointer, and whether a fault stopped it.
-    std::size_t stopIp() const { return stopIp_; }
-    std::size_t stopPointer() const { return stopPointer_; }
-    bool faulted() const { return faulted_; }
-    RunResult command(const unsigned char* source, std::size_t size, std::size_t& at, std::size_t& p,
-                      std::size_t partner);
-    const std::vector<unsigned char>& tape() const { return tape_; }
-
-    // False once a write has failed: nothing is written after that.
-    bool flush() {
-        if (failed_) return false;
-        if (outSize_) failed_ = !io_.write(io_.context, out_, outSize_);
-        outSize_ = 0;
-        return !failed_;
-    }
-
-private:
-    // Each of these returns false when the output could not be written.
-    bool put(unsigned char byte) {
-        if (outSize_ == kOutputBuffer && !flush()) return false;
-        out_[outSize_++] = byte;
-        return true;
-    }
-    bool putAll(const char* bytes, std::size_t size) {
-        for (std::size_t i = 0; i < size; ++i)
-            if (!put(static_cast<unsigned char>(bytes[i]))) return false;
-        return true;
-    }
-    bool putRepeated(unsigned char byte, std::int32_t count) {
-        for (std::size_t left = static_cast<std::size_t>(count); left > 0;) {
-            if (outSize_ == kOutputBuffer && !flush()) return false;
-            std::size_t part = std::min(left, kOutputBuffer - outSize_);
-            std::memset(out_ + outSize_, byte, part);
-            outSize_ += part;
-            left -= part;
-        }
-        return true;
-    }
-    // Makes cell `cell` exist; false when it lies past the limit.
-    bool reach(std::size_t cell) {
-        if (cell < tape_.size()) return true;
-        if (cell >= limit_) return false;
-        std::size_t size = tape_.size();
-        while (size <= cell) size = std::min(size * 2, limit_);
-        tape_.resize(size, 0);
-        return true;
-    }
-
-    RunResult leaveTape(const ReachInfo& block, std::size_t first, std::size_t p);
-    bool bounds(const Instruction& in, std::size_t next, std::size_t p, RunResult& left);
-    bool scan(const Instruction& in, std::size_t& p, RunResult& left);
-    bool scanFrom(const Instruction& in, std::size_t& p, RunResult& left);
-    bool input(unsigned char& cell, std::int32_t count = 1) {
-        if (io_.flushBeforeRead && !flush()) return false;
-        for (std::int32_t i = 0; i < count; ++i) {
-            int byte = io_.read(io_.context);
-            if (byte < 0) byte = io_.endOfInput;
-            if (byte >= 0) cell = static_cast<unsigned char>(byte);
-        }
-        return true;
-    }
-    static RunResult outputFailed() { return {RunStatus::OutputFailed, {}}; }
-    RunResult stopAt(std::size_t ip, std::size_t p, bool fault) {
-        stopIp_ = ip;
-        stopPointer_ = p;
-        faulted_ = fault;
-        return {RunStatus::Stopped, {}};
-    }
-    std::size_t indexOf(const Instruction& in) const { return static_cast<std::size_t>(&in - program_->code.data()); }
-    bool multiply(const Instruction& loop, const Instruction* terms, std::size_t p, RunResult& left);
-    bool inputOutput(const Instruction& in, std::size_t p);
-    RunResult straight(std::size_t from, std::size_t to, std::size_t p);
-
-    const Program* program_;
-    RunIo io_;
-    std::size_t limit_;
-    std::vector<unsigned char> tape_;
-    unsigned char out_[kOutputBuffer];
-    std::size_t outSize_ = 0;
-    bool failed_ = false;
-    bool debugging_ = false;
-    const volatile std::sig_atomic_t* interrupt_ = nullptr;
-    std::size_t stopIp_ = 0, stopPointer_ = 0;
-    bool faulted_ = false;
-};
-
-
 const char* operationName(OpCode op) {
 #define PELLUX_NAME(name) #name,
     static const char* const names[] = {PELLUX_OPERATIONS(PELLUX_NAME)};
@@ -666,8 +561,8 @@ std::string listing(const Program& program) {
     char line[96];
     for (std::size_t i = 0; i < program.code.size(); ++i) {
         const Instruction& in = program.code[i];
-        std::snprintf(line, sizeof line, "%6zu  %-14s offset %d  a %d  b %d\n", i, operationName(in.op), in.offset,
-                      in.a, in.b);
+        std::snprintf(line, sizeof line, "%6zu  %-14s cell %d  amount %d  link %d\n", i, operationName(in.op), in.cell,
+                      in.amount, in.link);
         text += line;
     }
     return text;
@@ -702,25 +597,25 @@ RunResult Machine::run(std::size_t ip, std::size_t p) {
     const void* const* labels = interrupt_ ? polling : plain;
     NEXT();
 op_Poll:
-    if (*interrupt_) return stopAt(ip - 1, static_cast<std::size_t>(c - t) + in->offset, false);
+    if (*interrupt_) return stopAt(ip - 1, static_cast<std::size_t>(c - t) + in->cell, false);
     goto op_JumpIfNotZero;
 #else
     for (;;) {
         in = code + ip++;
         switch (in->op) {
 #endif
-    OP(Add) c[in->offset] = static_cast<unsigned char>(c[in->offset] + in->a); NEXT();
-    OP(Move) c += in->a; NEXT();
-    OP(Clear) c[in->offset] = 0; NEXT();
-    OP(Out) if (!put(c[in->offset])) return outputFailed(); NEXT();
-    OP(OutMany) if (!putRepeated(c[in->offset], in->a)) return outputFailed(); NEXT();
-    OP(In) if (!input(c[in->offset])) return outputFailed(); NEXT();
-    OP(InMany) if (!input(c[in->offset], in->a)) return outputFailed(); NEXT();
+    OP(Add) c[in->cell] = static_cast<unsigned char>(c[in->cell] + in->amount); NEXT();
+    OP(Move) c += in->amount; NEXT();
+    OP(Clear) c[in->cell] = 0; NEXT();
+    OP(Out) if (!put(c[in->cell])) return outputFailed(); NEXT();
+    OP(OutMany) if (!putRepeated(c[in->cell], in->amount)) return outputFailed(); NEXT();
+    OP(In) if (!input(c[in->cell])) return outputFailed(); NEXT();
+    OP(InMany) if (!input(c[in->cell], in->amount)) return outputFailed(); NEXT();
     OP(Bounds) {
         std::size_t p = static_cast<std::size_t>(c - t);
         // A cell left of the first wraps round to a huge index.
-        std::size_t lowest = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(p) + in->a);
-        if (lowest >= size || lowest + static_cast<std::size_t>(in->b - in->a) >= size) {
+        std::size_t lowest = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(p) + in->cell);
+        if (lowest >= size || lowest + static_cast<std::size_t>(in->amount) >= size) {
             RunResult left;
             if (!bounds(*in, ip, p, left)) return left;
             t = tape_.data();
@@ -730,14 +625,14 @@ op_Poll:
         NEXT();
     }
     OP(MulLoop) {
-        if (c[in->offset] == 0) { ip += in->a; NEXT(); }
+        if (c[in->cell] == 0) { ip += in->amount; NEXT(); }
         std::size_t p = static_cast<std::size_t>(c - t);
         RunResult left;
         if (!multiply(*in, code + ip, p, left)) return left;
         t = tape_.data();
         size = tape_.size();
         c = t + p;
-        ip += in->a;
+        ip += in->amount;
         NEXT();
     }
     OP(Scan) {
@@ -750,18 +645,20 @@ op_Poll:
         NEXT();
     }
     OP(MulTerm) NEXT();  // consumed by its MulLoop
-    OP(JumpIfZero) if (!*c) ip = static_cast<std::size_t>(in->a); NEXT();
+    OP(SetTerm) NEXT();
+    OP(JumpIfZero) if (!*c) ip = static_cast<std::size_t>(in->link); NEXT();
     OP(JumpIfNotZero) {
 #ifndef PELLUX_THREADED
-        if (interrupt_ && *interrupt_) return stopAt(ip - 1, static_cast<std::size_t>(c - t) + in->offset, false);
+        if (interrupt_ && *interrupt_) return stopAt(ip - 1, static_cast<std::size_t>(c - t) + in->cell, false);
 #endif
-        c += in->offset;
-        if (*c) ip = static_cast<std::size_t>(in->a);
+        c += in->cell;
+        if (*c) ip = static_cast<std::size_t>(in->link);
         NEXT();
     }
-    OP(Boundary) if (in->b) return stopAt(ip - 1, static_cast<std::size_t>(c - t), false); NEXT();
+    OP(Boundary) NEXT();
+    OP(Stop) return stopAt(ip - 1, static_cast<std::size_t>(c - t), false);
     OP(Print) {
-        if (!putAll(program_->strings.data() + in->a, static_cast<std::size_t>(in->b))) return outputFailed();
+        if (!putAll(program_->strings.data() + in->link, static_cast<std::size_t>(in->amount))) return outputFailed();
         NEXT();
     }
     OP(Nop) NEXT();
@@ -778,62 +675,15 @@ op_Poll:
 #undef OP
 #undef NEXT
 
-// The translated code runs until it meets an instruction it leaves to the machine; the machine
-// does that one and goes back in after it.
-RunResult Machine::runNative(const LoadedCode& native) {
-    NativeEntry enter;
-    std::memcpy(&enter, &native.base, sizeof enter);  // the entry routine lies at the start
-    const Instruction* code = program_->code.data();
-    NativeState state{tape_.data(), tape_.data(), tape_.data() + tape_.size(), nullptr, out_, out_ + kOutputBuffer, 0};
-    std::size_t ip = 0;
-    for (;;) {
-        state.resume = native.base + native.entries[ip];
-        state.out = out_ + outSize_;
-        enter(&state);
-        outSize_ = static_cast<std::size_t>(state.out - out_);
-        ip = static_cast<std::size_t>(state.exitAt);
-        const Instruction& in = code[ip];
-        std::size_t p = static_cast<std::size_t>(state.cell - state.tape);
-        RunResult left;
-        switch (in.op) {
-        case OpCode::Bounds:
-            if (!bounds(in, ip + 1, p, left)) return left;
-            break;
-        case OpCode::Scan:
-            if (!scan(in, p, left)) return left;
-            break;
-        case OpCode::MulLoop:
-            if (!multiply(in, code + ip + 1, p, left)) return left;
-            ip += static_cast<std::size_t>(in.a);
-            break;
-        case OpCode::Out:
-        case OpCode::OutMany:
-        case OpCode::In:
-        case OpCode::InMany:
-        case OpCode::Print:
-            if (!inputOutput(in, p)) return outputFailed();
-            break;
-        case OpCode::Boundary:
-            if (in.b) return stopAt(ip, p, false);
-            break;
-        default: return flush() ? RunResult{RunStatus::Finished, {}} : outputFailed();
-        }
-        ++ip;
-        state.tape = tape_.data();
-        state.tapeEnd = state.tape + tape_.size();
-        state.cell = state.tape + p;
-    }
-}
-
-// An instruction that reads or writes, on the cell p + offset; false when the output failed.
+// An instruction that reads or writes, on the cell p + cell; false when the output failed.
 bool Machine::inputOutput(const Instruction& in, std::size_t p) {
-    unsigned char& cell = tape_[p + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(in.offset))];
+    unsigned char& cell = tape_[p + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(in.cell))];
     switch (in.op) {
     case OpCode::Out: return put(cell);
-    case OpCode::OutMany: return putRepeated(cell, in.a);
+    case OpCode::OutMany: return putRepeated(cell, in.amount);
     case OpCode::In: return input(cell);
-    case OpCode::InMany: return input(cell, in.a);
-    case OpCode::Print: return putAll(program_->strings.data() + in.a, static_cast<std::size_t>(in.b));
+    case OpCode::InMany: return input(cell, in.amount);
+    case OpCode::Print: return putAll(program_->strings.data() + in.link, static_cast<std::size_t>(in.amount));
     default: return true;
     }
 }
@@ -841,8 +691,9 @@ bool Machine::inputOutput(const Instruction& in, std::size_t p) {
 // The block about to run reaches past the tape's end or before its start: grow the tape, or
 // report where the program leaves it. `next` is the block's first instruction.
 bool Machine::bounds(const Instruction& in, std::size_t next, std::size_t p, RunResult& left) {
-    if (static_cast<std::ptrdiff_t>(p) + in.a >= 0 && reach(p + static_cast<std::size_t>(in.b))) return true;
-    left = debugging_ ? stopAt(indexOf(in), p, true) : leaveTape(program_->reach[static_cast<std::size_t>(in.offset)], next, p);
+    std::ptrdiff_t low = static_cast<std::ptrdiff_t>(p) + in.cell;
+    if (low >= 0 && reach(static_cast<std::size_t>(low) + static_cast<std::size_t>(in.amount))) return true;
+    left = debugging_ ? stopAt(indexOf(in), p, true) : leaveTape(program_->reach[static_cast<std::size_t>(in.link)], next, p);
     return false;
 }
 
@@ -855,9 +706,9 @@ bool Machine::scan(const Instruction& in, std::size_t& p, RunResult& left) {
 }
 
 bool Machine::scanFrom(const Instruction& in, std::size_t& p, RunResult& left) {
-    std::int32_t step = in.a;
+    std::int32_t step = in.amount;
     unsigned char* t = tape_.data();
-    const ReachInfo& info = program_->reach[static_cast<std::size_t>(in.b)];
+    const ReachInfo& info = program_->reach[static_cast<std::size_t>(in.link)];
     if (step == 1) {
         for (;;) {
             const void* zero = std::memchr(t + p, 0, tape_.size() - p);
@@ -906,13 +757,13 @@ RunResult Machine::leaveTape(const ReachInfo& block, std::size_t first, std::siz
     return {RunStatus::MovedPastLastCell, block.right};
 }
 
-// A copy or multiply loop on the cell p + loop.offset, done at once. False, with where the loop
+// A copy or multiply loop on the cell p + loop.cell, done at once. False, with where the loop
 // leaves the tape, when its body would go past either end.
 bool Machine::multiply(const Instruction& loop, const Instruction* terms, std::size_t p, RunResult& left) {
-    std::size_t cell = p + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(loop.offset));
+    std::size_t cell = p + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(loop.cell));
     unsigned char v = tape_[cell];
     if (v == 0) return true;
-    const ReachInfo& info = program_->reach[static_cast<std::size_t>(loop.b)];
+    const ReachInfo& info = program_->reach[static_cast<std::size_t>(loop.link)];
     bool leaves = static_cast<std::ptrdiff_t>(cell) + info.low < 0 || cell + static_cast<std::size_t>(info.high) >= limit_;
     if (leaves && debugging_) {  // nothing is done yet: the loop runs plainly from its start
         left = stopAt(indexOf(loop), cell, true);
@@ -928,10 +779,10 @@ bool Machine::multiply(const Instruction& loop, const Instruction* terms, std::s
     }
     unsigned char* t = tape_.data() + p;
     unsigned char times = info.step < 0 ? v : static_cast<unsigned char>(256 - v);
-    for (std::int32_t i = 0; i < loop.a; ++i) {
-        unsigned char& target = t[terms[i].offset];
-        target = terms[i].b ? static_cast<unsigned char>(terms[i].a)
-                            : static_cast<unsigned char>(target + times * terms[i].a);
+    for (std::int32_t i = 0; i < loop.amount; ++i) {
+        unsigned char& target = t[terms[i].cell];
+        target = terms[i].op == OpCode::SetTerm ? static_cast<unsigned char>(terms[i].amount)
+                                                : static_cast<unsigned char>(target + times * terms[i].amount);
     }
     tape_[cell] = 0;
     return true;
@@ -944,8 +795,8 @@ RunResult Machine::straight(std::size_t from, std::size_t to, std::size_t p) {
     for (std::size_t ip = from; ip < to; ++ip) {
         const Instruction& in = code[ip];
         switch (in.op) {
-        case OpCode::Add: t[p + in.offset] = static_cast<unsigned char>(t[p + in.offset] + in.a); break;
-        case OpCode::Clear: t[p + in.offset] = 0; break;
+        case OpCode::Add: t[p + in.cell] = static_cast<unsigned char>(t[p + in.cell] + in.amount); break;
+        case OpCode::Clear: t[p + in.cell] = 0; break;
         case OpCode::Out:
         case OpCode::OutMany:
         case OpCode::In:
@@ -957,7 +808,7 @@ RunResult Machine::straight(std::size_t from, std::size_t to, std::size_t p) {
             RunResult left;
             if (!multiply(in, code + ip + 1, p, left)) return left;
             t = tape_.data();
-            ip += static_cast<std::size_t>(in.a);
+            ip += static_cast<std::size_t>(in.amount);
             break;
         }
         default: break;
@@ -1007,6 +858,8 @@ RunResult run(const Program& program, RunIo io, std::size_t tapeLimit, const Loa
 
 namespace {
 
+bool isPlace(OpCode op) { return op == OpCode::Boundary || op == OpCode::Stop; }
+
 bool isCommand(unsigned char c) {
     return c == '+' || c == '-' || c == '<' || c == '>' || c == '.' || c == ',' || c == '[' || c == ']' || c == '%';
 }
@@ -1014,7 +867,7 @@ bool isCommand(unsigned char c) {
 } // namespace
 
 Session::Session(const unsigned char* source, std::size_t size, RunIo io, std::size_t tapeLimit)
-    : source_(source), size_(size), machine_(new Machine(program_, io, tapeLimit)) {
+    : source_(source), size_(size), machine_(new Machine(program_, io, tapeLimit)), native_(new NativeProgram) {
     std::vector<std::uint32_t> open;
     SourceWalker walker(source, size);
     while (walker.more()) {
@@ -1040,7 +893,10 @@ Session::Session(const unsigned char* source, std::size_t size, RunIo io, std::s
     at_ = nextCommand(0);
 }
 
-Session::~Session() { delete machine_; }
+Session::~Session() {
+    delete native_;
+    delete machine_;
+}
 
 bool Session::flush() { return machine_->flush(); }
 
@@ -1119,15 +975,18 @@ RunResult Session::runTo(const std::vector<std::size_t>& stops) {
         places.stops.push_back(stopFirst);
     }
     if (places.offsets != compiledFor_.offsets || places.stops != compiledFor_.stops) {
+        native_->clear();
         program_ = compile(source_, size_, kCompiledLimitBytes, &places);
         compiledFor_ = places;
+        if (useMachineCode_ && !program_.tooLarge) native_->load(program_, interrupt_);
     }
     std::size_t ip = 0;
     const std::vector<Instruction>& code = program_.code;
-    while (ip < code.size() && !(code[ip].op == OpCode::Boundary && code[ip].a == static_cast<std::int32_t>(entry))) ++ip;
+    while (ip < code.size() && !(isPlace(code[ip].op) && code[ip].link == static_cast<std::int32_t>(entry))) ++ip;
     if (program_.tooLarge || ip == code.size()) return stepTo(stops);
     machine_->debug(program_, interrupt_);
-    RunResult result = machine_->run(ip + 1, pointer_);
+    const LoadedCode* native = native_->code();
+    RunResult result = native ? machine_->runNative(*native, ip + 1, pointer_) : machine_->run(ip + 1, pointer_);
     if (result.status == RunStatus::Finished) {
         at_ = size_;
         pointer_ = machine_->stopPointer();
@@ -1135,7 +994,7 @@ RunResult Session::runTo(const std::vector<std::size_t>& stops) {
     if (result.status != RunStatus::Stopped) return result;
     const Instruction& in = program_.code[machine_->stopIp()];
     pointer_ = machine_->stopPointer();
-    at_ = nextCommand(in.op == OpCode::Boundary ? places.offsets[static_cast<std::size_t>(in.a)]
+    at_ = nextCommand(isPlace(in.op) ? places.offsets[static_cast<std::size_t>(in.link)]
                                                : program_.origins[machine_->stopIp()]);
     if (!machine_->faulted()) return result;
     // A fault the compiled form found up front: the plain reading runs up to it.

@@ -55,28 +55,30 @@ private:
 };
 
 // Every operation of the compiled form, once: the enum, the portable machine's dispatch table and
-// the names are made from this list, so they cannot disagree.
+// the names are made from this list, so they cannot disagree. Each uses the operands its comment
+// names (see Instruction); p is the pointer.
 #define PELLUX_OPERATIONS(_)                                                                          \
-    _(Add)            /* tape[p + offset] += a */                                                     \
-    _(Move)           /* p += a */                                                                    \
-    _(Out)            /* write tape[p + offset] */                                                    \
-    _(In)             /* read into tape[p + offset] */                                                \
-    _(Clear)          /* tape[p + offset] = 0 */                                                      \
-    _(MulLoop)        /* a loop whose turns all do the same, on tape[p + offset]: a terms follow; */  \
-                      /* b indexes its checks */                                                      \
-    _(MulTerm)        /* b == 0: tape[p + offset] += turns * a; b == 1: tape[p + offset] = a */       \
-    _(Scan)           /* while tape[p]: p += a; b indexes its source position */                      \
-    _(Bounds)         /* the cells p + a .. p + b are visited by the block that follows; */           \
-                      /* offset indexes positions */                                                  \
-    _(JumpIfZero)     /* if tape[p] == 0: go to a */                                                  \
-    _(JumpIfNotZero)  /* p += offset; if tape[p] != 0: go to a */                                     \
-    _(Print)          /* write strings[a, a + b) */                                                   \
+    _(Add)            /* tape[p + cell] += amount */                                                  \
+    _(Move)           /* p += amount */                                                               \
+    _(Out)            /* write tape[p + cell] */                                                      \
+    _(In)             /* read into tape[p + cell] */                                                  \
+    _(Clear)          /* tape[p + cell] = 0 */                                                        \
+    _(MulLoop)        /* a loop whose turns all do the same, counted by tape[p + cell]: the next */   \
+                      /* amount operations are its terms; reach[link] is where it goes */             \
+    _(MulTerm)        /* a term: tape[p + cell] += turns * amount */                                  \
+    _(SetTerm)        /* a term: tape[p + cell] = amount */                                           \
+    _(Scan)           /* while tape[p]: p += amount; reach[link] holds its source position */        \
+    _(Bounds)         /* the block that follows visits the cells p + cell .. p + cell + amount; */    \
+                      /* reach[link] holds where it leaves them */                                    \
+    _(JumpIfZero)     /* if tape[p] == 0: go to link */                                               \
+    _(JumpIfNotZero)  /* p += cell; if tape[p] != 0: go to link */                                    \
+    _(Print)          /* write amount bytes of strings from link */                                   \
     _(Nop)                                                                                            \
     _(End)                                                                                            \
-    _(OutMany)        /* write tape[p + offset] a times: a run of '.' */                              \
-    _(InMany)         /* read a bytes into tape[p + offset]: a run of ',' */                          \
-    _(Boundary)       /* under the debugger: a place a run starts from, and stops at when b == 1; */  \
-                      /* a indexes it */
+    _(OutMany)        /* write tape[p + cell] amount times: a run of '.' */                           \
+    _(InMany)         /* read amount bytes into tape[p + cell]: a run of ',' */                       \
+    _(Boundary)       /* under the debugger: place number link, where a run may start */             \
+    _(Stop)           /* under the debugger: place number link, where a run stops (or starts) */
 
 enum class OpCode : std::uint8_t {
 #define PELLUX_OPCODE(name) name,
@@ -91,11 +93,13 @@ constexpr int kOperationCount = 0 PELLUX_OPERATIONS(PELLUX_COUNT);
 // The operation's name as the list spells it, for printing the compiled form.
 const char* operationName(OpCode op);
 
+// Every operand keeps one meaning, whichever operation uses it.
 struct Instruction {
     OpCode op;
-    std::int32_t offset;
-    std::int32_t a;
-    std::int32_t b;
+    std::int32_t cell;    // a cell, counted from the pointer
+    std::int32_t amount;  // a change, a step, a length or a count
+    std::int32_t link;    // an index into another list: the code (a jump's target), reach, strings
+                          // or the debugger's places
 };
 
 // A point of a block where its pointer first reaches a new furthest cell left or right:
@@ -198,6 +202,7 @@ RunResult run(const Program& program, RunIo io, std::size_t tapeLimit = kTapeLim
               const LoadedCode* native = nullptr);
 
 class Machine;
+class NativeProgram;
 
 // A program under the debugger: one command at a time, read plainly, or at full speed up to the
 // next of some places, compiled with those places kept (see Boundaries). A place is the source
@@ -214,6 +219,8 @@ public:
     RunResult runTo(const std::vector<std::size_t>& stops);
     // Once `*flag` is set, a run stops at the next loop's end.
     void interruptWith(const volatile std::sig_atomic_t* flag) { interrupt_ = flag; }
+    // Runs go through the program's translation where this processor has one (the default).
+    void useMachineCode(bool use) { useMachineCode_ = use; }
     bool flush();
 
     std::size_t at() const { return at_; }
@@ -238,6 +245,8 @@ private:
     Program program_;
     Boundaries compiledFor_;
     Machine* machine_;
+    NativeProgram* native_;
+    bool useMachineCode_ = true;
     std::size_t at_ = 0;
     std::size_t pointer_ = 0;
     const volatile std::sig_atomic_t* interrupt_ = nullptr;

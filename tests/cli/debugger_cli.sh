@@ -153,6 +153,23 @@ if [ -z "${WINE:-}" ]; then
     grep -q "^interrupted" out || fail "Ctrl+C: no stop"
     grep -qa "forever.b:1:4" out || fail "Ctrl+C: not stopped at the loop's end"
     [ "$status" -eq 0 ] || fail "Ctrl+C: exit $status"
+
+    # Ctrl+C while the program waits for input is not the end of its input: it reads on.
+    printf '%%ready\n,.' >wait.b
+    "${pellux[@]}" /d /f wait.b <commands >out 2>&1 &
+    pid=$!
+    exec 3>commands
+    echo c >&3
+    deadline=$((SECONDS + 20))
+    # Asleep in the read itself (where the kernel names it); the fix holds at any moment anyway.
+    until grep -q pipe_read "/proc/$pid/wchan" 2>/dev/null || [ $SECONDS -ge $deadline ]; do sleep 0.05; done
+    kill -INT "$pid"
+    printf 'A\nq\n' >&3
+    exec 3>&-
+    until ! kill -0 "$pid" 2>/dev/null || [ $SECONDS -ge $deadline ]; do sleep 0.05; done
+    kill -KILL "$pid" 2>/dev/null
+    wait "$pid"
+    grep -qa "readyA" out || fail "Ctrl+C at a read: the input was lost"
 fi
 
 # A write that fails ends the session with the exit code it has without /d.

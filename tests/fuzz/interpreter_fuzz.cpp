@@ -3,11 +3,11 @@
 // the same output and the same end, both on the portable machine and in machine code (where
 // the place of a fault must agree too). Under the debugger, a run to a stop at some command
 // must leave the same place, pointer, tape and output as stepping there plainly.
-#include "interpreter/native_code.h"
+#include "interpreter/native_program.h"
 #include "interpreter/program.h"
-#include "interpreter/executable_memory.h"
 #include "../unit/reference_interpreter.h"
 
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -37,13 +37,19 @@ bool sameCells(const std::vector<unsigned char>& x, const std::vector<unsigned c
     return true;
 }
 
-// The command run `pick`-th (of those first run there) is the stop; runs that start there are left out.
-void stopAtSomeCommand(const std::uint8_t* data, std::size_t size, const std::string& input, std::size_t tape) {
+// Both sessions step `lead` commands plainly; from there one steps `pick` more and the other runs
+// to where that ends, on the portable machine or in machine code. Runs that pass the stop before
+// they end there are left out.
+void stopAtSomeCommand(const std::uint8_t* data, std::size_t size, const std::string& input, std::size_t tape,
+                       bool machineCode) {
     Captured plainIo{"", &input, 0}, stoppedIo{"", &input, 0};
     pellux::Session plain(data, size, pellux::RunIo{&plainIo, capture, feed}, tape);
     pellux::Session stopped(data, size, pellux::RunIo{&stoppedIo, capture, feed}, tape);
-    std::size_t first = plain.at();
-    std::size_t pick = size ? data[size / 2] % 32 : 0;
+    stopped.useMachineCode(machineCode);
+    std::size_t lead = size ? data[size / 3] % 8 : 0, pick = size ? data[size / 2] % 32 : 0;
+    for (std::size_t k = 0; k < lead && !plain.ended(); ++k)
+        if (plain.step().status != pellux::RunStatus::Finished || stopped.step().status != pellux::RunStatus::Finished)
+            return;
     std::vector<std::size_t> seen;
     for (std::size_t k = 0; k < pick && !plain.ended(); ++k) {
         seen.push_back(plain.at());
@@ -52,12 +58,29 @@ void stopAtSomeCommand(const std::uint8_t* data, std::size_t size, const std::st
     std::size_t stop = plain.at();
     for (std::size_t at : seen)
         if (at == stop) return;  // a stop is where the run first comes to it
-    if (plain.ended() || stop == first) return;
+    if (plain.ended() || seen.empty()) return;
     if (stopped.runTo({stop}).status != pellux::RunStatus::Stopped) std::abort();
     plain.flush();
     stopped.flush();
     if (stopped.at() != stop || stopped.pointer() != plain.pointer() || !sameCells(stopped.tape(), plain.tape()) ||
         stoppedIo.output != plainIo.output)
+        std::abort();
+}
+
+// A Ctrl+C before the run: both engines stop at the same loop's end, with the same tape.
+void interruptAtOnce(const std::uint8_t* data, std::size_t size, const std::string& input, std::size_t tape) {
+    static volatile std::sig_atomic_t raised = 1;
+    Captured portableIo{"", &input, 0}, nativeIo{"", &input, 0};
+    pellux::Session portable(data, size, pellux::RunIo{&portableIo, capture, feed}, tape);
+    pellux::Session native(data, size, pellux::RunIo{&nativeIo, capture, feed}, tape);
+    portable.useMachineCode(false);
+    portable.interruptWith(&raised);
+    native.interruptWith(&raised);
+    pellux::RunResult a = portable.runTo({}), b = native.runTo({});
+    portable.flush();
+    native.flush();
+    if (a.status != b.status || portable.at() != native.at() || portable.pointer() != native.pointer() ||
+        !sameCells(portable.tape(), native.tape()) || portableIo.output != nativeIo.output)
         std::abort();
 }
 
@@ -77,15 +100,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                : expected.status == ReferenceResult::Left ? pellux::RunStatus::MovedLeftOfFirstCell
                                                                          : pellux::RunStatus::MovedPastLastCell;
     if (io.output != expected.output || result.status != status) std::abort();
-    stopAtSomeCommand(data, size, input, kTape);
+    stopAtSomeCommand(data, size, input, kTape, false);
+    stopAtSomeCommand(data, size, input, kTape, true);
+    interruptAtOnce(data, size, input, kTape);
 
-    pellux::NativeCode native;
-    if (!pellux::translate(program, native)) return 0;
-    ExecutableMemory memory(native.bytes.data(), native.bytes.size());
-    if (!memory.valid()) std::abort();
-    pellux::LoadedCode loaded{memory.address(), native.entries.data()};
+    pellux::NativeProgram native;
+    if (!native.load(program)) return 0;
     Captured nativeIo{"", &input, 0};
-    pellux::RunResult nativeResult = pellux::run(program, pellux::RunIo{&nativeIo, capture, feed}, kTape, &loaded);
+    pellux::RunResult nativeResult = pellux::run(program, pellux::RunIo{&nativeIo, capture, feed}, kTape, native.code());
     if (nativeIo.output != io.output || nativeResult.status != result.status ||
         nativeResult.position.line != result.position.line || nativeResult.position.column != result.position.column)
         std::abort();

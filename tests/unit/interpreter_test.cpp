@@ -2,8 +2,8 @@
 #include "interpreter/command_line.h"
 #include "lang/syntax_scan.h"
 #include "interpreter/native_code.h"
+#include "interpreter/native_program.h"
 #include "interpreter/program.h"
-#include "interpreter/executable_memory.h"
 #include "reference_interpreter.h"
 
 #include <gtest/gtest.h>
@@ -52,13 +52,10 @@ enum class Engine { Portable, Native };
 
 Outcome runCompiled(Engine engine, const pellux::Program& program, Captured& io,
                     std::size_t limit = pellux::kTapeLimitCells, bool flushBeforeRead = true) {
-    pellux::NativeCode native;
-    bool translated = engine == Engine::Native && pellux::translate(program, native);
-    ExecutableMemory memory(native.bytes.data(), native.bytes.size());
-    EXPECT_EQ(memory.valid(), translated);
-    pellux::LoadedCode loaded{memory.address(), native.entries.data()};
+    pellux::NativeProgram native;
+    if (engine == Engine::Native) native.load(program);
     pellux::RunResult result = pellux::run(program, pellux::RunIo{&io, capture, feed, flushBeforeRead, io.endOfInput}, limit,
-                                           memory.valid() ? &loaded : nullptr);
+                                           native.code());
     return {result.status, io.output, result.position};
 }
 
@@ -86,8 +83,13 @@ pellux::Program stretched(const std::string& source, std::int32_t far) {
     pellux::Program program = compileText(source);
     auto stretch = [far](std::int32_t& value) { value = value == 1 ? far : value == -1 ? -far : value; };
     for (pellux::Instruction& in : program.code) {
-        if (in.op == pellux::OpCode::Bounds) { stretch(in.a); stretch(in.b); }
-        if (in.op == pellux::OpCode::Move || in.op == pellux::OpCode::Scan) stretch(in.a);
+        if (in.op == pellux::OpCode::Bounds) {
+            std::int32_t high = in.cell + in.amount;
+            stretch(in.cell);
+            stretch(high);
+            in.amount = high - in.cell;
+        }
+        if (in.op == pellux::OpCode::Move || in.op == pellux::OpCode::Scan) stretch(in.amount);
     }
     for (pellux::ReachInfo& reach : program.reach) { stretch(reach.low); stretch(reach.high); stretch(reach.step); }
     for (pellux::Checkpoint& mark : program.checkpoints) stretch(mark.offset);
@@ -362,13 +364,10 @@ TEST_P(Interpreter, AStopPlaceEndsTheRunThereWithWhatCameBeforeWritten) {
     pellux::Boundaries places{{source.find('[') + 1}, {true}};
     pellux::Program program =
         pellux::compile(reinterpret_cast<const unsigned char*>(source.data()), source.size(), 1 << 20, &places);
-    pellux::NativeCode native;
-    bool translated = GetParam() == Engine::Native && pellux::translate(program, native);
-    ExecutableMemory memory(native.bytes.data(), native.bytes.size());
-    pellux::LoadedCode loaded{memory.address(), native.entries.data()};
+    pellux::NativeProgram native;
+    if (GetParam() == Engine::Native) native.load(program);
     Captured io;
-    pellux::RunResult result = pellux::run(program, pellux::RunIo{&io, capture, feed}, 1 << 16,
-                                           translated ? &loaded : nullptr);
+    pellux::RunResult result = pellux::run(program, pellux::RunIo{&io, capture, feed}, 1 << 16, native.code());
     EXPECT_EQ(result.status, pellux::RunStatus::Stopped);
     EXPECT_EQ(io.output, "\x01" "a");
 }

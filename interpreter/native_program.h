@@ -1,0 +1,39 @@
+// A program's translation in executable pages, ready for run(): the one place where a compiled
+// program becomes machine code that runs.
+#ifndef PELLUX_INTERPRETER_NATIVE_PROGRAM_H
+#define PELLUX_INTERPRETER_NATIVE_PROGRAM_H
+
+#include "executable_memory.h"
+#include "program.h"
+
+#include <csignal>
+#include <cstdint>
+#include <vector>
+
+namespace pellux {
+
+struct LoadedCode {
+    const unsigned char* base;
+    const std::uint32_t* entries;  // where instruction k begins, from base
+};
+
+class NativeProgram {
+public:
+    // Translates the program and loads it, in place of what was loaded. False, with nothing
+    // loaded, where this processor has no translation, the program does not fit, or memory or
+    // executable pages are short: the portable machine runs it then. With `interrupt` (the
+    // debugger's), each loop's turn ends by looking at the flag.
+    bool load(const Program& program, const volatile std::sig_atomic_t* interrupt = nullptr);
+    void clear();
+    // What run() takes: null when nothing is loaded.
+    const LoadedCode* code() const { return loaded_.base ? &loaded_ : nullptr; }
+
+private:
+    ExecutableMemory memory_;
+    std::vector<std::uint32_t> entries_;
+    LoadedCode loaded_{nullptr, nullptr};
+};
+
+} // namespace pellux
+
+#endif
