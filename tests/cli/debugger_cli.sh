@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The debugger of /d driven by a script, one session for each family of commands.
 #   debugger_cli.sh PELLUX WORK_DIR
-# With WINE set, PELLUX is Pellux.Exe and runs under it; Ctrl+C is tried on Linux only.
+# With WINE set, PELLUX is Pellux.Exe and runs under it; Ctrl+C is tried here on Linux only
+# (debugger_ctrl_c.cpp tries it on Windows).
 set -uo pipefail
 work=$2
 pellux=(${WINE:+"$WINE"} "$1")
