@@ -48,7 +48,8 @@ best_of() {  # count expected input command...
     echo "$best"
 }
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a ~ /^[0-9.]+$/ && b ~ /^[0-9.]+$/ && b > 0) printf "%.1f", a / b; else printf "-" }'; }
+# Two decimals below 10, so that a ratio near a goal of 1.0 or 1.2 shows which side it is on.
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a ~ /^[0-9.]+$/ && b ~ /^[0-9.]+$/ && b > 0) printf(a / b < 10 ? "%.2f" : "%.1f", a / b); else printf "-" }'; }
 
 # A time less the start-up floor (never below 0.1 ms), for the ratios of programs that run for
 # only a few milliseconds.
@@ -120,24 +121,27 @@ echo "  ratios in brackets: both times less the start-up floor"
 echo "  goals: mandelbrot and factor at most 1.5x gcc; long, bench, hanoi at least 100x faster than plain;"
 echo "  every program at least 20x faster than plain and faster than beef and hsbrainfuck"
 
-# One table for a 32-bit build: its machine code and portable machine against gcc's program and
-# the plain interpreter, all for 32-bit x86 and all started the same way.
-#   table32 RUNNER PELLUX PLAIN CC PATHS   (RUNNER: a command that starts the programs, or "";
-#   PATHS: windows for Windows programs, which are given Z:\ paths)
-table32() {
-    local runner=$1 pellux=$2 plain=$3 cc=$4 paths=$5 suffix="" run=()
+# One table for another build: its machine code and portable machine against gcc's program and
+# the plain interpreter, all for the same processor and all started the same way.
+#   build_table RUNNER PELLUX PLAIN CC PATHS [CASE...]   (RUNNER: a command that starts the
+#   programs, or ""; PATHS: windows for Windows programs, which are given Z:\ paths; CASEs as in
+#   cases, all of them when none is given)
+build_table() {
+    local runner=$1 pellux=$2 plain=$3 cc=$4 paths=$5 suffix="" run=(); shift 5
+    local table_cases=("$@")
+    [ ${#table_cases[@]} -gt 0 ] || table_cases=("${cases[@]}")
     [ -z "$runner" ] || run=("$runner")
     [ "$paths" != windows ] || suffix=.exe
-    local dir=$work/compiled32-$paths
+    local dir=$work/compiled-$(basename "$cc")
     mkdir -p "$dir"
     printf 'int main(void) { return 0; }\n' >"$dir/empty.c"
     "$cc" -O2 -o "$dir/empty$suffix" "$dir/empty.c"
-    local floor32
-    floor32=$(best_of 5 "$work/nothing" /dev/null "${run[@]}" "$dir/empty$suffix")
-    echo "  start-up floor: $floor32 s to start and end an empty program of this compiler the same way"
+    local table_floor
+    table_floor=$(best_of 5 "$work/nothing" /dev/null "${run[@]}" "$dir/empty$suffix")
+    echo "  start-up floor: $table_floor s to start and end an empty program of this compiler the same way"
     printf '  %-22s %9s %9s %9s %9s   %s\n' program pellux portable gcc-O2 plain ratios
     local entry program input_name input expected label file compiled ours portable plain_time
-    for entry in "${cases[@]}"; do
+    for entry in "${table_cases[@]}"; do
         program=${entry%%:*} input_name=${entry#*:}
         input=/dev/null; expected=$programs/$program.out; label=$program
         if [ -n "$input_name" ]; then
@@ -154,7 +158,7 @@ table32() {
             portable=$(better "$portable" "$(PELLUX_PORTABLE=1 timed "$expected" "$input" "${run[@]}" "$pellux" /f "$file")")
         done
         plain_time=$(timed "$expected" "$input" "${run[@]}" "$plain" "$file")
-        floor=$floor32
+        floor=$table_floor
         printf '  %-22s %9s %9s %9s %9s   ours/gcc %s (%s), plain/ours %s (%s); portable/gcc %s\n' \
             "$label" "$ours" "$portable" "$compiled" "$plain_time" \
             "$(ratio "$ours" "$compiled")" "$(ratio "$(less_floor "$ours")" "$(less_floor "$compiled")")" \
@@ -169,7 +173,7 @@ if [ -n "${PELLUX_WINE32:-}" ]; then
     echo
     echo "== the 32-bit Pellux.Exe (the one F5 starts) under Wine, next to i686 MinGW gcc -O2 (wall seconds)"
     wineserver -p 2>/dev/null  # one server for all of these runs: no run pays for starting it
-    table32 "$PELLUX_WINE32" "$PELLUX_WIN32_TREE/Pellux.Exe" "$PELLUX_WIN32_TREE/bench/plain_interpreter.exe" \
+    build_table "$PELLUX_WINE32" "$PELLUX_WIN32_TREE/Pellux.Exe" "$PELLUX_WIN32_TREE/bench/plain_interpreter.exe" \
         i686-w64-mingw32-gcc windows
     wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
 else
@@ -184,9 +188,21 @@ else
     echo "== the 32-bit Linux pellux, next to gcc -m32 -O2, both run directly (wall seconds)"
 fi
 printf '#!/bin/sh\nexec gcc -m32 "$@"\n' >"$work/gcc-m32" && chmod +x "$work/gcc-m32"
-table32 "${PELLUX_I686_EMULATOR:-}" "$native32/pellux" "$native32/bench/plain_interpreter" "$work/gcc-m32" linux
+build_table "${PELLUX_I686_EMULATOR:-}" "$native32/pellux" "$native32/bench/plain_interpreter" "$work/gcc-m32" linux
 echo "  pellux: its machine code (32-bit x86); portable: PELLUX_PORTABLE=1; ratios in brackets: less the floor"
 echo "  goals: mandelbrot and factor at most 1.5x gcc; long, bench, hanoi at least 100x faster than plain"
+
+if [ -n "${PELLUX_WIN64_TREE:-}" ]; then
+    echo
+    echo "== the 64-bit Pellux.Exe under Wine, next to x86-64 MinGW gcc -O2 (wall seconds)"
+    wineserver -p 2>/dev/null
+    build_table "${PELLUX_WINE64:-$PELLUX_WINE}" "$PELLUX_WIN64_TREE/Pellux.Exe" \
+        "$PELLUX_WIN64_TREE/bench/plain_interpreter.exe" x86_64-w64-mingw32-gcc windows \
+        "mandelbrot.b:" "factor.b:factor.b.in" "factor.b:factor179.in"
+    wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
+    echo "  pellux: its machine code (x86-64); portable: PELLUX_PORTABLE=1; ratios in brackets: less the floor"
+    echo "  goal: mandelbrot and factor at most 1.0x gcc"
+fi
 
 echo
 echo "== a 50 MB program: reading, checking brackets, optimising (and translating) it, then running it"
@@ -229,24 +245,35 @@ for engine in "" 1; do
 done
 
 echo
-echo "== the debugger (/d): mandelbrot.b with a breakpoint that is never reached (best of 3)"
-# One loop more at the end, never entered: its '+' holds the breakpoint.
-{ cat "$programs/mandelbrot.b"; printf '\n[+]\n'; } >"$work/debugged.b"
-last=$(wc -l <"$work/debugged.b")
-printf 'b %s:2\nc\nq\n' "$last" >"$work/commands"
-seconds_of() {  # input command...: the best wall time of three
-    local input=$1 best="" start t; shift
-    for _ in 1 2 3; do
-        start=$EPOCHREALTIME
-        "$@" <"$input" >/dev/null 2>&1
-        t=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.3f", b - a }')
-        best=$(better "$best" "$t")
+echo "== the debugger (/d) with a breakpoint that is never reached, then c (native, wall seconds, best of 5)"
+printf '  %-22s %9s %9s %9s   %s\n' program "/d" pellux portable ratios
+for entry in "mandelbrot.b:" "factor.b:factor.b.in"; do
+    program=${entry%%:*} input_name=${entry#*:}
+    input=$work/nothing; expected=$programs/$program.out; label=$program
+    if [ -n "$input_name" ]; then
+        input=$programs/$input_name; label="$program <$input_name"; expected=$work/expected-$input_name
+    fi
+    # Two loops more at the end: the first clears the cell (factor.b ends on a line feed), so the
+    # second is never entered; its '+' holds the breakpoint.
+    debugged=$work/debugged-$program
+    { cat "$programs/$program"; printf '\n[-]\n[+]\n'; } >"$debugged"
+    last=$(wc -l <"$debugged")
+    printf 'b %s:2\nc\nq\n' "$last" >"$work/commands"
+    # What the session must print: its start and the breakpoint (taken from pellux itself), the
+    # program's output, and the debugger's end of a program that ran to its end.
+    printf 'b %s:2\nq\n' "$last" | "$native/pellux" /d /i "$input" /f "$debugged" >"$work/session" 2>/dev/null
+    cat "$expected" >>"$work/session"
+    [ -z "$(tail -c 1 "$expected")" ] || printf '\n' >>"$work/session"  # it ends its line
+    printf 'the program has ended; r restarts it\n(pellux) ' >>"$work/session"
+    # The program reads its input through /i in all three runs.
+    under_d="" ours="" portable=""
+    for _ in $(seq 5); do
+        under_d=$(better "$under_d" "$(timed "$work/session" "$work/commands" "$native/pellux" /d /i "$input" /f "$debugged")")
+        ours=$(better "$ours" "$(timed "$expected" /dev/null "$native/pellux" /i "$input" /f "$debugged")")
+        portable=$(better "$portable" "$(timed "$expected" /dev/null env PELLUX_PORTABLE=1 "$native/pellux" /i "$input" /f "$debugged")")
     done
-    echo "$best"
-}
-debugged=$(seconds_of "$work/commands" "$native/pellux" /d /f "$work/debugged.b")
-portable=$(seconds_of /dev/null env PELLUX_PORTABLE=1 "$native/pellux" /f "$work/debugged.b")
-machine=$(seconds_of /dev/null "$native/pellux" /f "$work/debugged.b")
-echo "  /d: $debugged s; without /d: $portable s on the portable machine, $machine s in machine code"
-echo "  /d runs on the portable machine: $(ratio "$debugged" "$portable")x its time without /d (goal at most 1.2x);"
-echo "  $(ratio "$debugged" "$machine")x the machine code's"
+    printf '  %-22s %9s %9s %9s   /d / pellux %sx (goal: at most 1.2x); /d / portable %sx\n' \
+        "$label" "$under_d" "$ours" "$portable" "$(ratio "$under_d" "$ours")" "$(ratio "$under_d" "$portable")"
+done
+echo "  /d: the whole session, its output checked; pellux: the same program and input without /d (machine"
+echo "  code); portable: that with PELLUX_PORTABLE=1"

@@ -150,6 +150,12 @@ do_bench() {
     packages+=(beef hsbrainfuck time)
     ensure_packages
     build_all
+    # The 64-bit Pellux.Exe is measured on every machine; build_all makes that tree only where
+    # Wine cannot run 32-bit programs.
+    if [ "$arch" == i686 ]; then
+        say "building the 64-bit Pellux.Exe"
+        configure_and_build "$(windows_tree x86_64)" mingw-x86_64.cmake pellux plain_interpreter
+    fi
     trap cleanup EXIT
     start_xvfb
     prepare_prefix "$build/wineprefix-bench"
@@ -157,17 +163,33 @@ do_bench() {
     [ "$arch" != i686 ] || wine32=$wine
     PELLUX_WINE="$wine" PELLUX_BUILD="$build" PELLUX_WINDOWS_TREE="$(windows_tree "$arch")" \
         PELLUX_WIN32_TREE="$(windows_tree i686)" PELLUX_WINE32="$wine32" PELLUX_I686_EMULATOR="$i686_emulator" \
+        PELLUX_WIN64_TREE="$(windows_tree x86_64)" PELLUX_WINE64="$(wine_loader x86_64)" \
         bash "$root/bench/run.sh"
 }
 
-do_fuzz() {
-    say "building natively"
-    configure_and_build "$build/native" ""
-    local corpus=$build/fuzz-corpus
+# One fuzz target for PELLUX_FUZZ_SECONDS, its lines marked with its name; its corpus and
+# findings are its own.
+fuzz_one() {  # name, command...
+    local name=$1 corpus=$build/fuzz-corpus-$1; shift
     mkdir -p "$corpus"
     cp -n "$root"/tests/fuzz/corpus/* "$corpus"/
-    "$build/native/tests/fuzz/interpreter_fuzz" -max_total_time="${PELLUX_FUZZ_SECONDS:-600}" -timeout=5 \
-        -max_len=4096 -artifact_prefix="$build/" "$corpus"
+    "$@" -max_total_time="${PELLUX_FUZZ_SECONDS:-600}" -timeout=5 -max_len=4096 \
+        -artifact_prefix="$build/fuzz-$name-" "$corpus" 2>&1 | sed -u "s/^/[$name] /"
+}
+
+do_fuzz() {
+    say "building the fuzz targets, natively and for 32-bit Linux${i686_emulator:+ (run under $i686_emulator here)}"
+    configure_and_build "$build/native" "" interpreter_fuzz
+    configure_and_build "$build/native-i686" linux-i686.cmake interpreter_fuzz
+    local runner=() native_pid i686_pid failed=0
+    [ -z "$i686_emulator" ] || runner=("$i686_emulator")
+    say "fuzzing both for ${PELLUX_FUZZ_SECONDS:-600} s, side by side"
+    fuzz_one native "$build/native/tests/fuzz/interpreter_fuzz" & native_pid=$!
+    fuzz_one i686 "${runner[@]}" "$build/native-i686/tests/fuzz/interpreter_fuzz" & i686_pid=$!
+    wait "$native_pid" || { failed=1; say "the native fuzz target failed; findings: $build/fuzz-native-*"; }
+    wait "$i686_pid" || { failed=1; say "the 32-bit fuzz target failed; findings: $build/fuzz-i686-*"; }
+    [ $failed -eq 0 ] && say "both fuzz targets ran without a finding"
+    return $failed
 }
 
 # The download for Windows users, built in the 32-bit tree with its programs.
