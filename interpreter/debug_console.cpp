@@ -1,6 +1,7 @@
 #include "debug_console.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -22,8 +23,13 @@ BOOL WINAPI onConsoleBreak(DWORD event) {
     return TRUE;
 }
 void catchInterrupt() { SetConsoleCtrlHandler(onConsoleBreak, TRUE); }
+// A console read that Ctrl+C cut short, perhaps before the handler's thread has set the flag.
+void forgetReadError() { SetLastError(0); }
+bool promptBrokenOff() { return GetLastError() == ERROR_OPERATION_ABORTED; }
 #else
 void onInterrupt(int) { interrupted = 1; }
+void forgetReadError() { errno = 0; }
+bool promptBrokenOff() { return errno == EINTR; }
 // No SA_RESTART: a prompt waiting for a line gives up, and asks again.
 void catchInterrupt() {
     struct sigaction action = {};
@@ -128,8 +134,9 @@ int Debugger::loop() {
     for (;;) {
         std::fputs("(pellux) ", stdout);
         std::fflush(stdout);
+        forgetReadError();
         if (!std::fgets(line, sizeof line, stdin)) {
-            if (!interrupted) break;  // the end of the commands
+            if (!interrupted && !promptBrokenOff()) break;  // the end of the commands
             interrupted = 0;
             std::clearerr(stdin);
             std::fputs("\n", stdout);
@@ -216,8 +223,11 @@ bool Debugger::finished(const pellux::RunResult& result) {
 
 void Debugger::stepMany(unsigned long count) {
     if (faulted_ || session_->ended()) { std::puts("the program is over; r restarts it"); return; }
-    for (unsigned long i = 0; i < count && !interrupted; ++i)
-        if (finished(session_->step())) return;
+    for (unsigned long i = 0; i < count && !interrupted; ++i) {
+        pellux::RunResult result = session_->step();
+        if (result.status == pellux::RunStatus::Stopped) break;  // a Ctrl+C broke off a read
+        if (finished(result)) return;
+    }
     if (interrupted) std::puts("interrupted");
     interrupted = 0;
     showStop();

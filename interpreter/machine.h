@@ -83,16 +83,32 @@ private:
     bool bounds(const Instruction& in, std::size_t next, std::size_t p, RunResult& left);
     bool scan(const Instruction& in, std::size_t& p, RunResult& left);
     bool scanFrom(const Instruction& in, std::size_t& p, RunResult& left);
+    // False when the output failed first, or the read was broken off (see notDone).
     bool input(unsigned char& cell, std::int32_t count = 1) {
         if (io_.flushBeforeRead && !flush()) return false;
         for (std::int32_t i = 0; i < count; ++i) {
             int byte = io_.read(io_.context);
+            if (byte == kReadBrokenOff && i == 0) {
+                readBrokenOff_ = true;
+                return false;
+            }
+            if (byte == kReadBrokenOff) {  // a run of ',' stops only before its first: wait on
+                --i;
+                continue;
+            }
             if (byte < 0) byte = io_.endOfInput;
             if (byte >= 0) cell = static_cast<unsigned char>(byte);
         }
         return true;
     }
     static RunResult outputFailed() { return {RunStatus::OutputFailed, {}}; }
+    // Why the input or output instruction `ip` on `cell` was not done: its output failed, or a
+    // Ctrl+C broke off its read, which stops the run there, as the plain reading would stand at it.
+    RunResult notDone(std::size_t ip, std::size_t cell) {
+        if (!readBrokenOff_) return outputFailed();
+        readBrokenOff_ = false;
+        return stopAt(ip, cell, false);
+    }
     RunResult stopAt(std::size_t ip, std::size_t p, bool fault) {
         stopIp_ = ip;
         stopPointer_ = p;
@@ -111,6 +127,7 @@ private:
     unsigned char out_[kOutputBuffer];
     std::size_t outSize_ = 0;
     bool failed_ = false;
+    bool readBrokenOff_ = false;
     bool debugging_ = false;
     const volatile std::sig_atomic_t* interrupt_ = nullptr;
     std::size_t stopIp_ = 0, stopPointer_ = 0;

@@ -70,6 +70,7 @@ bool interactive(std::FILE* file) { return _isatty(_fileno(file)) != 0; }
 
 int nextInputByte(std::FILE* file) { return std::getc(file); }
 // A console read that Ctrl+C broke off, under the debugger.
+void forgetReadError() { SetLastError(0); }
 bool readInterrupted() { return GetLastError() == ERROR_OPERATION_ABORTED; }
 
 // The system's reason for the first failed write: the C library calls a closed pipe an invalid
@@ -137,6 +138,7 @@ void ignoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
 bool interactive(std::FILE* file) { return isatty(fileno(file)) != 0; }
 
 int nextInputByte(std::FILE* file) { return getc_unlocked(file); }
+void forgetReadError() { errno = 0; }
 bool readInterrupted() { return errno == EINTR; }
 
 // The system's reason for the first failed write.
@@ -173,19 +175,18 @@ int readIn(void* context) {
 }
 
 // Under the debugger the program's input may share the console with the commands: say so. A
-// Ctrl+C while the program waits is no end of input: it waits on, and stops after.
+// Ctrl+C while the program waits is no end of input: the run stops at the ',' instead.
 int readInDebugging(void* context) {
     std::FILE* input = static_cast<Streams*>(context)->input;
     if (input == stdin && interactive(stdin)) {
         std::fputs("(the program waits for input) ", stdout);
         std::fflush(stdout);
     }
-    for (;;) {
-        errno = 0;
-        int c = readIn(context);
-        if (c >= 0 || !std::ferror(input) || !readInterrupted()) return c;
-        std::clearerr(input);
-    }
+    forgetReadError();
+    int c = readIn(context);
+    if (c >= 0 || !std::ferror(input) || !readInterrupted()) return c;
+    std::clearerr(input);
+    return pellux::kReadBrokenOff;
 }
 
 class InputFile {

@@ -59,7 +59,7 @@ RunResult Machine::runNative(const LoadedCode& native, std::size_t ip, std::size
         case OpCode::In:
         case OpCode::InMany:
         case OpCode::Print:
-            if (!inputOutput(in, p)) return outputFailed();
+            if (!inputOutput(in, p)) return notDone(ip, p + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(in.cell)));
             break;
         case OpCode::Stop: return stopAt(ip, p, false);
         case OpCode::JumpIfNotZero:  // only under the debugger, interrupted

@@ -609,8 +609,11 @@ op_Poll:
     OP(Clear) c[in->cell] = 0; NEXT();
     OP(Out) if (!put(c[in->cell])) return outputFailed(); NEXT();
     OP(OutMany) if (!putRepeated(c[in->cell], in->amount)) return outputFailed(); NEXT();
-    OP(In) if (!input(c[in->cell])) return outputFailed(); NEXT();
-    OP(InMany) if (!input(c[in->cell], in->amount)) return outputFailed(); NEXT();
+    OP(In) if (!input(c[in->cell])) return notDone(ip - 1, static_cast<std::size_t>(c - t + in->cell)); NEXT();
+    OP(InMany) {
+        if (!input(c[in->cell], in->amount)) return notDone(ip - 1, static_cast<std::size_t>(c - t + in->cell));
+        NEXT();
+    }
     OP(Bounds) {
         std::size_t p = static_cast<std::size_t>(c - t);
         // A cell left of the first wraps round to a huge index.
@@ -802,7 +805,7 @@ RunResult Machine::straight(std::size_t from, std::size_t to, std::size_t p) {
         case OpCode::In:
         case OpCode::InMany:
         case OpCode::Print:
-            if (!inputOutput(in, p)) return outputFailed();
+            if (!inputOutput(in, p)) return notDone(ip, p + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(in.cell)));
             break;
         case OpCode::MulLoop: {
             RunResult left;
@@ -833,7 +836,13 @@ RunResult Machine::command(const unsigned char* source, std::size_t size, std::s
         --p;
         break;
     case '.': if (!put(tape_[p])) return outputFailed(); break;
-    case ',': if (!input(tape_[p])) return outputFailed(); break;
+    case ',':
+        if (!input(tape_[p])) {
+            if (!readBrokenOff_) return outputFailed();
+            readBrokenOff_ = false;
+            return {RunStatus::Stopped, {}};  // `at` stays on the ','
+        }
+        break;
     case '[': if (tape_[p] == 0) at = partner; break;
     case ']': if (tape_[p] != 0) at = partner; break;
     case '%': {

@@ -173,12 +173,16 @@ std::string listing(const Program& program);
 constexpr std::size_t kInitialTapeCells = 65536;
 constexpr std::size_t kTapeLimitCells = std::size_t(1) << 28;  // 256 MiB
 
+// Under the debugger: a Ctrl+C broke off the wait for input. The run stops at that ',', with
+// nothing read; a run from there reads again.
+constexpr int kReadBrokenOff = -2;
+
 struct RunIo {
     void* context;
     // Writes bytes out, buffered by the machine; false when they could not be written, which ends
     // the run.
     bool (*write)(void* context, const unsigned char* bytes, std::size_t size);
-    // Returns the next input byte, or -1 at the end of input.
+    // Returns the next input byte, -1 at the end of input, or kReadBrokenOff.
     int (*read)(void* context);
     // Someone types the input after reading the output: flush the output before each read.
     bool flushBeforeRead = true;

@@ -155,22 +155,26 @@ if [ -z "${WINE:-}" ]; then
     grep -qa "forever.b:1:4" out || fail "Ctrl+C: not stopped at the loop's end"
     [ "$status" -eq 0 ] || fail "Ctrl+C: exit $status"
 
-    # Ctrl+C while the program waits for input is not the end of its input: it reads on.
+    # Ctrl+C while the program waits for input stops it at that ',' with nothing read (not at the
+    # end of its input); c reads again.
     printf '%%ready\n,.' >wait.b
     "${pellux[@]}" /d /f wait.b <commands >out 2>&1 &
     pid=$!
     exec 3>commands
     echo c >&3
     deadline=$((SECONDS + 20))
-    # Asleep in the read itself (where the kernel names it); the fix holds at any moment anyway.
+    # Asleep in the read itself (where the kernel names it); the stop is the same at any moment.
     until grep -q pipe_read "/proc/$pid/wchan" 2>/dev/null || [ $SECONDS -ge $deadline ]; do sleep 0.05; done
     kill -INT "$pid"
-    printf 'A\nq\n' >&3
+    until grep -q "^interrupted" out || [ $SECONDS -ge $deadline ]; do sleep 0.05; done
+    printf 'c\nA\nq\n' >&3
     exec 3>&-
     until ! kill -0 "$pid" 2>/dev/null || [ $SECONDS -ge $deadline ]; do sleep 0.05; done
     kill -KILL "$pid" 2>/dev/null
     wait "$pid"
-    grep -qa "readyA" out || fail "Ctrl+C at a read: the input was lost"
+    sed -n '/^interrupted/,$p' out >after
+    grep -q "^wait.b:2:1" after || fail "Ctrl+C at a read: not stopped at the ','"
+    grep -qa "^(pellux) A" after || fail "Ctrl+C at a read: the input was not read again"
 fi
 
 # A write that fails ends the session with the exit code it has without /d.

@@ -26,6 +26,7 @@ struct Captured {
     int writesThatWork = -1;  // the writes after these fail; -1: all work
     std::vector<std::size_t> readsAt;  // how much was written when each read came
     int endOfInput = -1;
+    int breakOffs = 0;  // the next reads that a Ctrl+C breaks off
 };
 
 bool capture(void* context, const unsigned char* bytes, std::size_t size) {
@@ -37,6 +38,7 @@ bool capture(void* context, const unsigned char* bytes, std::size_t size) {
 
 int feed(void* context) {
     Captured& io = *static_cast<Captured*>(context);
+    if (io.breakOffs > 0 && io.breakOffs--) return pellux::kReadBrokenOff;
     io.readsAt.push_back(io.output.size());
     return io.read < io.input.size() ? static_cast<unsigned char>(io.input[io.read++]) : -1;
 }
@@ -551,6 +553,30 @@ struct DebugRun {
 };
 
 } // namespace
+
+// A read that a Ctrl+C breaks off stops the run at its ',' with nothing read, where stepping
+// plainly stands before it, and the next run reads it: in a block, a run of ',' and a loop.
+TEST(Debugger, ABrokenOffReadStopsAtItsComma) {
+    for (bool machineCode : {false, true}) {
+        for (std::string source : {"+>>+,.", "%a\n>,,,<.>.", "+++[>,.<-]"}) {
+            std::size_t comma = source.find(',');
+            DebugRun stepped(source), stopped(source);
+            stopped.session.useMachineCode(machineCode);
+            while (stepped.session.at() != comma) stepped.session.step();
+            stepped.io.breakOffs = stopped.io.breakOffs = 1;
+            EXPECT_EQ(stepped.session.step().status, pellux::RunStatus::Stopped) << source;
+            ASSERT_EQ(stopped.session.runTo({}).status, pellux::RunStatus::Stopped) << source;
+            EXPECT_EQ(stopped.session.at(), comma) << source;
+            EXPECT_EQ(stopped.session.pointer(), stepped.session.pointer()) << source;
+            EXPECT_EQ(stopped.tape(), stepped.tape()) << source;
+            EXPECT_EQ(stopped.session.runTo({}).status, pellux::RunStatus::Finished) << source;
+            while (!stepped.session.ended()) stepped.session.step();
+            stopped.session.flush();
+            stepped.session.flush();
+            EXPECT_EQ(stopped.io.output, stepped.io.output) << source << (machineCode ? " in machine code" : "");
+        }
+    }
+}
 
 // Stopping at any command, also inside runs that are folded and loops that are rewritten when
 // nothing stops there, leaves the same place, pointer, tape and output as stepping there plainly;
