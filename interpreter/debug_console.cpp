@@ -79,6 +79,7 @@ private:
         watched.write = writeThrough;
         watched.read = readThrough;
         session_.reset(new pellux::Session(source_, size_, watched));
+        interrupted = 0;
         session_->interruptWith(&interrupted);
         session_->useMachineCode(machineCode_);
         faulted_ = false;
@@ -198,6 +199,7 @@ bool Debugger::finished(const pellux::RunResult& result) {
     case pellux::RunStatus::Finished:
         if (!session_->ended()) return false;
         std::puts("the program has ended; r restarts it");
+        interrupted = 0;  // a Ctrl+C that found no loop's end to stop at is spent with the run
         return true;
     case pellux::RunStatus::MovedLeftOfFirstCell:
         std::printf("%s:%u:%u: the pointer moved left of the first cell\n", path_, result.position.line,
@@ -216,6 +218,7 @@ bool Debugger::finished(const pellux::RunResult& result) {
         interrupted = 0;
         return false;
     }
+    interrupted = 0;
     faulted_ = true;
     showStop();
     return true;

@@ -88,13 +88,9 @@ private:
         if (io_.flushBeforeRead && !flush()) return false;
         for (std::int32_t i = 0; i < count; ++i) {
             int byte = io_.read(io_.context);
-            if (byte == kReadBrokenOff && i == 0) {
+            if (byte == kReadBrokenOff) {  // only under the debugger, where each ',' reads once
                 readBrokenOff_ = true;
                 return false;
-            }
-            if (byte == kReadBrokenOff) {  // a run of ',' stops only before its first: wait on
-                --i;
-                continue;
             }
             if (byte < 0) byte = io_.endOfInput;
             if (byte >= 0) cell = static_cast<unsigned char>(byte);

@@ -38,9 +38,6 @@ namespace {
 
 constexpr std::uint64_t kMaxProgramBytes = std::uint64_t(512) << 20;
 constexpr std::size_t kReadChunk = 1 << 16;
-// Past this many operations a program is mostly code that runs once: its translation would take
-// more memory (some 50 bytes an operation) and time than it saves.
-constexpr std::size_t kMostOperationsTranslated = std::size_t(1) << 24;
 
 enum Exit { kRan = 0, kProgramError = 1, kCannotStart = 2, kOutputFailed = 3 };
 
@@ -184,7 +181,8 @@ int readInDebugging(void* context) {
     }
     forgetReadError();
     int c = readIn(context);
-    if (c >= 0 || !std::ferror(input) || !readInterrupted()) return c;
+    // Not only a failed read: a console read that Ctrl+C cuts short may end as if at the end of input.
+    if (c >= 0 || !readInterrupted()) return c;
     std::clearerr(input);
     return pellux::kReadBrokenOff;
 }
@@ -322,7 +320,7 @@ int runFile(const pellux::CommandLine& line, std::FILE* input) {
     }
     source = std::vector<unsigned char>();
     pellux::NativeProgram native;
-    if (machineCodeWanted() && program.code.size() <= kMostOperationsTranslated) native.load(program);
+    if (machineCodeWanted()) native.load(program);
     Streams streams{Output(), input};
     pellux::RunIo io{&streams, writeOut, readIn, interactive(input), endOfInputValue(line.endOfInput)};
     pellux::RunResult result = pellux::run(program, io, pellux::kTapeLimitCells, native.code());

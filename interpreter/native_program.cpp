@@ -9,6 +9,7 @@ namespace pellux {
 
 bool NativeProgram::load(const Program& program, const volatile std::sig_atomic_t* interrupt) {
     clear();
+    if (program.code.size() > kMostOperationsTranslated) return false;
     NativeCode native;
     try {
         if (!translate(program, native, interrupt)) return false;

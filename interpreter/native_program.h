@@ -7,6 +7,7 @@
 #include "program.h"
 
 #include <csignal>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -17,12 +18,16 @@ struct LoadedCode {
     const std::uint32_t* entries;  // where instruction k begins, from base
 };
 
+// Past this many operations a program is mostly code that runs once: its translation would take
+// more memory (some 50 bytes an operation) and time than it saves.
+constexpr std::size_t kMostOperationsTranslated = std::size_t(1) << 24;
+
 class NativeProgram {
 public:
     // Translates the program and loads it, in place of what was loaded. False, with nothing
-    // loaded, where this processor has no translation, the program does not fit, or memory or
-    // executable pages are short: the portable machine runs it then. With `interrupt` (the
-    // debugger's), each loop's turn ends by looking at the flag.
+    // loaded, where this processor has no translation, the program is too big to gain from one
+    // or does not fit, or memory or executable pages are short: the portable machine runs it
+    // then. With `interrupt` (the debugger's), each loop's turn ends by looking at the flag.
     bool load(const Program& program, const volatile std::sig_atomic_t* interrupt = nullptr);
     void clear();
     // What run() takes: null when nothing is loaded.

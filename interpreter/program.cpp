@@ -116,8 +116,14 @@ private:
 
     // A run of '.' or ',' on one cell is one operation with a count, unless a move that may
     // leave the tape lies between them (its checkpoint must stay between the two).
+    // Under the debugger each ',' stays an operation of its own, so that a Ctrl+C that breaks off
+    // a read stops the run at that very ','.
     void emitOrRepeat(OpCode one, OpCode many) {
         std::vector<Instruction>& code = program_.code;
+        if (keepOrigins_ && one == OpCode::In) {
+            emit(one, pending_, 0, 0);
+            return;
+        }
         bool markAfterLast = !marks_.empty() && static_cast<std::size_t>(marks_.back().done) == code.size();
         if (!code.empty() && !markAfterLast) {
             Instruction& last = code.back();
@@ -168,6 +174,8 @@ private:
         }
         for (std::size_t i = loop.marker + 3; i < program_.code.size(); ++i)
             if (program_.code[i].op != OpCode::Print && program_.code[i].op != OpCode::Bounds) program_.code[i].cell -= base;
+        // (A body not yet committed holds neither: Print and Bounds are left out to say that their
+        // cell is no pointer offset.)
         program_.code[loop.marker] = Instruction{base != 0 ? OpCode::Move : OpCode::Nop, 0, base, 0};
         program_.code[loop.marker + 1] = Instruction{OpCode::JumpIfZero, 0, 0, 0};
         block_ = loop.marker + 2;

@@ -221,10 +221,17 @@ public:
     RunResult step();
     // Runs up to the first of `stops` (ascending), a fault or the end.
     RunResult runTo(const std::vector<std::size_t>& stops);
-    // Once `*flag` is set, a run stops at the next loop's end.
-    void interruptWith(const volatile std::sig_atomic_t* flag) { interrupt_ = flag; }
+    // Once `*flag` is set, a run stops at the next loop's end. Both take effect from the next run,
+    // which compiles (and translates) the program again.
+    void interruptWith(const volatile std::sig_atomic_t* flag) {
+        interrupt_ = flag;
+        compiledFor_ = Boundaries();
+    }
     // Runs go through the program's translation where this processor has one (the default).
-    void useMachineCode(bool use) { useMachineCode_ = use; }
+    void useMachineCode(bool use) {
+        useMachineCode_ = use;
+        compiledFor_ = Boundaries();
+    }
     bool flush();
 
     std::size_t at() const { return at_; }

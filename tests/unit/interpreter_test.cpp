@@ -26,7 +26,7 @@ struct Captured {
     int writesThatWork = -1;  // the writes after these fail; -1: all work
     std::vector<std::size_t> readsAt;  // how much was written when each read came
     int endOfInput = -1;
-    int breakOffs = 0;  // the next reads that a Ctrl+C breaks off
+    int breakOffAfter = -1;  // a Ctrl+C breaks off the read after this many more; -1: none
 };
 
 bool capture(void* context, const unsigned char* bytes, std::size_t size) {
@@ -38,7 +38,7 @@ bool capture(void* context, const unsigned char* bytes, std::size_t size) {
 
 int feed(void* context) {
     Captured& io = *static_cast<Captured*>(context);
-    if (io.breakOffs > 0 && io.breakOffs--) return pellux::kReadBrokenOff;
+    if (io.breakOffAfter >= 0 && io.breakOffAfter-- == 0) return pellux::kReadBrokenOff;
     io.readsAt.push_back(io.output.size());
     return io.read < io.input.size() ? static_cast<unsigned char>(io.input[io.read++]) : -1;
 }
@@ -555,15 +555,23 @@ struct DebugRun {
 } // namespace
 
 // A read that a Ctrl+C breaks off stops the run at its ',' with nothing read, where stepping
-// plainly stands before it, and the next run reads it: in a block, a run of ',' and a loop.
+// plainly stands before it, and the next run reads it: in a block, within a run of ',' and in a
+// loop's second turn.
 TEST(Debugger, ABrokenOffReadStopsAtItsComma) {
+    struct Case {
+        std::string source;
+        int readsBefore;
+    };
     for (bool machineCode : {false, true}) {
-        for (std::string source : {"+>>+,.", "%a\n>,,,<.>.", "+++[>,.<-]"}) {
-            std::size_t comma = source.find(',');
+        for (const Case& c : {Case{"+>>+,.", 0}, Case{"%a\n>,,,<.>.", 2}, Case{"+++[>,.<-]", 1}}) {
+            const std::string& source = c.source;
             DebugRun stepped(source), stopped(source);
             stopped.session.useMachineCode(machineCode);
-            while (stepped.session.at() != comma) stepped.session.step();
-            stepped.io.breakOffs = stopped.io.breakOffs = 1;
+            while (source[stepped.session.at()] != ',' || stepped.io.readsAt.size() < std::size_t(c.readsBefore))
+                stepped.session.step();
+            std::size_t comma = stepped.session.at();
+            stepped.io.breakOffAfter = 0;
+            stopped.io.breakOffAfter = c.readsBefore;
             EXPECT_EQ(stepped.session.step().status, pellux::RunStatus::Stopped) << source;
             ASSERT_EQ(stopped.session.runTo({}).status, pellux::RunStatus::Stopped) << source;
             EXPECT_EQ(stopped.session.at(), comma) << source;
