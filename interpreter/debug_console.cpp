@@ -199,7 +199,7 @@ bool Debugger::finished(const pellux::RunResult& result) {
     case pellux::RunStatus::Finished:
         if (!session_->ended()) return false;
         std::puts("the program has ended; r restarts it");
-        interrupted = 0;  // a Ctrl+C that found no loop's end to stop at is spent with the run
+        interrupted = 0;  // a Ctrl+C that found no loop's turn to stop at is spent with the run
         return true;
     case pellux::RunStatus::MovedLeftOfFirstCell:
         std::printf("%s:%u:%u: the pointer moved left of the first cell\n", path_, result.position.line,

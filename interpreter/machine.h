@@ -25,7 +25,7 @@ public:
     RunResult runNative(const LoadedCode& native, std::size_t ip = 0, std::size_t p = 0);
 
     // Under the debugger: a fault stops the run where the plain reading takes over, instead of
-    // being worked out here; the flag, once set, stops it at the next loop's end.
+    // being worked out here; the flag, once set, stops it where a loop starts its next turn.
     void debug(const Program& program, const volatile std::sig_atomic_t* interrupt) {
         program_ = &program;
         debugging_ = true;
@@ -110,6 +110,11 @@ private:
         stopPointer_ = p;
         faulted_ = fault;
         return {RunStatus::Stopped, {}};
+    }
+    // The JumpIfZero of the loop whose turns start at `body`, a JumpIfNotZero's link: right
+    // before it, or before the Bounds that the jump back leaves out (see resolveJumps).
+    std::size_t turnOf(std::size_t body) const {
+        return program_->code[body - 1].op == OpCode::JumpIfZero ? body - 1 : body - 2;
     }
     std::size_t indexOf(const Instruction& in) const { return static_cast<std::size_t>(&in - program_->code.data()); }
     bool multiply(const Instruction& loop, const Instruction* terms, std::size_t p, RunResult& left);

@@ -82,6 +82,7 @@ private:
     std::vector<Jump> jumps_;
     std::vector<Drift> drift_;     // by a loop's JumpIfZero
     std::vector<bool> target_;     // some jump lands here
+    std::vector<std::int32_t> turnOf_;  // where a loop's turns start: its JumpIfZero; else -1
     Known known_;
     struct OpenLoop {
         Known atStart;
@@ -200,6 +201,7 @@ void Translator::findLoopsAndTargets() {
     std::vector<Open> open;
     drift_.assign(code.size(), Drift::Unknown);
     target_.assign(code.size() + 1, false);
+    turnOf_.assign(code.size() + 1, -1);
     for (std::size_t k = 0; k < code.size(); ++k) {
         const Instruction& in = code[k];
         if (in.op == OpCode::JumpIfZero || in.op == OpCode::JumpIfNotZero)
@@ -215,6 +217,9 @@ void Translator::findLoopsAndTargets() {
         } else if (in.op == OpCode::JumpIfNotZero) {
             Open loop = open.back();
             open.pop_back();
+            // Where the first turn starts, and where the later ones do (past the Bounds when the
+            // check holds for every turn).
+            turnOf_[loop.start + 1] = turnOf_[static_cast<std::size_t>(in.link)] = static_cast<std::int32_t>(loop.start);
             loop.net += in.cell;
             Drift drift = Drift::Unknown;
             if (loop.unknown || (loop.right && loop.left)) drift = Drift::Unknown;
@@ -241,7 +246,7 @@ std::size_t Translator::deferAdd(std::size_t k) {
         ++j;
     bool tested = j < code.size() && !target_[j] &&
                   ((code[j].op == OpCode::JumpIfZero && cell == 0) ||
-                   (code[j].op == OpCode::JumpIfNotZero && cell == code[j].cell && !interrupt_));
+                   (code[j].op == OpCode::JumpIfNotZero && cell == code[j].cell));
     if (!tested || j == k + 1) return k + 1;
     for (std::size_t i = k + 1; i < j; ++i) {
         native_.entries[i] = static_cast<std::uint32_t>(e_.size());  // no jump or return lands here
@@ -311,10 +316,6 @@ bool Translator::instruction(std::size_t k) {
         flagsCell_ = kNoCell;
         break;
     case OpCode::JumpIfNotZero:
-        if (interrupt_) {  // under the debugger: a Ctrl+C stops the run at each turn's end
-            exitIf(target::interrupted(e_, interrupt_), k);
-            flagsCell_ = kNoCell;
-        }
         if (in.cell != 0) {
             target::moveCell(e_, in.cell);
             if (flagsCell_ != kNoCell) flagsCell_ -= in.cell;
@@ -377,6 +378,9 @@ bool Translator::translate() {
     for (std::size_t k = 0; k < code.size();) {
         native_.entries[k] = static_cast<std::uint32_t>(e_.size());
         arriveAt(k);
+        // Under the debugger each turn of a loop, the first included, starts by looking at the Ctrl+C
+        // flag: the flags hold nothing here, and a set flag stops the run at the loop's JumpIfZero.
+        if (interrupt_ && turnOf_[k] >= 0) exitIf(target::interrupted(e_, interrupt_), static_cast<std::size_t>(turnOf_[k]));
         std::size_t next = code[k].op == OpCode::Add ? deferAdd(k) : k + 1;
         if (next == k + 1 && !instruction(k)) return false;
         if (e_.size() > INT32_MAX / 2) return false;

@@ -30,8 +30,8 @@ struct NativeCode {
 };
 
 // False where this machine's code is not generated (not x86) or the program does not fit. With
-// `interrupt`, each loop's turn ends by looking at the flag and leaves at its JumpIfNotZero when
-// it is set.
+// `interrupt`, each loop's turn starts by looking at the flag and leaves at the loop's JumpIfZero
+// when it is set.
 bool translate(const Program& program, NativeCode& native, const volatile std::sig_atomic_t* interrupt = nullptr);
 
 // The routine at the start of the code, called with the state. On 32-bit x86 the convention is

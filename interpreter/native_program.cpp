@@ -63,8 +63,8 @@ RunResult Machine::runNative(const LoadedCode& native, std::size_t ip, std::size
             if (!inputOutput(in, p)) return notDone(ip, p + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(in.cell)));
             break;
         case OpCode::Stop: return stopAt(ip, p, false);
-        case OpCode::JumpIfNotZero:  // only under the debugger, interrupted
-            return stopAt(ip, p + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(in.cell)), false);
+        case OpCode::JumpIfZero:  // only under the debugger: a Ctrl+C at a turn's start
+            return stopAt(ip, p, false);
         case OpCode::End:
             stopPointer_ = p;  // for the debugger
             return flush() ? RunResult{RunStatus::Finished, {}} : outputFailed();
@@ -73,7 +73,7 @@ RunResult Machine::runNative(const LoadedCode& native, std::size_t ip, std::size
         case OpCode::Clear:
         case OpCode::MulTerm:
         case OpCode::SetTerm:
-        case OpCode::JumpIfZero:
+        case OpCode::JumpIfNotZero:
         case OpCode::Nop:
         case OpCode::Boundary:
             break;

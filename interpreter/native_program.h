@@ -27,7 +27,7 @@ public:
     // Translates the program and loads it, in place of what was loaded. False, with nothing
     // loaded, where this processor has no translation, the program is too big to gain from one
     // or does not fit, or memory or executable pages are short: the portable machine runs it
-    // then. With `interrupt` (the debugger's), each loop's turn ends by looking at the flag.
+    // then. With `interrupt` (the debugger's), each loop's turn starts by looking at the flag.
     bool load(const Program& program, const volatile std::sig_atomic_t* interrupt = nullptr);
     void clear();
     // What run() takes: null when nothing is loaded.

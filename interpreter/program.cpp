@@ -597,16 +597,28 @@ RunResult Machine::run(std::size_t ip, std::size_t p) {
 #define PELLUX_LABEL(name) &&op_##name,
     static const void* const plain[] = {PELLUX_OPERATIONS(PELLUX_LABEL)};
 #undef PELLUX_LABEL
-    // Under the debugger each loop's end looks at the interrupt flag first.
-#define PELLUX_POLLING_LABEL(name) (OpCode::name == OpCode::JumpIfNotZero ? &&op_Poll : &&op_##name),
+    // Under the debugger each loop's turn starts by looking at the interrupt flag.
+#define PELLUX_POLLING_LABEL(name)                                                                   \
+    (OpCode::name == OpCode::JumpIfZero ? &&op_PollEntry : OpCode::name == OpCode::JumpIfNotZero ? &&op_Poll : &&op_##name),
     static const void* const polling[] = {PELLUX_OPERATIONS(PELLUX_POLLING_LABEL)};
 #undef PELLUX_POLLING_LABEL
     static_assert(sizeof plain / sizeof *plain == kOperationCount, "one label for each operation");
     const void* const* labels = interrupt_ ? polling : plain;
     NEXT();
+op_PollEntry:
+    if (!*c) {
+        ip = static_cast<std::size_t>(in->link);
+        NEXT();
+    }
+    if (*interrupt_) return stopAt(ip - 1, static_cast<std::size_t>(c - t), false);
+    NEXT();
 op_Poll:
-    if (*interrupt_) return stopAt(ip - 1, static_cast<std::size_t>(c - t) + in->cell, false);
-    goto op_JumpIfNotZero;
+    c += in->cell;
+    if (*c) {
+        ip = static_cast<std::size_t>(in->link);
+        if (*interrupt_) return stopAt(turnOf(ip), static_cast<std::size_t>(c - t), false);
+    }
+    NEXT();
 #else
     for (;;) {
         in = code + ip++;
@@ -657,13 +669,21 @@ op_Poll:
     }
     OP(MulTerm) NEXT();  // consumed by its MulLoop
     OP(SetTerm) NEXT();
-    OP(JumpIfZero) if (!*c) ip = static_cast<std::size_t>(in->link); NEXT();
+    OP(JumpIfZero) {
+        if (!*c) ip = static_cast<std::size_t>(in->link);
+#ifndef PELLUX_THREADED
+        else if (interrupt_ && *interrupt_) return stopAt(ip - 1, static_cast<std::size_t>(c - t), false);
+#endif
+        NEXT();
+    }
     OP(JumpIfNotZero) {
 #ifndef PELLUX_THREADED
-        if (interrupt_ && *interrupt_) return stopAt(ip - 1, static_cast<std::size_t>(c - t) + in->cell, false);
 #endif
         c += in->cell;
         if (*c) ip = static_cast<std::size_t>(in->link);
+#ifndef PELLUX_THREADED
+        if (*c && interrupt_ && *interrupt_) return stopAt(turnOf(ip), static_cast<std::size_t>(c - t), false);
+#endif
         NEXT();
     }
     OP(Boundary) NEXT();

@@ -221,8 +221,8 @@ public:
     RunResult step();
     // Runs up to the first of `stops` (ascending), a fault or the end.
     RunResult runTo(const std::vector<std::size_t>& stops);
-    // Once `*flag` is set, a run stops at the next loop's end. Both take effect from the next run,
-    // which compiles (and translates) the program again.
+    // Once `*flag` is set, a run stops where a loop starts its next turn, at the loop's '['. Both
+    // take effect from the next run, which compiles (and translates) the program again.
     void interruptWith(const volatile std::sig_atomic_t* flag) {
         interrupt_ = flag;
         compiledFor_ = Boundaries();

@@ -169,8 +169,8 @@ int main(int argc, char** argv) {
     }
     if (result != 0) return result;
 
-    // Stopped at the loop's end, where a run looks at the flag, then the prompt, where w answers.
-    const char stop[] = "forever.b:1:4\n  +[.]\n     ^\n  cells 0-4: [1] 0 0 0 0\n(pellux) ";
+    // Stopped at the loop's start, where each turn looks at the flag, then the prompt, where w answers.
+    const char stop[] = "forever.b:1:2\n  +[.]\n   ^\n  cells 0-4: [1] 0 0 0 0\n(pellux) ";
     std::string text = transcript.text();
     std::size_t at = text.find("interrupted\n");
     if (text.compare(at, std::string::npos, std::string("interrupted\n") + stop + stop) != 0)
