@@ -372,9 +372,9 @@ bool Translator::translate() {
     native_.bytes.reserve(expected);
     native_.entries.assign(code.size() + 1, 0);
     findLoopsAndTargets();
-    target::prologue(e_);
+    target::prologue(e_, interrupt_);
     exitCommon_ = e_.size();
-    target::epilogue(e_);
+    target::epilogue(e_, interrupt_);
     for (std::size_t k = 0; k < code.size();) {
         native_.entries[k] = static_cast<std::uint32_t>(e_.size());
         arriveAt(k);

@@ -73,9 +73,10 @@ constexpr int kEax = 0, kEcx = 1, kEdx = 2;
 namespace target {
 
 // Saves what the code uses, loads the state passed as the only argument and jumps to its resume.
-void prologue(Emitter& e);
+// `flag` is the debugger's Ctrl+C flag, or null.
+void prologue(Emitter& e, const volatile std::sig_atomic_t* flag);
 // Reached with the instruction's index in eax: stores the state back and returns.
-void epilogue(Emitter& e);
+void epilogue(Emitter& e, const volatile std::sig_atomic_t* flag);
 // Compares so that the returned jump leaves when the cell at disp from the current one lies
 // before the first cell, or (checkAbove) past the last. An empty jump: it cannot, nothing written.
 Jcc checkBelow(Emitter& e, std::int64_t disp);

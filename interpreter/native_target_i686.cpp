@@ -30,7 +30,7 @@ void immediate(Emitter& e, std::int64_t value) {
 
 } // namespace
 
-void prologue(Emitter& e) {
+void prologue(Emitter& e, const volatile std::sig_atomic_t*) {
     e.raw({0x53, 0x56, 0x57, 0x55});                    // push ebx, esi, edi, ebp
     e.raw({0x8B, 0x6C, 0x24, kArgumentAfterPushes});    // mov ebp, [esp + 20]
     e.raw({0x8B, 0x5D, 0x00});                          // mov ebx, [ebp]
@@ -39,7 +39,7 @@ void prologue(Emitter& e) {
     e.raw({0xFF, 0x65, kStateResume});                  // jmp [ebp + 12]
 }
 
-void epilogue(Emitter& e) {
+void epilogue(Emitter& e, const volatile std::sig_atomic_t*) {
     e.raw({0x89, 0x45, kStateExitAt});                  // mov [ebp + 24], eax
     e.raw({0xC7, 0x45, kStateExitAt + 4});              // mov dword [ebp + 28], 0: exitAt's high half
     e.u32(0);

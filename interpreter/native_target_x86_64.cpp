@@ -9,9 +9,10 @@ namespace target {
 namespace {
 
 // Registers while the code runs: rbx the current cell, r12 the first cell, r13 one past the
-// last, r14 the NativeState, r15 the next free output byte; rax, rcx and rdx are scratch. The
-// five are saved by the callee in both the System V and the Windows calling conventions, and the
-// code calls nothing, so it needs no stack frame or unwind data.
+// last, r14 the NativeState, r15 the next free output byte, and under the debugger rbp the Ctrl+C
+// flag; rax, rcx and rdx are scratch. All six are saved by the callee in both the System V and the
+// Windows calling conventions, and the code calls nothing, so it needs no stack frame or unwind
+// data.
 constexpr int kStateTapeEnd = 16, kStateResume = 24, kStateOut = 32, kStateOutEnd = 40, kStateExitAt = 48;
 static_assert(offsetof(NativeState, cell) == 0 && offsetof(NativeState, tape) == 8 &&
                   offsetof(NativeState, tapeEnd) == kStateTapeEnd && offsetof(NativeState, resume) == kStateResume &&
@@ -27,13 +28,19 @@ void leaCell(Emitter& e, int reg, std::int64_t disp) {
 
 } // namespace
 
-void prologue(Emitter& e) {
+void prologue(Emitter& e, const volatile std::sig_atomic_t* flag) {
 #if defined(_WIN32)
     const unsigned char kStateFromArgument = 0xCE;  // mov r14, rcx
 #else
     const unsigned char kStateFromArgument = 0xFE;  // mov r14, rdi
 #endif
     e.raw({0x53, 0x41, 0x54, 0x41, 0x55, 0x41, 0x56, 0x41, 0x57});  // push rbx, r12, r13, r14, r15
+    if (flag) {
+        std::uint64_t address = reinterpret_cast<std::uintptr_t>(flag);
+        e.raw({0x55, 0x48, 0xBD});  // push rbp; mov rbp, flag
+        e.u32(static_cast<std::int32_t>(address));
+        e.u32(static_cast<std::int32_t>(address >> 32));
+    }
     e.raw({0x49, 0x89, kStateFromArgument});
     e.raw({0x49, 0x8B, 0x1E});                                      // mov rbx, [r14]
     e.raw({0x4D, 0x8B, 0x66, 0x08});                                // mov r12, [r14 + 8]
@@ -42,10 +49,11 @@ void prologue(Emitter& e) {
     e.raw({0x41, 0xFF, 0x66, kStateResume});                        // jmp [r14 + 24]
 }
 
-void epilogue(Emitter& e) {
+void epilogue(Emitter& e, const volatile std::sig_atomic_t* flag) {
     e.raw({0x49, 0x89, 0x46, kStateExitAt});                        // mov [r14 + 48], rax
     e.raw({0x49, 0x89, 0x1E});                                      // mov [r14], rbx
     e.raw({0x4D, 0x89, 0x7E, kStateOut});                           // mov [r14 + 32], r15
+    if (flag) e.raw({0x5D});                                        // pop rbp
     e.raw({0x41, 0x5F, 0x41, 0x5E, 0x41, 0x5D, 0x41, 0x5C, 0x5B});  // pop r15, r14, r13, r12, rbx
     e.raw({0xC3});                                                  // ret
 }
@@ -105,11 +113,7 @@ void output(Emitter& e, std::int32_t offset, std::int32_t count) {
 
 Jcc interrupted(Emitter& e, const volatile std::sig_atomic_t* flag) {
     static_assert(sizeof *flag == 4, "the flag is compared as a dword");
-    std::uint64_t address = reinterpret_cast<std::uintptr_t>(flag);
-    e.raw({0x48, 0xB8});  // mov rax, flag
-    e.u32(static_cast<std::int32_t>(address));
-    e.u32(static_cast<std::int32_t>(address >> 32));
-    e.raw({0x83, 0x38, 0x00});  // cmp dword [rax], 0
+    e.raw({0x83, 0x7D, 0x00, 0x00});  // cmp dword [rbp], 0: the prologue put the flag's address there
     return kJne;
 }
 
