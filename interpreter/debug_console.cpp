@@ -23,13 +23,8 @@ BOOL WINAPI onConsoleBreak(DWORD event) {
     return TRUE;
 }
 void catchInterrupt() { SetConsoleCtrlHandler(onConsoleBreak, TRUE); }
-// A console read that Ctrl+C cut short, perhaps before the handler's thread has set the flag.
-void forgetReadError() { SetLastError(0); }
-bool promptBrokenOff() { return GetLastError() == ERROR_OPERATION_ABORTED; }
 #else
 void onInterrupt(int) { interrupted = 1; }
-void forgetReadError() { errno = 0; }
-bool promptBrokenOff() { return errno == EINTR; }
 // No SA_RESTART: a prompt waiting for a line gives up, and asks again.
 void catchInterrupt() {
     struct sigaction action = {};
@@ -137,7 +132,7 @@ int Debugger::loop() {
         std::fflush(stdout);
         forgetReadError();
         if (!std::fgets(line, sizeof line, stdin)) {
-            if (!interrupted && !promptBrokenOff()) break;  // the end of the commands
+            if (!interrupted && !readBrokenOff()) break;  // the end of the commands
             interrupted = 0;
             std::clearerr(stdin);
             std::fputs("\n", stdout);
@@ -326,6 +321,15 @@ void Debugger::showCells(std::size_t from, std::size_t to) {
 }
 
 } // namespace
+
+#ifdef _WIN32
+void forgetReadError() { SetLastError(0); }
+// The handler's thread may set the flag only after the read returns.
+bool readBrokenOff() { return GetLastError() == ERROR_OPERATION_ABORTED; }
+#else
+void forgetReadError() { errno = 0; }
+bool readBrokenOff() { return errno == EINTR; }
+#endif
 
 int debugProgram(const char* path, const unsigned char* source, std::size_t size, pellux::RunIo io,
                  std::FILE* input, bool machineCode) {

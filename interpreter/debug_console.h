@@ -13,4 +13,10 @@
 int debugProgram(const char* path, const unsigned char* source, std::size_t size, pellux::RunIo io,
                  std::FILE* input, bool machineCode);
 
+// A read from the console (the commands', or the program's under the debugger) that Ctrl+C
+// broke off, whether the C library took it for an error or for an end of file: true when nothing
+// else failed since forgetReadError().
+void forgetReadError();
+bool readBrokenOff();
+
 #endif

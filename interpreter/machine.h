@@ -98,12 +98,13 @@ private:
         return true;
     }
     static RunResult outputFailed() { return {RunStatus::OutputFailed, {}}; }
-    // Why the input or output instruction `ip` on `cell` was not done: its output failed, or a
-    // Ctrl+C broke off its read, which stops the run there, as the plain reading would stand at it.
-    RunResult notDone(std::size_t ip, std::size_t cell) {
+    // Why the input or output instruction `ip`, with the pointer at `p`, was not done: its output
+    // failed, or a Ctrl+C broke off its read, which stops the run there, as the plain reading
+    // would stand at it (on the cell it reads).
+    RunResult notDone(std::size_t ip, std::size_t p) {
         if (!readBrokenOff_) return outputFailed();
         readBrokenOff_ = false;
-        return stopAt(ip, cell, false);
+        return stopAt(ip, p + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(program_->code[ip].cell)), false);
     }
     RunResult stopAt(std::size_t ip, std::size_t p, bool fault) {
         stopIp_ = ip;

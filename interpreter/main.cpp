@@ -66,9 +66,6 @@ void ignoreBrokenPipe() {}  // a closed pipe fails the write; there is no signal
 bool interactive(std::FILE* file) { return _isatty(_fileno(file)) != 0; }
 
 int nextInputByte(std::FILE* file) { return std::getc(file); }
-// A console read that Ctrl+C broke off, under the debugger.
-void forgetReadError() { SetLastError(0); }
-bool readInterrupted() { return GetLastError() == ERROR_OPERATION_ABORTED; }
 
 // The system's reason for the first failed write: the C library calls a closed pipe an invalid
 // argument, so Windows' own code is kept and described.
@@ -135,8 +132,6 @@ void ignoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
 bool interactive(std::FILE* file) { return isatty(fileno(file)) != 0; }
 
 int nextInputByte(std::FILE* file) { return getc_unlocked(file); }
-void forgetReadError() { errno = 0; }
-bool readInterrupted() { return errno == EINTR; }
 
 // The system's reason for the first failed write.
 struct Output {
@@ -181,8 +176,7 @@ int readInDebugging(void* context) {
     }
     forgetReadError();
     int c = readIn(context);
-    // Not only a failed read: a console read that Ctrl+C cuts short may end as if at the end of input.
-    if (c >= 0 || !readInterrupted()) return c;
+    if (c >= 0 || !readBrokenOff()) return c;
     std::clearerr(input);
     return pellux::kReadBrokenOff;
 }

@@ -60,9 +60,9 @@ RunResult Machine::runNative(const LoadedCode& native, std::size_t ip, std::size
         case OpCode::In:
         case OpCode::InMany:
         case OpCode::Print:
-            if (!inputOutput(in, p)) return notDone(ip, p + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(in.cell)));
+            if (!inputOutput(in, p)) return notDone(ip, p);
             break;
-        case OpCode::Stop: return stopAt(ip, p, false);
+        case OpCode::Stop:
         case OpCode::JumpIfZero:  // only under the debugger: a Ctrl+C at a turn's start
             return stopAt(ip, p, false);
         case OpCode::End:

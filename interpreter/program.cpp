@@ -426,12 +426,8 @@ UnmatchedBrackets findUnmatchedBrackets(const unsigned char* source, std::size_t
     std::uint64_t closeCount = 0, depth = 0;
     SourceWalker walker(source, size);
     while (walker.more()) {
+        if (walker.skipsRun()) continue;
         unsigned char c = walker.peek();
-        if (c == '#' || c == '%') {
-            std::size_t from, to;
-            walker.skipRun(from, to);
-            continue;
-        }
         if (c == '[') {
             if (depth < listed) lastOpenAt[depth] = walker.position();
             ++depth;
@@ -629,11 +625,8 @@ op_Poll:
     OP(Clear) c[in->cell] = 0; NEXT();
     OP(Out) if (!put(c[in->cell])) return outputFailed(); NEXT();
     OP(OutMany) if (!putRepeated(c[in->cell], in->amount)) return outputFailed(); NEXT();
-    OP(In) if (!input(c[in->cell])) return notDone(ip - 1, static_cast<std::size_t>(c - t + in->cell)); NEXT();
-    OP(InMany) {
-        if (!input(c[in->cell], in->amount)) return notDone(ip - 1, static_cast<std::size_t>(c - t + in->cell));
-        NEXT();
-    }
+    OP(In) if (!input(c[in->cell])) return notDone(ip - 1, static_cast<std::size_t>(c - t)); NEXT();
+    OP(InMany) if (!input(c[in->cell], in->amount)) return notDone(ip - 1, static_cast<std::size_t>(c - t)); NEXT();
     OP(Bounds) {
         std::size_t p = static_cast<std::size_t>(c - t);
         // A cell left of the first wraps round to a huge index.
@@ -833,7 +826,7 @@ RunResult Machine::straight(std::size_t from, std::size_t to, std::size_t p) {
         case OpCode::In:
         case OpCode::InMany:
         case OpCode::Print:
-            if (!inputOutput(in, p)) return notDone(ip, p + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(in.cell)));
+            if (!inputOutput(in, p)) return notDone(ip, p);
             break;
         case OpCode::MulLoop: {
             RunResult left;
@@ -908,12 +901,8 @@ Session::Session(const unsigned char* source, std::size_t size, RunIo io, std::s
     std::vector<std::uint32_t> open;
     SourceWalker walker(source, size);
     while (walker.more()) {
+        if (walker.skipsRun()) continue;
         unsigned char c = walker.peek();
-        if (c == '#' || c == '%') {
-            std::size_t from, to;
-            walker.skipRun(from, to);
-            continue;
-        }
         std::uint32_t at = static_cast<std::uint32_t>(walker.at());
         if (c == '[' || c == ']') {
             brackets_.push_back(at);
@@ -966,12 +955,7 @@ std::size_t Session::commandAt(std::uint32_t line, std::uint32_t column) const {
         unsigned char c = walker.peek();
         SourcePosition here = walker.position();
         if (here.line == line && here.column >= column && isCommand(c)) return walker.at();
-        if (c == '#' || c == '%') {
-            std::size_t from, to;
-            walker.skipRun(from, to);
-        } else {
-            walker.advance();
-        }
+        if (!walker.skipsRun()) walker.advance();
     }
     return size_;
 }

@@ -46,6 +46,13 @@ public:
         while (at_ < size_ && !endsLine(source_[at_])) advance();
         textEnd = at_;
     }
+    // At a '#' or '%': past it and the rest of its line, and true.
+    bool skipsRun() {
+        if (at_ >= size_ || (source_[at_] != '#' && source_[at_] != '%')) return false;
+        std::size_t from, to;
+        skipRun(from, to);
+        return true;
+    }
 
 private:
     const unsigned char* source_;

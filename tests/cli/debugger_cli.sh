@@ -133,45 +133,39 @@ END
 printf 'c\nq\n' | "${pellux[@]}" /d /f b.b >/dev/null 2>&1; status=$?
 [ "$status" -eq 1 ] || fail "fault: exit $status, expected 1"
 
-if [ -z "${WINE:-}" ]; then
-    # Ctrl+C while the program runs returns to the prompt: the commands come through a FIFO held
-    # open, and the signal goes once the program's output shows that it runs.
-    mkfifo commands
-    printf '+[.]' >forever.b
-    "${pellux[@]}" /d /f forever.b <commands >out 2>&1 &
+# A session of $1 whose commands come through a FIFO held open: c, then Ctrl+C once the shell
+# condition $2 holds, then the commands $3 once it has stopped. Leaves the transcript in out and
+# the exit code in $status.
+interrupted_session() {
+    "${pellux[@]}" /d /f "$1" <commands >out 2>&1 &
     pid=$!
     exec 3>commands
     echo c >&3
     deadline=$((SECONDS + 20))
-    until [ "$(stat -c %s out)" -gt 70000 ] || [ $SECONDS -ge $deadline ]; do sleep 0.05; done
+    until eval "$2" || [ $SECONDS -ge $deadline ]; do sleep 0.05; done
     kill -INT "$pid"
     until grep -q "^interrupted" out || [ $SECONDS -ge $deadline ]; do sleep 0.05; done
-    echo q >&3
+    printf "$3" >&3
     exec 3>&-
     until ! kill -0 "$pid" 2>/dev/null || [ $SECONDS -ge $deadline ]; do sleep 0.05; done
     kill -KILL "$pid" 2>/dev/null  # only when it failed to stop
     wait "$pid"; status=$?
+}
+
+if [ -z "${WINE:-}" ]; then
+    mkfifo commands
+    # Ctrl+C while the program runs returns to the prompt, once its output shows that it runs.
+    printf '+[.]' >forever.b
+    interrupted_session forever.b '[ "$(stat -c %s out)" -gt 70000 ]' 'q\n'
     grep -q "^interrupted" out || fail "Ctrl+C: no stop"
     grep -qa "forever.b:1:2" out || fail "Ctrl+C: not stopped at the loop's start"
     [ "$status" -eq 0 ] || fail "Ctrl+C: exit $status"
 
     # Ctrl+C while the program waits for input stops it at that ',' with nothing read (not at the
-    # end of its input); c reads again.
+    # end of its input); c reads again. The signal goes while it sleeps in the read itself (where
+    # the kernel names it); the stop is the same at any moment.
     printf '%%ready\n,.' >wait.b
-    "${pellux[@]}" /d /f wait.b <commands >out 2>&1 &
-    pid=$!
-    exec 3>commands
-    echo c >&3
-    deadline=$((SECONDS + 20))
-    # Asleep in the read itself (where the kernel names it); the stop is the same at any moment.
-    until grep -q pipe_read "/proc/$pid/wchan" 2>/dev/null || [ $SECONDS -ge $deadline ]; do sleep 0.05; done
-    kill -INT "$pid"
-    until grep -q "^interrupted" out || [ $SECONDS -ge $deadline ]; do sleep 0.05; done
-    printf 'c\nA\nq\n' >&3
-    exec 3>&-
-    until ! kill -0 "$pid" 2>/dev/null || [ $SECONDS -ge $deadline ]; do sleep 0.05; done
-    kill -KILL "$pid" 2>/dev/null
-    wait "$pid"
+    interrupted_session wait.b 'grep -q pipe_read "/proc/$pid/wchan" 2>/dev/null' 'c\nA\nq\n'
     sed -n '/^interrupted/,$p' out >after
     grep -q "^wait.b:2:1" after || fail "Ctrl+C at a read: not stopped at the ','"
     grep -qa "^(pellux) A" after || fail "Ctrl+C at a read: the input was not read again"
