@@ -3,7 +3,7 @@
 #ifndef PELLUX_INTERPRETER_CHECK_H
 #define PELLUX_INTERPRETER_CHECK_H
 
-#include "program.h"
+#include "source.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,7 @@
 #include "debug_console.h"
 
+#include "session.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>

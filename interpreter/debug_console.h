@@ -2,7 +2,7 @@
 #ifndef PELLUX_INTERPRETER_DEBUG_CONSOLE_H
 #define PELLUX_INTERPRETER_DEBUG_CONSOLE_H
 
-#include "program.h"
+#include "machine.h"
 
 #include <cstdio>
 

@@ -1,6 +1,8 @@
-// The machine that runs the compiled form: the tape, the output buffer and the operations that
-// need them. Shared by the portable dispatch loop (program.cpp) and the loop that goes in and
-// out of a translation (native_program.cpp); nothing outside the interpreter's core uses it.
+// The machine: takes a compiled program (program.h) and runs it, on its own (the portable
+// machine) or through the program's translation (native_program.h), which hands it every
+// instruction the machine code leaves to it. It holds the tape and the output buffer, and does
+// the plain reading of the source: for the debugger's steps, and to find the command at which a
+// program leaves the tape.
 #ifndef PELLUX_INTERPRETER_MACHINE_H
 #define PELLUX_INTERPRETER_MACHINE_H
 
@@ -9,8 +11,43 @@
 #include <algorithm>
 #include <csignal>
 #include <cstring>
+#include <new>
 
 namespace pellux {
+
+constexpr std::size_t kInitialTapeCells = 65536;
+constexpr std::size_t kTapeLimitCells = std::size_t(1) << 28;  // 256 MiB
+
+// Under the debugger: a Ctrl+C broke off the wait for input. The run stops at that ',', with
+// nothing read; a run from there reads again.
+constexpr int kReadBrokenOff = -2;
+
+struct RunIo {
+    void* context;
+    // Writes bytes out, buffered by the machine; false when they could not be written, which ends
+    // the run.
+    bool (*write)(void* context, const unsigned char* bytes, std::size_t size);
+    // Returns the next input byte, -1 at the end of input, or kReadBrokenOff.
+    int (*read)(void* context);
+    // Someone types the input after reading the output: flush the output before each read.
+    bool flushBeforeRead = true;
+    // What ',' stores at the end of input: -1 leaves the cell as it is.
+    int endOfInput = -1;
+};
+
+// Stopped: under the debugger, at a place it asked for, when interrupted, or at a read broken off.
+enum class RunStatus { Finished, MovedLeftOfFirstCell, MovedPastLastCell, OutputFailed, Stopped };
+
+struct RunResult {
+    RunStatus status;
+    SourcePosition position;  // of the command that left the tape
+};
+
+struct LoadedCode;
+
+// Runs the program; with `native`, its translation does the work.
+RunResult run(const Program& program, RunIo io, std::size_t tapeLimit = kTapeLimitCells,
+              const LoadedCode* native = nullptr);
 
 constexpr std::size_t kOutputBuffer = 1 << 16;
 
@@ -20,23 +57,27 @@ public:
         : program_(&program), io_(io), limit_(limit), tape_(std::min(kInitialTapeCells, limit), 0) {}
 
     // From instruction `ip` with the pointer at `p`, on the portable machine or in the program's
-    // translation (native_program.cpp).
+    // translation.
     RunResult run(std::size_t ip = 0, std::size_t p = 0);
     RunResult runNative(const LoadedCode& native, std::size_t ip = 0, std::size_t p = 0);
 
-    // Under the debugger: a fault stops the run where the plain reading takes over, instead of
-    // being worked out here; the flag, once set, stops it where a loop starts its next turn.
+    // Under the debugger: `program` is what runs from now on, and the flag, once set, stops a run
+    // where a loop starts its next turn.
     void debug(const Program& program, const volatile std::sig_atomic_t* interrupt) {
         program_ = &program;
-        debugging_ = true;
         interrupt_ = interrupt;
     }
-    // Where a stopped run stopped: the instruction, the pointer, and whether a fault stopped it.
+    // Where a run that did not finish stopped: at an instruction, or, when the plain reading took
+    // over, at a command of the source (a fault, or a read broken off there). The pointer too.
     std::size_t stopIp() const { return stopIp_; }
+    bool stoppedInSource() const { return stoppedInSource_; }
+    std::size_t stopOffset() const { return stopOffset_; }
     std::size_t stopPointer() const { return stopPointer_; }
-    bool faulted() const { return faulted_; }
-    RunResult command(const unsigned char* source, std::size_t size, std::size_t& at, std::size_t& p,
-                      std::size_t partner);
+
+    // One command of the source at `at`, read plainly; `at` moves past it, or past `partner`, the
+    // matching bracket, when a loop is skipped or repeated. At a fault or a read broken off, `at`
+    // stays on the command.
+    RunResult command(std::size_t& at, std::size_t& p, std::size_t partner);
     const std::vector<unsigned char>& tape() const { return tape_; }
 
     // False once a write has failed: nothing is written after that.
@@ -48,79 +89,60 @@ public:
     }
 
 private:
+    template <bool kPolling, bool kOnce>
+    RunResult dispatch(std::size_t ip, std::size_t p);
+    RunResult handOver(std::size_t ip, std::size_t p);
+
     // Each of these returns false when the output could not be written.
     bool put(unsigned char byte) {
         if (outSize_ == kOutputBuffer && !flush()) return false;
         out_[outSize_++] = byte;
         return true;
     }
-    bool putAll(const char* bytes, std::size_t size) {
-        for (std::size_t i = 0; i < size; ++i)
-            if (!put(static_cast<unsigned char>(bytes[i]))) return false;
-        return true;
-    }
-    bool putRepeated(unsigned char byte, std::int32_t count) {
-        for (std::size_t left = static_cast<std::size_t>(count); left > 0;) {
-            if (outSize_ == kOutputBuffer && !flush()) return false;
-            std::size_t part = std::min(left, kOutputBuffer - outSize_);
-            std::memset(out_ + outSize_, byte, part);
-            outSize_ += part;
-            left -= part;
-        }
-        return true;
-    }
-    // Makes cell `cell` exist; false when it lies past the limit.
-    bool reach(std::size_t cell) {
+    bool putAll(const unsigned char* bytes, std::size_t size);
+    bool putRepeated(unsigned char byte, std::int32_t count);
+    // False when the output failed first, or the read was broken off (see notDone).
+    bool input(unsigned char& cell, std::int32_t count = 1);
+    // Makes cell `cell` exist; false when it lies past the limit. What the program wrote is
+    // written before the machine gives up for want of memory.
+    bool grow(std::size_t cell) {
         if (cell < tape_.size()) return true;
         if (cell >= limit_) return false;
         std::size_t size = tape_.size();
         while (size <= cell) size = std::min(size * 2, limit_);
-        tape_.resize(size, 0);
-        return true;
-    }
-
-    RunResult leaveTape(const ReachInfo& block, std::size_t first, std::size_t p);
-    bool bounds(const Instruction& in, std::size_t next, std::size_t p, RunResult& left);
-    bool scan(const Instruction& in, std::size_t& p, RunResult& left);
-    bool scanFrom(const Instruction& in, std::size_t& p, RunResult& left);
-    // False when the output failed first, or the read was broken off (see notDone).
-    bool input(unsigned char& cell, std::int32_t count = 1) {
-        if (io_.flushBeforeRead && !flush()) return false;
-        for (std::int32_t i = 0; i < count; ++i) {
-            int byte = io_.read(io_.context);
-            if (byte == kReadBrokenOff) {  // only under the debugger, where each ',' reads once
-                readBrokenOff_ = true;
-                return false;
-            }
-            if (byte < 0) byte = io_.endOfInput;
-            if (byte >= 0) cell = static_cast<unsigned char>(byte);
+        try {
+            tape_.resize(size, 0);
+        } catch (const std::bad_alloc&) {
+            flush();
+            throw;
         }
         return true;
     }
+
+    bool guard(const Instruction& in, std::size_t p, RunResult& fault);
+    bool scan(const Instruction& in, std::size_t& p, RunResult& fault);
+    bool multiply(const Instruction& loop, const Instruction* terms, std::size_t p, RunResult& fault);
+    RunResult faultIn(const Instruction& in, std::size_t p, RunStatus side);
+
     static RunResult outputFailed() { return {RunStatus::OutputFailed, {}}; }
     // Why the input or output instruction `ip`, with the pointer at `p`, was not done: its output
-    // failed, or a Ctrl+C broke off its read, which stops the run there, as the plain reading
-    // would stand at it (on the cell it reads).
+    // failed, or a Ctrl+C broke off its read, which stops the run there, on the cell it reads.
     RunResult notDone(std::size_t ip, std::size_t p) {
         if (!readBrokenOff_) return outputFailed();
         readBrokenOff_ = false;
-        return stopAt(ip, p + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(program_->code[ip].cell)), false);
+        return stopAt(ip, p + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(program_->code[ip].cell)));
     }
-    RunResult stopAt(std::size_t ip, std::size_t p, bool fault) {
+    RunResult stopAt(std::size_t ip, std::size_t p) {
         stopIp_ = ip;
         stopPointer_ = p;
-        faulted_ = fault;
+        stoppedInSource_ = false;
         return {RunStatus::Stopped, {}};
     }
     // The JumpIfZero of the loop whose turns start at `body`, a JumpIfNotZero's link: right
-    // before it, or before the Bounds that the jump back leaves out (see resolveJumps).
+    // before it, or before the Guard that the jump back leaves out.
     std::size_t turnOf(std::size_t body) const {
         return program_->code[body - 1].op == OpCode::JumpIfZero ? body - 1 : body - 2;
     }
-    std::size_t indexOf(const Instruction& in) const { return static_cast<std::size_t>(&in - program_->code.data()); }
-    bool multiply(const Instruction& loop, const Instruction* terms, std::size_t p, RunResult& left);
-    bool inputOutput(const Instruction& in, std::size_t p);
-    RunResult straight(std::size_t from, std::size_t to, std::size_t p);
 
     const Program* program_;
     RunIo io_;
@@ -130,10 +152,12 @@ private:
     std::size_t outSize_ = 0;
     bool failed_ = false;
     bool readBrokenOff_ = false;
-    bool debugging_ = false;
     const volatile std::sig_atomic_t* interrupt_ = nullptr;
-    std::size_t stopIp_ = 0, stopPointer_ = 0;
-    bool faulted_ = false;
+    std::size_t stopIp_ = 0, stopPointer_ = 0, stopOffset_ = 0;
+    bool stoppedInSource_ = false;
+    // Set by the portable machine when it hands a run back to the machine code: from where.
+    bool handedBack_ = false;
+    std::size_t resumeIp_ = 0, resumePointer_ = 0;
 };
 
 } // namespace pellux

@@ -7,8 +7,9 @@
 #include "check.h"
 #include "command_line.h"
 #include "debug_console.h"
+#include "compiler.h"
+#include "machine.h"
 #include "native_program.h"
-#include "program.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -312,7 +313,6 @@ int runFile(const pellux::CommandLine& line, std::FILE* input) {
         pellux::RunIo io{&streams, writeOut, readInDebugging, true, endOfInputValue(line.endOfInput)};
         return debugProgram(path, source.data(), source.size(), io, input, machineCodeWanted());
     }
-    source = std::vector<unsigned char>();
     pellux::NativeProgram native;
     if (machineCodeWanted()) native.load(program);
     Streams streams{Output(), input};

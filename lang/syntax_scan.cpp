@@ -1,5 +1,7 @@
 #include "syntax_scan.h"
 
+#include "syntax.h"
+
 #include <cstdint>
 #include <cstring>
 
@@ -10,40 +12,29 @@
 
 namespace {
 
-enum ByteClass : unsigned char { kInvalid = 0, kAccepted = 1, kRunStart = 2 };
-
-struct ClassTable {
-    unsigned char of[256] = {};
-    constexpr ClassTable() {
-        const char accepted[] = "+-><.,[]@&*\r\n $";
-        for (const char* c = accepted; *c; ++c) of[static_cast<unsigned char>(*c)] = kAccepted;
-        of[0] = kAccepted;
-        of[static_cast<unsigned char>('%')] = kRunStart;
-        of[static_cast<unsigned char>('#')] = kRunStart;
+// The bytes of the table that pass a test, for comparing 16 bytes at a time with each.
+struct ByteList {
+    unsigned char byte[256] = {};
+    int count = 0;
+    constexpr explicit ByteList(bool (*test)(unsigned char)) {
+        for (int c = 0; c < 256; ++c)
+            if (test(static_cast<unsigned char>(c))) byte[count++] = static_cast<unsigned char>(c);
     }
 };
 
-constexpr ClassTable kClasses;
+constexpr bool acceptedAlone(unsigned char c) { return syntax::isAccepted(c) && !syntax::startsLineRun(c); }
 
-bool endsRun(unsigned char c) { return c == '\r' || c == '\n' || c == 0; }
+constexpr ByteList kAcceptedAlone(acceptedAlone);
+constexpr ByteList kLineEnds(syntax::endsLine);
 
 #ifdef PELLUX_SCAN_SSE2
-// Bit i set where byte i of the 16 ends a run.
-inline unsigned runEndMask(__m128i v) {
-    __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')),
-                               _mm_cmpeq_epi8(v, _mm_set1_epi8('\n')));
-    hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_setzero_si128()));
+// Bit i set where byte i of the 16 ends a comment or string line.
+// Bit i set where byte i of the 16 is one of the list's.
+inline unsigned maskOf(__m128i v, const ByteList& list) {
+    __m128i hit = _mm_setzero_si128();
+    for (int i = 0; i < list.count; ++i)
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(list.byte[i]))));
     return static_cast<unsigned>(_mm_movemask_epi8(hit));
-}
-
-// Bit i set where byte i of the 16 is a plain accepted byte (not a run start, not invalid).
-inline unsigned acceptedMask(__m128i v) {
-    // '+' ',' '-' '.' are 0x2B..0x2E: one unsigned range test.
-    __m128i rel = _mm_sub_epi8(v, _mm_set1_epi8(0x2B));
-    __m128i ok = _mm_cmpeq_epi8(_mm_min_epu8(rel, _mm_set1_epi8(3)), rel);
-    const char singles[] = {'>', '<', '[', ']', '@', '&', '*', '\r', '\n', ' ', '$', 0};
-    for (char c : singles) ok = _mm_or_si128(ok, _mm_cmpeq_epi8(v, _mm_set1_epi8(c)));
-    return static_cast<unsigned>(_mm_movemask_epi8(ok));
 }
 
 inline unsigned lowestBit(unsigned mask) {
@@ -57,17 +48,18 @@ inline unsigned lowestBit(unsigned mask) {
 }
 #endif
 
-// Skips to the end of a run; returns the position just past the byte that ended it, or length.
-std::size_t skipRun(const unsigned char* data, std::size_t p, std::size_t length, bool& inRun) {
+// Skips to the end of a comment or string line; returns the position just past the byte that
+// ended it, or length.
+std::size_t skipLine(const unsigned char* data, std::size_t p, std::size_t length, bool& inRun) {
 #ifdef PELLUX_SCAN_SSE2
     while (p + 16 <= length) {
-        unsigned mask = runEndMask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p)));
+        unsigned mask = maskOf(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p)), kLineEnds);
         if (mask) { inRun = false; return p + lowestBit(mask) + 1; }
         p += 16;
     }
 #endif
     for (; p < length; ++p)
-        if (endsRun(data[p])) { inRun = false; return p + 1; }
+        if (syntax::endsLine(data[p])) { inRun = false; return p + 1; }
     return length;
 }
 
@@ -76,19 +68,17 @@ std::size_t skipRun(const unsigned char* data, std::size_t p, std::size_t length
 std::size_t scanSyntax(SyntaxScanState& state, const unsigned char* data, std::size_t length) {
     std::size_t p = 0;
     while (p < length) {
-        if (state.inRun) { p = skipRun(data, p, length, state.inRun); continue; }
+        if (state.inRun) { p = skipLine(data, p, length, state.inRun); continue; }
 #ifdef PELLUX_SCAN_SSE2
         if (p + 16 <= length) {
-            unsigned mask = acceptedMask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p)));
+            unsigned mask = maskOf(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p)), kAcceptedAlone);
             if (mask == 0xFFFFu) { p += 16; continue; }
             p += lowestBit(~mask);
         }
 #endif
-        switch (kClasses.of[data[p]]) {
-        case kAccepted: ++p; break;
-        case kRunStart: state.inRun = true; ++p; break;
-        default: return p;
-        }
+        if (!syntax::isAccepted(data[p])) return p;
+        state.inRun = syntax::startsLineRun(data[p]);
+        ++p;
     }
     return length;
 }

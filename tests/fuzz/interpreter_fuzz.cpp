@@ -1,10 +1,11 @@
 // libFuzzer target: any bytes as a program. Brackets are checked, the program is compiled,
 // and, when the plain reference finishes it within a step budget, the optimised run must give
-// the same output and the same end, both on the portable machine and in machine code (where
-// the place of a fault must agree too). Under the debugger, a run to a stop at some command
+// the same output and the same end, with a fault at the same line and column, both on the
+// portable machine and in machine code. Under the debugger, a run to a stop at some command
 // must leave the same place, pointer, tape and output as stepping there plainly.
 #include "interpreter/native_program.h"
-#include "interpreter/program.h"
+#include "interpreter/compiler.h"
+#include "interpreter/session.h"
 #include "../unit/reference_interpreter.h"
 
 #include <csignal>
@@ -99,7 +100,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     pellux::RunStatus status = expected.status == ReferenceResult::Finished ? pellux::RunStatus::Finished
                                : expected.status == ReferenceResult::Left ? pellux::RunStatus::MovedLeftOfFirstCell
                                                                          : pellux::RunStatus::MovedPastLastCell;
-    if (io.output != expected.output || result.status != status) std::abort();
+    pellux::SourcePosition place = pellux::positionOf(data, size, expected.at);
+    bool samePlace = status == pellux::RunStatus::Finished ||
+                     (result.position.line == place.line && result.position.column == place.column);
+    if (io.output != expected.output || result.status != status || !samePlace) std::abort();
     stopAtSomeCommand(data, size, input, kTape, false);
     stopAtSomeCommand(data, size, input, kTape, true);
     interruptAtOnce(data, size, input, kTape);

@@ -10,6 +10,7 @@
 struct ReferenceResult {
     enum Status { Finished, Left, Right, OutOfSteps } status;
     std::string output;
+    std::size_t at;  // Left or Right: the offset of the move that left the tape
 };
 
 inline ReferenceResult referenceRun(const std::string& source, const std::string& input, std::size_t tapeLimit,
@@ -23,18 +24,18 @@ inline ReferenceResult referenceRun(const std::string& source, const std::string
     }
     std::vector<unsigned char> tape(1, 0);
     std::size_t p = 0, in = 0;
-    ReferenceResult result{ReferenceResult::Finished, ""};
+    ReferenceResult result{ReferenceResult::Finished, "", 0};
     for (std::size_t i = 0; i < source.size(); ++i) {
         if (steps-- == 0) { result.status = ReferenceResult::OutOfSteps; return result; }
         switch (source[i]) {
         case '+': ++tape[p]; break;
         case '-': --tape[p]; break;
         case '>':
-            if (++p >= tapeLimit) { result.status = ReferenceResult::Right; return result; }
+            if (++p >= tapeLimit) { result.status = ReferenceResult::Right; result.at = i; return result; }
             if (p >= tape.size()) tape.push_back(0);
             break;
         case '<':
-            if (p == 0) { result.status = ReferenceResult::Left; return result; }
+            if (p == 0) { result.status = ReferenceResult::Left; result.at = i; return result; }
             --p;
             break;
         case '.': result.output += static_cast<char>(tape[p]); break;

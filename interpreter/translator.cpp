@@ -120,7 +120,7 @@ void Translator::testCell(std::int64_t offset) {
 // tape[p + offset] turns to zero; each term adds turns * a to its cell, or sets it.
 bool Translator::multiply(std::size_t k) {
     const Instruction& loop = program_.code[k];
-    const ReachInfo& info = program_.reach[static_cast<std::size_t>(loop.link)];
+    const Span& info = program_.spans[static_cast<std::size_t>(loop.link)];
     std::int64_t low = std::int64_t(loop.cell) + info.low, high = std::int64_t(loop.cell) + info.high;
     if (!fits32(low) || !fits32(high)) return false;
     bool sets = false;
@@ -204,34 +204,32 @@ void Translator::findLoopsAndTargets() {
     turnOf_.assign(code.size() + 1, -1);
     for (std::size_t k = 0; k < code.size(); ++k) {
         const Instruction& in = code[k];
-        if (in.op == OpCode::JumpIfZero || in.op == OpCode::JumpIfNotZero)
-            target_[static_cast<std::size_t>(in.link)] = true;
-        if (in.op == OpCode::JumpIfZero) {
-            open.push_back(Open{k, 0, false, false, false});
-        } else if (open.empty()) {
-            continue;
-        } else if (in.op == OpCode::Move) {
-            open.back().net += in.amount;
-        } else if (in.op == OpCode::Scan) {
-            (in.amount > 0 ? open.back().right : open.back().left) = true;
-        } else if (in.op == OpCode::JumpIfNotZero) {
-            Open loop = open.back();
-            open.pop_back();
-            // Where the first turn starts, and where the later ones do (past the Bounds when the
-            // check holds for every turn).
-            turnOf_[loop.start + 1] = turnOf_[static_cast<std::size_t>(in.link)] = static_cast<std::int32_t>(loop.start);
-            loop.net += in.cell;
-            Drift drift = Drift::Unknown;
-            if (loop.unknown || (loop.right && loop.left)) drift = Drift::Unknown;
-            else if (loop.right) drift = loop.net >= 0 ? Drift::Right : Drift::Unknown;
-            else if (loop.left) drift = loop.net <= 0 ? Drift::Left : Drift::Unknown;
-            else drift = loop.net == 0 ? Drift::None : loop.net > 0 ? Drift::Right : Drift::Left;
-            drift_[loop.start] = drift;
-            if (open.empty()) continue;
-            if (drift == Drift::Right) open.back().right = true;
-            if (drift == Drift::Left) open.back().left = true;
-            if (drift == Drift::Unknown) open.back().unknown = true;
+        const Operation& op = operation(in.op);
+        if (op.link == Operand::Code) target_[static_cast<std::size_t>(in.link)] = true;
+        if (in.op == OpCode::JumpIfZero) open.push_back(Open{k, 0, false, false, false});
+        if (open.empty()) continue;
+        switch (op.motion) {
+        case Motion::Stays: break;
+        case Motion::ByAmount: open.back().net += in.amount; break;
+        case Motion::Drifts: (in.amount > 0 ? open.back().right : open.back().left) = true; break;
+        case Motion::ByCell: open.back().net += in.cell; break;
         }
+        if (in.op != OpCode::JumpIfNotZero) continue;
+        Open loop = open.back();
+        open.pop_back();
+        // Where the first turn starts, and where the later ones do (past the Guard when it holds
+        // for every turn).
+        turnOf_[loop.start + 1] = turnOf_[static_cast<std::size_t>(in.link)] = static_cast<std::int32_t>(loop.start);
+        Drift drift = Drift::Unknown;
+        if (loop.unknown || (loop.right && loop.left)) drift = Drift::Unknown;
+        else if (loop.right) drift = loop.net >= 0 ? Drift::Right : Drift::Unknown;
+        else if (loop.left) drift = loop.net <= 0 ? Drift::Left : Drift::Unknown;
+        else drift = loop.net == 0 ? Drift::None : loop.net > 0 ? Drift::Right : Drift::Left;
+        drift_[loop.start] = drift;
+        if (open.empty()) continue;
+        if (drift == Drift::Right) open.back().right = true;
+        if (drift == Drift::Left) open.back().left = true;
+        if (drift == Drift::Unknown) open.back().unknown = true;
     }
 }
 
@@ -292,7 +290,7 @@ bool Translator::instruction(std::size_t k) {
         target::output(e_, in.cell, 1);
         flagsCell_ = kNoCell;
         break;
-    case OpCode::Bounds: {
+    case OpCode::Guard: {
         std::int64_t high = std::int64_t(in.cell) + in.amount;
         checkRange(in.cell, high, k);
         known_.low = std::min<std::int64_t>(known_.low, in.cell);
@@ -348,14 +346,13 @@ bool Translator::instruction(std::size_t k) {
     case OpCode::Stop:
         exitNow(k);
         [[fallthrough]];
-    case OpCode::Boundary:
+    case OpCode::Place:
         // A run may start past here, where the plain reading brought the program: what is known of
         // the tape holds (the plain reading visited the same cells), but the flags were not set here.
         flagsCell_ = kNoCell;
         break;
     case OpCode::MulTerm:  // part of its MulLoop
     case OpCode::SetTerm:
-    case OpCode::Nop:
         break;
     }
     return true;
@@ -368,7 +365,7 @@ bool Translator::translate() {
     // Writes and tape checks take more, with their ways out.
     std::size_t expected = kPrologueBytes;
     for (const Instruction& in : code)
-        expected += in.op == OpCode::Out || in.op == OpCode::Bounds ? kWithExitBytes : kTypicalBytes;
+        expected += operation(in.op).done == Done::Inline ? kTypicalBytes : kWithExitBytes;
     native_.bytes.reserve(expected);
     native_.entries.assign(code.size() + 1, 0);
     findLoopsAndTargets();

@@ -1,0 +1,318 @@
+#include "compiler.h"
+
+#include "idioms.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace pellux {
+
+namespace {
+
+constexpr std::size_t kCheckEvery = 4096;  // source bytes between looks at the compiled form's size
+
+// The block being compiled. Its cells are counted from the pointer where it began.
+struct Block {
+    std::size_t guard;       // its Guard's index, written when the block ends
+    std::int32_t pointer;    // where its moves so far have taken the pointer
+    std::int32_t low, high;  // the cells they visited
+    std::uint32_t from;      // where it begins in the source
+};
+
+struct OpenLoop {
+    std::size_t start;   // its first instruction: its Move to the loop's cell, or its JumpIfZero
+    std::size_t jump;    // its JumpIfZero
+    bool real;           // it runs as a loop: the block around it ended at its '['
+    Block outer;         // the block around it, as it was at the '['; outer.pointer is the loop's cell
+    std::uint32_t open;  // the '['
+};
+
+class Compiler {
+public:
+    Compiler(Program& program, const Places* places) : program_(program), places_(places) {
+        program_.origins.clear();
+        beginBlock(0);
+    }
+
+    void setOrigin(std::size_t offset) { origin_ = static_cast<std::uint32_t>(offset); }
+    void change(std::int32_t amount) { emitAdd(block_.pointer, amount); }
+    void move(std::int32_t delta);
+    void output() { emitOrRepeat(OpCode::Out, OpCode::OutMany); }
+    void input() { emitOrRepeat(OpCode::In, OpCode::InMany); }
+    void print(std::size_t from, std::size_t to);
+    void open(std::size_t at);
+    void close(std::size_t at);
+    void place(std::size_t at, std::size_t index, bool stop);
+    void finish(std::size_t size);
+    std::size_t footprint() const {
+        return program_.code.size() * sizeof(Instruction) + program_.spans.size() * sizeof(Span) +
+               loops_.capacity() * sizeof(OpenLoop) + program_.origins.size() * sizeof(std::uint32_t);
+    }
+
+private:
+    void emit(OpCode op, std::int32_t cell, std::int32_t amount, std::int32_t link) {
+        program_.code.push_back(Instruction{op, cell, amount, link});
+        if (places_) program_.origins.push_back(origin_);
+    }
+    void emitAdd(std::int32_t cell, std::int32_t amount) {
+        if ((amount & 0xFF) != 0) emit(OpCode::Add, cell, amount, 0);
+    }
+    void emitOrRepeat(OpCode one, OpCode many);
+    void emitMove() {
+        if (block_.pointer != 0) emit(OpCode::Move, 0, block_.pointer, 0);
+    }
+    void truncate(std::size_t size) {
+        program_.code.resize(size);
+        if (places_) program_.origins.resize(size);
+    }
+    void beginBlock(std::size_t from);
+    bool endBlock(const Block& block, std::size_t to);
+    void commit(OpenLoop& loop);
+    bool replaceWithIdiom(const OpenLoop& loop, std::size_t at);
+    void closeLoop(const OpenLoop& loop, std::size_t at);
+    LoopBody body() const {
+        const Instruction* first = program_.code.data() + block_.guard + 1;
+        return LoopBody{first, program_.code.size() - block_.guard - 1, block_.low, block_.high, block_.pointer};
+    }
+    void append(const std::vector<Instruction>& instructions, std::int32_t base, const Span& span);
+
+    Program& program_;
+    const Places* places_;
+    std::uint32_t origin_ = 0;
+    Block block_{};
+    std::vector<OpenLoop> loops_;
+};
+
+void Compiler::move(std::int32_t delta) {
+    block_.pointer += delta;
+    block_.low = std::min(block_.low, block_.pointer);
+    block_.high = std::max(block_.high, block_.pointer);
+}
+
+void Compiler::print(std::size_t from, std::size_t to) {
+    if (to > from) emit(OpCode::Print, 0, static_cast<std::int32_t>(to - from), static_cast<std::int32_t>(from));
+}
+
+// A run of '.' or ',' on one cell is one instruction with a count. If a move between them
+// leaves the tape, the block's Guard sees it first, and the plain reading writes what comes
+// before it. Under the debugger each ',' stays an instruction of its own, so that a Ctrl+C that
+// breaks off a read stops the run at that very ','.
+void Compiler::emitOrRepeat(OpCode one, OpCode many) {
+    std::vector<Instruction>& code = program_.code;
+    bool repeat = !(places_ && one == OpCode::In) && !code.empty() && (code.back().op == one || code.back().op == many) &&
+                  code.back().cell == block_.pointer && code.back().amount < INT32_MAX;
+    if (!repeat) {
+        emit(one, block_.pointer, 0, 0);
+        return;
+    }
+    Instruction& last = code.back();
+    last.amount = last.op == one ? 2 : last.amount + 1;
+    last.op = many;
+}
+
+void Compiler::beginBlock(std::size_t from) {
+    block_ = Block{program_.code.size(), 0, 0, 0, static_cast<std::uint32_t>(from)};
+    emit(OpCode::Guard, 0, 0, 0);
+}
+
+// The block's Guard, now that its cells are known; false when it stays on its first cell, which
+// is always on the tape, and its Guard is taken out.
+bool Compiler::endBlock(const Block& block, std::size_t to) {
+    std::vector<Instruction>& code = program_.code;
+    if (block.low == 0 && block.high == 0) {
+        code.erase(code.begin() + static_cast<std::ptrdiff_t>(block.guard));
+        if (places_) program_.origins.erase(program_.origins.begin() + static_cast<std::ptrdiff_t>(block.guard));
+        return false;
+    }
+    code[block.guard] = Instruction{OpCode::Guard, block.low, block.high - block.low,
+                                    static_cast<std::int32_t>(program_.spans.size())};
+    program_.spans.push_back(Span{block.from, static_cast<std::uint32_t>(to), block.low, block.high, 0});
+    return true;
+}
+
+// At '[': the loop's cell becomes the pointer, and its body a block of its own, which it stays
+// unless the loop turns out to be an idiom. A loop that holds a loop runs as a loop.
+void Compiler::open(std::size_t at) {
+    if (!loops_.empty() && !loops_.back().real) commit(loops_.back());
+    OpenLoop loop{program_.code.size(), 0, false, block_, static_cast<std::uint32_t>(at)};
+    emitMove();
+    loop.jump = program_.code.size();
+    emit(OpCode::JumpIfZero, 0, 0, 0);
+    loops_.push_back(loop);
+    beginBlock(at + 1);
+}
+
+// The loop runs as a loop: the block around it ends at its '['.
+void Compiler::commit(OpenLoop& loop) {
+    loop.real = true;
+    if (endBlock(loop.outer, loop.open)) return;
+    --loop.start;  // everything after the Guard taken out moved back by one
+    --loop.jump;
+    --block_.guard;
+}
+
+void Compiler::close(std::size_t at) {
+    OpenLoop loop = loops_.back();
+    loops_.pop_back();
+    if (!loop.real && replaceWithIdiom(loop, at)) return;
+    if (!loop.real) commit(loop);
+    closeLoop(loop, at);
+}
+
+// The instructions of an idiom, made for the loop's cell, placed where that cell lies in the
+// block around the loop.
+void Compiler::append(const std::vector<Instruction>& instructions, std::int32_t base, const Span& span) {
+    for (Instruction in : instructions) {
+        if (operation(in.op).cell == Operand::Offset) in.cell += base;
+        if (operation(in.op).link == Operand::Span) in.link = static_cast<std::int32_t>(program_.spans.size());
+        emit(in.op, in.cell, in.amount, in.link);
+    }
+    program_.spans.push_back(span);
+}
+
+bool Compiler::replaceWithIdiom(const OpenLoop& loop, std::size_t at) {
+    LoopBody inside = body();
+    std::vector<Instruction> replacement;
+    Span span{loop.open, static_cast<std::uint32_t>(at + 1), std::min(0, inside.net), std::max(0, inside.net), inside.net};
+    bool clear = isClearLoop(inside), scan = !clear && isScanLoop(inside);
+    if (!clear && !scan && !isMultiplyLoop(inside, program_.spans, replacement, span)) return false;
+    setOrigin(loop.open);  // what stands for the loop comes from its '['
+    if (scan) {  // where a scan ends is known only when it runs: the block ends with it
+        truncate(loop.jump);
+        endBlock(loop.outer, loop.open);
+        emit(OpCode::Scan, 0, inside.net, static_cast<std::int32_t>(program_.spans.size()));
+        program_.spans.push_back(span);
+        beginBlock(at + 1);
+    } else {
+        truncate(loop.start);
+        block_ = loop.outer;
+        if (clear) emit(OpCode::Clear, block_.pointer, 0, 0);
+        else append(replacement, block_.pointer, span);
+    }
+    setOrigin(at);
+    return true;
+}
+
+// The end of a loop that runs as a loop. A body of one block that ends where it began visits
+// the same cells every turn: its Guard at the first turn holds for the later ones too, and its
+// later turns may be done at once (remainingTurns).
+void Compiler::closeLoop(const OpenLoop& loop, std::size_t at) {
+    bool sameEveryTurn = block_.guard == loop.jump + 1 && block_.pointer == 0;
+    std::vector<Instruction> later;
+    Span span{loop.open, static_cast<std::uint32_t>(at + 1), 0, 0, 0};
+    if (sameEveryTurn && remainingTurns(body(), program_.spans, later, span)) append(later, 0, span);
+    bool guarded = endBlock(block_, at);
+    std::size_t back = program_.code.size();
+    emit(OpCode::JumpIfNotZero, block_.pointer, 0, 0);  // the body's last move is the jump's
+    program_.code[loop.jump].link = static_cast<std::int32_t>(back + 1);
+    program_.code[back].link = static_cast<std::int32_t>(loop.jump + (sameEveryTurn && guarded ? 2 : 1));
+    beginBlock(at + 1);
+}
+
+// A place ends the block it lies in, with the pointer's moves done, and the loop it lies in
+// runs as a loop.
+void Compiler::place(std::size_t at, std::size_t index, bool stop) {
+    if (!loops_.empty() && !loops_.back().real) commit(loops_.back());
+    emitMove();
+    endBlock(block_, at);
+    emit(stop ? OpCode::Stop : OpCode::Place, 0, 0, static_cast<std::int32_t>(index));
+    beginBlock(at);
+}
+
+void Compiler::finish(std::size_t size) {
+    emitMove();
+    endBlock(block_, size);
+    emit(OpCode::End, 0, 0, 0);
+}
+
+// At most how many instructions the source compiles to, give or take the few a loop adds: one
+// for each change from one kind of command to another (a run of '+-', '<>', '.' or ',' is one),
+// and three for each bracket. Comments count too; they only make it larger.
+std::size_t instructionsAtMost(const unsigned char* source, std::size_t size) {
+    using syntax::Kind;
+    std::size_t count = 0;
+    Kind last = Kind::Invalid;
+    for (std::size_t i = 0; i < size; ++i) {
+        Kind kind = syntax::kindOf(source[i]);
+        if (kind == Kind::Decrement) kind = Kind::Increment;
+        if (kind == Kind::Left) kind = Kind::Right;
+        if (kind == Kind::Open || kind == Kind::Close) count += 3;
+        else if (kind >= Kind::Increment && kind <= Kind::Input && kind != last) ++count;
+        if (kind >= Kind::Increment && kind <= Kind::Close) last = kind;
+    }
+    return count;
+}
+
+} // namespace
+
+Program compile(const unsigned char* source, std::size_t size, std::size_t limitBytes, const Places* places) {
+    Program program;
+    program.source = source;
+    program.size = size;
+    // Room for the code up front: a big program's code is then never copied as it grows.
+    // Past the limit, only as far as the compiler goes before it looks.
+    program.code.reserve(std::min(instructionsAtMost(source, size) + 16,
+                                  limitBytes / sizeof(Instruction) + kCheckEvery * 3));
+    Compiler compiler(program, places);
+    std::size_t nextPlace = 0, nextCheck = 0;
+    std::int32_t change = 0;  // a run of + and - folded into one Add
+    auto flushChange = [&] {
+        compiler.change(change);
+        change = 0;
+    };
+    for (std::size_t at = 0; at < size;) {
+        if (at >= nextCheck) {
+            if (compiler.footprint() > limitBytes) {
+                program.tooLarge = true;
+                return program;
+            }
+            nextCheck = at + kCheckEvery;
+        }
+        if (places) {
+            while (nextPlace < places->offsets.size() && places->offsets[nextPlace] < at) ++nextPlace;
+            if (nextPlace < places->offsets.size() && places->offsets[nextPlace] == at) {
+                flushChange();
+                compiler.setOrigin(at);
+                compiler.place(at, nextPlace, places->stops[nextPlace]);
+            }
+        }
+        syntax::Kind kind = syntax::kindOf(source[at]);
+        if (kind == syntax::Kind::Increment || kind == syntax::Kind::Decrement) {
+            change += kind == syntax::Kind::Increment ? 1 : -1;
+            ++at;
+            continue;
+        }
+        if (syntax::isCommand(source[at])) {
+            flushChange();
+            compiler.setOrigin(at);
+        }
+        switch (kind) {
+        case syntax::Kind::Right: compiler.move(1); break;
+        case syntax::Kind::Left: compiler.move(-1); break;
+        case syntax::Kind::Output: compiler.output(); break;
+        case syntax::Kind::Input: compiler.input(); break;
+        case syntax::Kind::Open: compiler.open(at); break;
+        case syntax::Kind::Close: compiler.close(at); break;
+        case syntax::Kind::StringLine:
+        case syntax::Kind::Comment: {
+            std::size_t text = at + 1;
+            at = text;
+            while (at < size && !syntax::endsLine(source[at])) ++at;
+            if (kind == syntax::Kind::StringLine) compiler.print(text, at);
+            continue;
+        }
+        case syntax::Kind::Increment:
+        case syntax::Kind::Decrement:
+        case syntax::Kind::Invalid:
+        case syntax::Kind::Quiet:
+        case syntax::Kind::LineEnd:
+            break;
+        }
+        ++at;
+    }
+    flushChange();
+    compiler.finish(size);
+    return program;
+}
+
+} // namespace pellux

@@ -1,0 +1,147 @@
+#include "idioms.h"
+
+#include <algorithm>
+
+namespace pellux {
+
+namespace {
+
+// What one turn of a loop body does to a cell: add a constant, or set it to one.
+struct CellEffect {
+    std::int32_t cell;
+    bool set;
+    bool unknown;  // changed by an inner loop whose turns depend on the cell's value
+    std::int32_t value;
+};
+
+CellEffect& effectOn(std::vector<CellEffect>& effects, std::int32_t cell) {
+    for (CellEffect& effect : effects)
+        if (effect.cell == cell) return effect;
+    effects.push_back(CellEffect{cell, false, false, 0});
+    return effects.back();
+}
+
+struct Visited {
+    std::int32_t low, high;
+    void include(std::int32_t from, std::int32_t to) {
+        low = std::min(low, from);
+        high = std::max(high, to);
+    }
+};
+
+// An inner multiply loop at `i`, within a turn worked out on symbols: the cells it changes,
+// and those it visits when it turns.
+void evaluateInnerLoop(const Instruction* code, std::size_t i, const Span& inner, std::vector<CellEffect>& effects,
+                       Visited& visited) {
+    const Instruction& loop = code[i];
+    CellEffect counter = effectOn(effects, loop.cell);
+    bool known = counter.set && !counter.unknown;
+    std::int32_t value = counter.value & 0xFF;
+    std::int32_t turns = inner.step < 0 ? value : (256 - value) & 0xFF;
+    if (!known || value != 0) {  // a loop that does not turn does nothing
+        for (std::int32_t k = 1; k <= loop.amount; ++k) {
+            const Instruction& term = code[i + static_cast<std::size_t>(k)];
+            CellEffect& target = effectOn(effects, term.cell);
+            if (term.op == OpCode::SetTerm) target = CellEffect{term.cell, true, false, term.amount};
+            else if (!known) target.unknown = true;
+            else target.value += turns * term.amount;
+        }
+        visited.include(loop.cell + inner.low, loop.cell + inner.high);
+    }
+    effectOn(effects, loop.cell) = CellEffect{loop.cell, true, false, 0};
+}
+
+// One turn of a body of adds, clears and multiply loops, worked out on symbols. `effects` may
+// hold cells known at the turn's start. An inner loop whose counter is not known fails the turn,
+// or, when `lenient`, leaves what it changes unknown. `visited` grows to the cells the turn's
+// inner loops visit. Any other instruction fails the turn: it is no loop done at once.
+bool evaluateTurn(const LoopBody& body, const std::vector<Span>& spans, std::vector<CellEffect>& effects,
+                  bool lenient, Visited& visited) {
+    for (std::size_t i = 0; i < body.size; ++i) {
+        const Instruction& in = body.code[i];
+        if (in.op == OpCode::Add) {
+            effectOn(effects, in.cell).value += in.amount;
+        } else if (in.op == OpCode::Clear) {
+            effectOn(effects, in.cell) = CellEffect{in.cell, true, false, 0};
+        } else if (in.op == OpCode::MulLoop) {
+            CellEffect counter = effectOn(effects, in.cell);
+            if (!(counter.set && !counter.unknown) && !lenient) return false;
+            evaluateInnerLoop(body.code, i, spans[static_cast<std::size_t>(in.link)], effects, visited);
+            i += static_cast<std::size_t>(in.amount);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The loop's counter steps by one each turn and nothing else depends on the turn.
+bool countsByOne(const CellEffect& counter) {
+    std::int32_t step = counter.value & 0xFF;
+    return !counter.set && !counter.unknown && (step == 0xFF || step == 0x01);
+}
+
+// The MulLoop on cell 0 that does what `effects` say each turn does, and its terms.
+void turnsAtOnce(const std::vector<CellEffect>& effects, Visited visited, std::int32_t step,
+                 std::vector<Instruction>& out, Span& span) {
+    out.assign(1, Instruction{OpCode::MulLoop, 0, 0, 0});
+    for (const CellEffect& effect : effects) {
+        if (effect.cell == 0 || (!effect.set && (effect.value & 0xFF) == 0)) continue;
+        out.push_back(Instruction{effect.set ? OpCode::SetTerm : OpCode::MulTerm, effect.cell, effect.value & 0xFF, 0});
+        visited.include(effect.cell, effect.cell);
+    }
+    out[0].amount = static_cast<std::int32_t>(out.size() - 1);
+    span.low = visited.low;
+    span.high = visited.high;
+    span.step = step;
+}
+
+} // namespace
+
+bool isClearLoop(const LoopBody& body) {
+    if (body.low != 0 || body.high != 0 || body.net != 0) return false;
+    std::int32_t change = 0;
+    for (std::size_t i = 0; i < body.size; ++i) {
+        if (body.code[i].op != OpCode::Add || body.code[i].cell != 0) return false;
+        change += body.code[i].amount;
+    }
+    return (change & 1) != 0;  // any odd step reaches zero
+}
+
+bool isScanLoop(const LoopBody& body) {
+    return body.size == 0 && body.net != 0 && body.low >= std::min(0, body.net) && body.high <= std::max(0, body.net);
+}
+
+bool isMultiplyLoop(const LoopBody& body, const std::vector<Span>& spans, std::vector<Instruction>& out, Span& span) {
+    if (body.net != 0) return false;
+    std::vector<CellEffect> effects;
+    Visited visited{body.low, body.high};
+    if (!evaluateTurn(body, spans, effects, false, visited)) return false;
+    CellEffect counter = effectOn(effects, 0);
+    if (!countsByOne(counter)) return false;
+    turnsAtOnce(effects, visited, (counter.value & 0xFF) == 0xFF ? -1 : 1, out, span);
+    return true;
+}
+
+bool remainingTurns(const LoopBody& body, const std::vector<Span>& spans, std::vector<Instruction>& out, Span& span) {
+    std::vector<CellEffect> first;
+    Visited firstVisited{body.low, body.high};
+    if (body.net != 0 || !evaluateTurn(body, spans, first, true, firstVisited)) return false;
+    std::vector<CellEffect> later;
+    for (const CellEffect& effect : first)
+        if (effect.set && !effect.unknown) later.push_back(effect);
+    std::vector<CellEffect> start = later;
+    // The later turns' own cells: an inner loop the first turn runs may not run again.
+    Visited visited{body.low, body.high};
+    if (!evaluateTurn(body, spans, later, false, visited)) return false;
+    for (const CellEffect& known : start) {
+        const CellEffect& end = effectOn(later, known.cell);
+        if (!end.set || ((end.value ^ known.value) & 0xFF) != 0) return false;
+    }
+    CellEffect counter = effectOn(later, 0);
+    if (!countsByOne(counter)) return false;
+    turnsAtOnce(later, visited, (counter.value & 0xFF) == 0xFF ? -1 : 1, out, span);
+    return true;
+}
+
+} // namespace pellux

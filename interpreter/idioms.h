@@ -1,0 +1,40 @@
+// The loop idioms, a stage of the compiler: loops whose turns can all be done at once. Each
+// takes a loop's body as the compiler has it, a list of instructions with their cells counted
+// from the loop's cell, and gives what replaces it, or nothing.
+#ifndef PELLUX_INTERPRETER_IDIOMS_H
+#define PELLUX_INTERPRETER_IDIOMS_H
+
+#include "program.h"
+
+#include <vector>
+
+namespace pellux {
+
+struct LoopBody {
+    const Instruction* code;
+    std::size_t size;
+    std::int32_t low, high;  // the cells its moves visit
+    std::int32_t net;        // where it leaves the pointer
+};
+
+// [-], [+], [---]: adds to the loop's cell alone, by an odd amount, reach zero.
+bool isClearLoop(const LoopBody& body);
+
+// [>], [<<]: a body that only moves, straight to where it ends; "[<<>>>]" visits cells left of
+// its start on the way and is no scan.
+bool isScanLoop(const LoopBody& body);
+
+// A body of adds, clears and multiply loops whose counters it has just set, with the loop's
+// counter stepping by one: every turn does the same to every cell, so n turns are done at once
+// ([->+<], [->++>+++<<], [->[-]+++<]). The MulLoop and its terms go to `out`, the cells its turns
+// visit to `span`.
+bool isMultiplyLoop(const LoopBody& body, const std::vector<Span>& spans, std::vector<Instruction>& out, Span& span);
+
+// A loop that runs as a loop, whose body ends where it began, and whose turns after the first all
+// do the same: the first turn sets the cells the others depend on ("+++[->+++++<]" inside it).
+// What does the turns left after the first goes to `out`, as for isMultiplyLoop.
+bool remainingTurns(const LoopBody& body, const std::vector<Span>& spans, std::vector<Instruction>& out, Span& span);
+
+} // namespace pellux
+
+#endif

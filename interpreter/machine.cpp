@@ -1,0 +1,361 @@
+#include "machine.h"
+
+#include "native_code.h"
+#include "native_program.h"
+
+namespace pellux {
+
+// Dispatch: with GCC and Clang each handler jumps straight to the next one (threaded code, one
+// indirect branch per handler, which predicts far better); elsewhere a plain switch. kPolling
+// (the debugger's) looks at the interrupt flag where each loop's turn starts; kOnce does one
+// instruction and hands the run back to the machine code.
+#if defined(__GNUC__)
+#define PELLUX_THREADED 1
+#define OP(name) op_##name:
+#define NEXT()                                          \
+    do {                                                \
+        in = code + ip++;                               \
+        goto* next[static_cast<int>(in->op)];           \
+    } while (0)
+#else
+#define OP(name) case OpCode::name:
+#define NEXT() continue
+#endif
+
+template <bool kPolling, bool kOnce>
+RunResult Machine::dispatch(std::size_t ip, std::size_t p) {
+    const Instruction* code = program_->code.data();
+    const Instruction* in;
+    unsigned char* t = tape_.data();
+    unsigned char* c = t + p;  // the current cell
+    std::size_t size = tape_.size();
+    RunResult fault;
+    auto here = [&] { return static_cast<std::size_t>(c - t); };
+    auto tapeMoved = [&] {
+        t = tape_.data();
+        size = tape_.size();
+    };
+#ifdef PELLUX_THREADED
+#define PELLUX_LABEL(name, ...) &&op_##name,
+#define PELLUX_HAND_BACK(name, ...) &&handBack,
+    static const void* const table[] = {PELLUX_OPERATIONS(PELLUX_LABEL)};
+    static const void* const back[] = {PELLUX_OPERATIONS(PELLUX_HAND_BACK)};
+#undef PELLUX_LABEL
+#undef PELLUX_HAND_BACK
+    const void* const* next = kOnce ? back : table;
+    in = code + ip++;
+    goto* table[static_cast<int>(in->op)];
+handBack:
+    handedBack_ = true;
+    resumeIp_ = ip - 1;
+    resumePointer_ = here();
+    return {RunStatus::Finished, {}};
+#else
+    for (bool first = true;; first = false) {
+        if (kOnce && !first) {
+            handedBack_ = true;
+            resumeIp_ = ip;
+            resumePointer_ = here();
+            return {RunStatus::Finished, {}};
+        }
+        in = code + ip++;
+        switch (in->op) {
+#endif
+    OP(Add) c[in->cell] = static_cast<unsigned char>(c[in->cell] + in->amount); NEXT();
+    OP(Move) c += in->amount; NEXT();
+    OP(Clear) c[in->cell] = 0; NEXT();
+    OP(Out) if (!put(c[in->cell])) return outputFailed(); NEXT();
+    OP(OutMany) if (!putRepeated(c[in->cell], in->amount)) return outputFailed(); NEXT();
+    OP(In) if (!input(c[in->cell])) return notDone(ip - 1, here()); NEXT();
+    OP(InMany) if (!input(c[in->cell], in->amount)) return notDone(ip - 1, here()); NEXT();
+    OP(Print) {
+        if (!putAll(program_->source + in->link, static_cast<std::size_t>(in->amount))) return outputFailed();
+        NEXT();
+    }
+    OP(Guard) {
+        // A cell left of the first wraps round to a huge index.
+        std::size_t lowest = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(here()) + in->cell);
+        if (lowest >= size || lowest + static_cast<std::size_t>(in->amount) >= size) {
+            std::size_t at = here();
+            if (!guard(*in, at, fault)) return fault;
+            tapeMoved();
+            c = t + at;
+        }
+        NEXT();
+    }
+    OP(MulLoop) {
+        if (c[in->cell] != 0) {
+            std::size_t at = here();
+            if (!multiply(*in, in + 1, at, fault)) return fault;
+            tapeMoved();
+            c = t + at;
+        }
+        ip += static_cast<std::size_t>(in->amount);
+        NEXT();
+    }
+    OP(MulTerm) NEXT();  // done by its MulLoop
+    OP(SetTerm) NEXT();
+    OP(Scan) {
+        std::size_t at = here();
+        if (!scan(*in, at, fault)) return fault;
+        tapeMoved();
+        c = t + at;
+        NEXT();
+    }
+    OP(JumpIfZero) {
+        if (!*c) {
+            ip = static_cast<std::size_t>(in->link);
+            NEXT();
+        }
+        if (kPolling && *interrupt_) return stopAt(ip - 1, here());
+        NEXT();
+    }
+    OP(JumpIfNotZero) {
+        c += in->cell;
+        if (*c) {
+            ip = static_cast<std::size_t>(in->link);
+            if (kPolling && *interrupt_) return stopAt(turnOf(ip), here());
+        }
+        NEXT();
+    }
+    OP(Place) NEXT();
+    OP(Stop) return stopAt(ip - 1, here());
+    OP(End) {
+        stopPointer_ = here();  // for the debugger
+        return flush() ? RunResult{RunStatus::Finished, {}} : outputFailed();
+    }
+#ifndef PELLUX_THREADED
+        }
+    }
+#endif
+}
+
+#undef OP
+#undef NEXT
+
+RunResult Machine::run(std::size_t ip, std::size_t p) {
+    stoppedInSource_ = false;
+    return interrupt_ ? dispatch<true, false>(ip, p) : dispatch<false, false>(ip, p);
+}
+
+// The one instruction the machine code left to the machine.
+RunResult Machine::handOver(std::size_t ip, std::size_t p) {
+    return interrupt_ ? dispatch<true, true>(ip, p) : dispatch<false, true>(ip, p);
+}
+
+// The translated code runs until it meets an instruction it leaves to the machine; the portable
+// machine does that one and hands the run back.
+RunResult Machine::runNative(const LoadedCode& native, std::size_t ip, std::size_t p) {
+    stoppedInSource_ = false;
+    NativeEntry enter;
+    std::memcpy(&enter, &native.base, sizeof enter);  // the entry routine lies at the start
+    NativeState state{nullptr, nullptr, nullptr, nullptr, nullptr, out_ + kOutputBuffer, 0};
+    for (;;) {
+        state.tape = tape_.data();
+        state.tapeEnd = state.tape + tape_.size();
+        state.cell = state.tape + p;
+        state.resume = native.base + native.entries[ip];
+        state.out = out_ + outSize_;
+        enter(&state);
+        outSize_ = static_cast<std::size_t>(state.out - out_);
+        handedBack_ = false;
+        RunResult result = handOver(static_cast<std::size_t>(state.exitAt), static_cast<std::size_t>(state.cell - state.tape));
+        if (!handedBack_) return result;
+        ip = resumeIp_;
+        p = resumePointer_;
+    }
+}
+
+bool Machine::putAll(const unsigned char* bytes, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i)
+        if (!put(bytes[i])) return false;
+    return true;
+}
+
+bool Machine::putRepeated(unsigned char byte, std::int32_t count) {
+    for (std::size_t left = static_cast<std::size_t>(count); left > 0;) {
+        if (outSize_ == kOutputBuffer && !flush()) return false;
+        std::size_t part = std::min(left, kOutputBuffer - outSize_);
+        std::memset(out_ + outSize_, byte, part);
+        outSize_ += part;
+        left -= part;
+    }
+    return true;
+}
+
+bool Machine::input(unsigned char& cell, std::int32_t count) {
+    if (io_.flushBeforeRead && !flush()) return false;
+    for (std::int32_t i = 0; i < count; ++i) {
+        int byte = io_.read(io_.context);
+        if (byte == kReadBrokenOff) {  // only under the debugger, where each ',' reads once
+            readBrokenOff_ = true;
+            return false;
+        }
+        if (byte < 0) byte = io_.endOfInput;
+        if (byte >= 0) cell = static_cast<unsigned char>(byte);
+    }
+    return true;
+}
+
+// The block about to run reaches past the tape's end or before its start: grow the tape, or
+// find where the program leaves it.
+bool Machine::guard(const Instruction& in, std::size_t p, RunResult& fault) {
+    std::ptrdiff_t low = static_cast<std::ptrdiff_t>(p) + in.cell;
+    if (low >= 0 && grow(static_cast<std::size_t>(low) + static_cast<std::size_t>(in.amount))) return true;
+    fault = faultIn(in, p, low < 0 ? RunStatus::MovedLeftOfFirstCell : RunStatus::MovedPastLastCell);
+    return false;
+}
+
+// Moves by the step while the cell is not zero; `p` stays on the last cell reached when a step
+// would leave the tape.
+bool Machine::scan(const Instruction& in, std::size_t& p, RunResult& fault) {
+    std::size_t step = static_cast<std::size_t>(in.amount < 0 ? -std::int64_t(in.amount) : in.amount);
+    if (in.amount < 0) {
+        const unsigned char* t = tape_.data();
+        while (t[p]) {
+            if (p < step) {
+                fault = faultIn(in, p, RunStatus::MovedLeftOfFirstCell);
+                return false;
+            }
+            p -= step;
+        }
+        return true;
+    }
+    for (;;) {
+        const unsigned char* t = tape_.data();
+        std::size_t size = tape_.size();
+        if (step == 1) {
+            const void* zero = std::memchr(t + p, 0, size - p);
+            if (zero) {
+                p = static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - t);
+                return true;
+            }
+            p = size - 1;
+        } else {
+            while (t[p] && p + step < size) p += step;
+            if (!t[p]) return true;
+        }
+        if (!grow(p + step)) {
+            fault = faultIn(in, p, RunStatus::MovedPastLastCell);
+            return false;
+        }
+    }
+}
+
+// A multiply loop on the cell p + loop.cell, done at once. False, with where the loop leaves the
+// tape, when its turns would go past either end.
+bool Machine::multiply(const Instruction& loop, const Instruction* terms, std::size_t p, RunResult& fault) {
+    std::size_t cell = p + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(loop.cell));
+    unsigned char v = tape_[cell];
+    const Span& span = program_->spans[static_cast<std::size_t>(loop.link)];
+    if (static_cast<std::ptrdiff_t>(cell) + span.low < 0) {
+        fault = faultIn(loop, cell, RunStatus::MovedLeftOfFirstCell);
+        return false;
+    }
+    if (!grow(cell + static_cast<std::size_t>(span.high))) {
+        fault = faultIn(loop, cell, RunStatus::MovedPastLastCell);
+        return false;
+    }
+    unsigned char* t = tape_.data() + p;
+    unsigned char times = span.step < 0 ? v : static_cast<unsigned char>(256 - v);
+    for (std::int32_t i = 0; i < loop.amount; ++i) {
+        unsigned char& target = t[terms[i].cell];
+        target = terms[i].op == OpCode::SetTerm ? static_cast<unsigned char>(terms[i].amount)
+                                                : static_cast<unsigned char>(target + times * terms[i].amount);
+    }
+    tape_[cell] = 0;
+    return true;
+}
+
+// A Guard, Scan or MulLoop saw that the pointer would leave the tape: the plain reading runs its
+// source from where it begins, with the pointer at `p` there, and stops at the command that
+// leaves, or at what stops it first (a failed write, a read broken off).
+RunResult Machine::faultIn(const Instruction& in, std::size_t p, RunStatus side) {
+    const Span& span = program_->spans[static_cast<std::size_t>(in.link)];
+    const unsigned char* source = program_->source;
+    std::size_t size = program_->size;
+    std::vector<std::size_t> opens;  // the loops entered since
+    std::size_t at = nextCommand(source, size, span.from);
+    RunResult result{side, {}};
+    while (at < span.to) {
+        syntax::Kind kind = syntax::kindOf(source[at]);
+        std::size_t partner = 0;
+        if (kind == syntax::Kind::Open && tape_[p] == 0) partner = matchingClose(source, size, at);
+        if (kind == syntax::Kind::Open && tape_[p] != 0) opens.push_back(at);
+        if (kind == syntax::Kind::Close) {
+            if (opens.empty()) break;
+            partner = opens.back();
+            if (tape_[p] == 0) opens.pop_back();
+        }
+        result = command(at, p, partner);
+        if (result.status != RunStatus::Finished) break;
+        at = nextCommand(source, size, at);
+    }
+    // Past the construct without a fault, the compiled form and its source disagree (a program
+    // made by hand): the fault is the construct's own.
+    if (result.status == RunStatus::Finished) {
+        result.status = side;
+        at = nextCommand(source, size, span.from);
+    }
+    result.position = positionOf(source, size, at);
+    stoppedInSource_ = true;
+    stopOffset_ = at;
+    stopPointer_ = p;
+    return result;
+}
+
+RunResult Machine::command(std::size_t& at, std::size_t& p, std::size_t partner) {
+    const unsigned char* source = program_->source;
+    switch (syntax::kindOf(source[at])) {
+    case syntax::Kind::Increment: ++tape_[p]; break;
+    case syntax::Kind::Decrement: --tape_[p]; break;
+    case syntax::Kind::Right:
+        if (!grow(p + 1)) return {RunStatus::MovedPastLastCell, {}};
+        ++p;
+        break;
+    case syntax::Kind::Left:
+        if (p == 0) return {RunStatus::MovedLeftOfFirstCell, {}};
+        --p;
+        break;
+    case syntax::Kind::Output:
+        if (!put(tape_[p])) return outputFailed();
+        break;
+    case syntax::Kind::Input:
+        if (!input(tape_[p])) {
+            if (!readBrokenOff_) return outputFailed();
+            readBrokenOff_ = false;
+            return {RunStatus::Stopped, {}};  // `at` stays on the ','
+        }
+        break;
+    case syntax::Kind::Open:
+        if (tape_[p] == 0) at = partner;
+        break;
+    case syntax::Kind::Close:
+        if (tape_[p] != 0) at = partner;
+        break;
+    case syntax::Kind::StringLine:
+    case syntax::Kind::Comment: {
+        std::size_t end = at + 1;
+        while (end < program_->size && !syntax::endsLine(source[end])) ++end;
+        bool print = syntax::kindOf(source[at]) == syntax::Kind::StringLine;
+        if (print && !putAll(source + at + 1, end - at - 1)) return outputFailed();
+        at = end - 1;
+        break;
+    }
+    case syntax::Kind::Invalid:
+    case syntax::Kind::Quiet:
+    case syntax::Kind::LineEnd:
+        break;
+    }
+    ++at;
+    return {RunStatus::Finished, {}};
+}
+
+RunResult run(const Program& program, RunIo io, std::size_t tapeLimit, const LoadedCode* native) {
+    Machine machine(program, io, tapeLimit);
+    RunResult result = native ? machine.runNative(*native) : machine.run();
+    // What a program that left the tape wrote before is still written.
+    return machine.flush() ? result : RunResult{RunStatus::OutputFailed, {}};
+}
+
+} // namespace pellux

@@ -1,0 +1,74 @@
+#include "source.h"
+
+#include <algorithm>
+
+namespace pellux {
+
+SourcePosition positionOf(const unsigned char* source, std::size_t size, std::size_t offset) {
+    SourceWalker walker(source, size);
+    while (walker.at() < offset && walker.more()) walker.advance();
+    return walker.position();
+}
+
+std::size_t nextCommand(const unsigned char* source, std::size_t size, std::size_t offset) {
+    while (offset < size && !syntax::isCommand(source[offset])) {
+        if (syntax::startsLineRun(source[offset]))
+            while (offset < size && !syntax::endsLine(source[offset])) ++offset;
+        else
+            ++offset;
+    }
+    return offset;
+}
+
+std::size_t matchingClose(const unsigned char* source, std::size_t size, std::size_t open) {
+    std::size_t depth = 0;
+    for (std::size_t at = open; at < size; at = nextCommand(source, size, at + 1)) {
+        syntax::Kind kind = syntax::kindOf(source[at]);
+        if (kind == syntax::Kind::Open) ++depth;
+        if (kind == syntax::Kind::Close && --depth == 0) return at;
+        if (kind == syntax::Kind::StringLine)
+            while (at + 1 < size && !syntax::endsLine(source[at + 1])) ++at;
+    }
+    return size;
+}
+
+// Keeps only the first `listed` of each kind, so a file of brackets needs no list as long as
+// itself. An unmatched '[' is the last one to raise the depth to a level the depth never falls
+// below again; those are in source order by level, so the first `listed` levels are enough.
+UnmatchedBrackets findUnmatchedBrackets(const unsigned char* source, std::size_t size, std::size_t listed) {
+    std::vector<BracketError> closes;
+    std::vector<SourcePosition> lastOpenAt(listed);
+    std::uint64_t closeCount = 0, depth = 0;
+    SourceWalker walker(source, size);
+    while (walker.more()) {
+        if (walker.skipsLine()) continue;
+        syntax::Kind kind = syntax::kindOf(walker.peek());
+        if (kind == syntax::Kind::Open) {
+            if (depth < listed) lastOpenAt[depth] = walker.position();
+            ++depth;
+        } else if (kind == syntax::Kind::Close) {
+            if (depth > 0) {
+                --depth;
+            } else {
+                if (closes.size() < listed) closes.push_back(BracketError{walker.position(), ']'});
+                ++closeCount;
+            }
+        }
+        walker.advance();
+    }
+    UnmatchedBrackets result;
+    result.count = closeCount + depth;
+    std::vector<BracketError>& all = result.first;
+    all = closes;
+    for (std::uint64_t level = 0; level < depth && level < listed; ++level)
+        all.push_back(BracketError{lastOpenAt[level], '['});
+    // Source order, so the first message names the first fault.
+    std::stable_sort(all.begin(), all.end(), [](const BracketError& x, const BracketError& y) {
+        return x.position.line != y.position.line ? x.position.line < y.position.line
+                                                  : x.position.column < y.position.column;
+    });
+    if (all.size() > listed) all.resize(listed);
+    return result;
+}
+
+} // namespace pellux
