@@ -29,19 +29,10 @@ struct OpenLoop {
 
 class Compiler {
 public:
-    Compiler(Program& program, const Places* places) : program_(program), places_(places) {
-        program_.origins.clear();
-        beginBlock(0);
-    }
+    Compiler(Program& program, const Places* places) : program_(program), places_(places) { beginBlock(0); }
 
-    void setOrigin(std::size_t offset) { origin_ = static_cast<std::uint32_t>(offset); }
-    void change(std::int32_t amount) { emitAdd(block_.pointer, amount); }
-    void move(std::int32_t delta);
-    void output() { emitOrRepeat(OpCode::Out, OpCode::OutMany); }
-    void input() { emitOrRepeat(OpCode::In, OpCode::InMany); }
-    void print(std::size_t from, std::size_t to);
-    void open(std::size_t at);
-    void close(std::size_t at);
+    // The byte at `at`, and with it a comment or string line; returns where the next one lies.
+    std::size_t read(std::size_t at);
     void place(std::size_t at, std::size_t index, bool stop);
     void finish(std::size_t size);
     std::size_t footprint() const {
@@ -50,6 +41,17 @@ public:
     }
 
 private:
+    void setOrigin(std::size_t offset) { origin_ = static_cast<std::uint32_t>(offset); }
+    void flushChange() {
+        emitAdd(block_.pointer, change_);
+        change_ = 0;
+    }
+    void move(std::int32_t delta);
+    void output() { emitOrRepeat(OpCode::Out, OpCode::OutMany); }
+    void input() { emitOrRepeat(OpCode::In, OpCode::InMany); }
+    void print(std::size_t from, std::size_t to);
+    void open(std::size_t at);
+    void close(std::size_t at);
     void emit(OpCode op, std::int32_t cell, std::int32_t amount, std::int32_t link) {
         program_.code.push_back(Instruction{op, cell, amount, link});
         if (places_) program_.origins.push_back(origin_);
@@ -78,10 +80,46 @@ private:
 
     Program& program_;
     const Places* places_;
+    std::int32_t change_ = 0;  // a run of + and - folded into one Add
     std::uint32_t origin_ = 0;
     Block block_{};
     std::vector<OpenLoop> loops_;
 };
+
+std::size_t Compiler::read(std::size_t at) {
+    const unsigned char* source = program_.source;
+    syntax::Kind kind = syntax::kindOf(source[at]);
+    if (kind == syntax::Kind::Increment || kind == syntax::Kind::Decrement) {
+        change_ += kind == syntax::Kind::Increment ? 1 : -1;
+        return at + 1;
+    }
+    if (syntax::isCommand(source[at])) {
+        flushChange();
+        setOrigin(at);
+    }
+    switch (kind) {
+    case syntax::Kind::Right: move(1); break;
+    case syntax::Kind::Left: move(-1); break;
+    case syntax::Kind::Output: output(); break;
+    case syntax::Kind::Input: input(); break;
+    case syntax::Kind::Open: open(at); break;
+    case syntax::Kind::Close: close(at); break;
+    case syntax::Kind::StringLine:
+    case syntax::Kind::Comment: {
+        std::size_t text = at + 1, end = text;
+        while (end < program_.size && !syntax::endsLine(source[end])) ++end;
+        if (kind == syntax::Kind::StringLine) print(text, end);
+        return end;
+    }
+    case syntax::Kind::Increment:
+    case syntax::Kind::Decrement:
+    case syntax::Kind::Invalid:
+    case syntax::Kind::Quiet:
+    case syntax::Kind::LineEnd:
+        break;
+    }
+    return at + 1;
+}
 
 void Compiler::move(std::int32_t delta) {
     block_.pointer += delta;
@@ -212,6 +250,8 @@ void Compiler::closeLoop(const OpenLoop& loop, std::size_t at) {
 // A place ends the block it lies in, with the pointer's moves done, and the loop it lies in
 // runs as a loop.
 void Compiler::place(std::size_t at, std::size_t index, bool stop) {
+    flushChange();
+    setOrigin(at);
     if (!loops_.empty() && !loops_.back().real) commit(loops_.back());
     emitMove();
     endBlock(block_, at);
@@ -220,6 +260,7 @@ void Compiler::place(std::size_t at, std::size_t index, bool stop) {
 }
 
 void Compiler::finish(std::size_t size) {
+    flushChange();
     emitMove();
     endBlock(block_, size);
     emit(OpCode::End, 0, 0, 0);
@@ -255,11 +296,6 @@ Program compile(const unsigned char* source, std::size_t size, std::size_t limit
                                   limitBytes / sizeof(Instruction) + kCheckEvery * 3));
     Compiler compiler(program, places);
     std::size_t nextPlace = 0, nextCheck = 0;
-    std::int32_t change = 0;  // a run of + and - folded into one Add
-    auto flushChange = [&] {
-        compiler.change(change);
-        change = 0;
-    };
     for (std::size_t at = 0; at < size;) {
         if (at >= nextCheck) {
             if (compiler.footprint() > limitBytes) {
@@ -270,47 +306,11 @@ Program compile(const unsigned char* source, std::size_t size, std::size_t limit
         }
         if (places) {
             while (nextPlace < places->offsets.size() && places->offsets[nextPlace] < at) ++nextPlace;
-            if (nextPlace < places->offsets.size() && places->offsets[nextPlace] == at) {
-                flushChange();
-                compiler.setOrigin(at);
+            if (nextPlace < places->offsets.size() && places->offsets[nextPlace] == at)
                 compiler.place(at, nextPlace, places->stops[nextPlace]);
-            }
         }
-        syntax::Kind kind = syntax::kindOf(source[at]);
-        if (kind == syntax::Kind::Increment || kind == syntax::Kind::Decrement) {
-            change += kind == syntax::Kind::Increment ? 1 : -1;
-            ++at;
-            continue;
-        }
-        if (syntax::isCommand(source[at])) {
-            flushChange();
-            compiler.setOrigin(at);
-        }
-        switch (kind) {
-        case syntax::Kind::Right: compiler.move(1); break;
-        case syntax::Kind::Left: compiler.move(-1); break;
-        case syntax::Kind::Output: compiler.output(); break;
-        case syntax::Kind::Input: compiler.input(); break;
-        case syntax::Kind::Open: compiler.open(at); break;
-        case syntax::Kind::Close: compiler.close(at); break;
-        case syntax::Kind::StringLine:
-        case syntax::Kind::Comment: {
-            std::size_t text = at + 1;
-            at = text;
-            while (at < size && !syntax::endsLine(source[at])) ++at;
-            if (kind == syntax::Kind::StringLine) compiler.print(text, at);
-            continue;
-        }
-        case syntax::Kind::Increment:
-        case syntax::Kind::Decrement:
-        case syntax::Kind::Invalid:
-        case syntax::Kind::Quiet:
-        case syntax::Kind::LineEnd:
-            break;
-        }
-        ++at;
+        at = compiler.read(at);
     }
-    flushChange();
     compiler.finish(size);
     return program;
 }
