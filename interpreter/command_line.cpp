@@ -4,6 +4,8 @@ namespace pellux {
 
 namespace {
 
+constexpr std::size_t kWordShown = 60;  // bytes of a refused word repeated in its message
+
 bool isSpace(char c) { return c == ' ' || c == '\t'; }
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -55,6 +57,18 @@ std::string programPath(const std::string& line, std::size_t at) {
     return unquoted;
 }
 
+// A refused word as its message repeats it: on one line, control bytes as '?', a long word cut
+// (not inside a UTF-8 character).
+std::string shown(const std::string& word) {
+    std::size_t size = word.size();
+    if (size > kWordShown)
+        for (size = kWordShown; size > 0 && (static_cast<unsigned char>(word[size]) & 0xC0) == 0x80;) --size;
+    std::string text = word.substr(0, size);
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return size < word.size() ? text + "..." : text;
+}
+
 bool refuse(CommandLine& result, const std::string& why) {
     result.error = why;
     return false;
@@ -81,14 +95,14 @@ bool readOption(const std::string& line, std::size_t& at, CommandLine& result) {
         } else if (sameWord(value, "keep") || value == "0" || value == "255") {
             result.endOfInput = value == "0" ? EndOfInput::Zero : value == "255" ? EndOfInput::Max : EndOfInput::Keep;
         } else {
-            return refuse(result, "option /eof takes keep, 0 or 255, not '" + value + "'");
+            return refuse(result, "option /eof takes keep, 0 or 255, not '" + shown(value) + "'");
         }
     } else if (!option.empty() && option[0] != '/' && option[0] != '-') {
         at = start;
-        return refuse(result, "/f is missing before the program '" + option + "'");
+        return refuse(result, "/f is missing before the program '" + shown(option) + "'");
     } else {
         at = start;
-        return refuse(result, "unknown option '" + option + "'");
+        return refuse(result, "unknown option '" + shown(option) + "'");
     }
     return true;
 }

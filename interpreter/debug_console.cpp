@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -351,7 +350,8 @@ void Debugger::showTape(const Words& words) {
         return;
     }
     std::uint64_t cells = to - from + 1;
-    showCells(static_cast<std::size_t>(from), static_cast<std::size_t>(std::min<std::uint64_t>(cells, kMostCellsListed)));
+    std::size_t listed = static_cast<std::size_t>(std::min<std::uint64_t>(cells, kMostCellsListed));
+    showCells(static_cast<std::size_t>(from), listed);
     if (cells > kMostCellsListed)
         std::printf("  (cut at %zu cells; t %llu %llu lists the rest)\n", kMostCellsListed,
                     static_cast<unsigned long long>(from + kMostCellsListed), static_cast<unsigned long long>(to));

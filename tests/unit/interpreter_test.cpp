@@ -198,6 +198,7 @@ TEST(CommandLine, AcceptsOptionsBeforeTheProgramAndNamesWhatItRefuses) {
         {"/d /c", "no program was given: /f PROGRAM is missing"},
         {"p.b", "/f is missing before the program 'p.b'"},
         {"/i \"\" /f p.b", "option /i needs a value"},
+        {"/\x1b[2J /f p.b", "unknown option '/?[2J'"},  // a refused word is shown on one line
     };
     for (const Refused& r : refused) {
         pellux::CommandLine line = pellux::parseCommandLine(r.line);
