@@ -4,6 +4,8 @@ namespace pellux {
 
 namespace {
 
+constexpr std::size_t kWordShown = 60;  // bytes of a refused word repeated in its message
+
 bool isSpace(char c) { return c == ' ' || c == '\t'; }
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -23,13 +25,15 @@ std::string trimmed(const std::string& text) {
 }
 
 // The next word of the line from `at`, without its quotes when it has them; `at` moves past it.
+// Inside quotes, "" is one quote: a Linux path may hold one (a Windows path cannot).
 std::string nextWord(const std::string& line, std::size_t& at) {
     while (at < line.size() && isSpace(line[at])) ++at;
     std::string word;
     bool quoted = false;
     for (; at < line.size() && (quoted || !isSpace(line[at])); ++at) {
-        if (line[at] == '"') quoted = !quoted;
-        else word += line[at];
+        if (line[at] != '"') word += line[at];
+        else if (quoted && at + 1 < line.size() && line[at + 1] == '"') word += line[++at];
+        else quoted = !quoted;
     }
     return word;
 }
@@ -40,11 +44,29 @@ bool programFollows(const std::string& line, std::size_t at) {
            (at + 2 == line.size() || isSpace(line[at + 2]));
 }
 
-// The path after "/f ": the editor does not quote it, and it may hold spaces.
+// The path after "/f ": the editor does not quote it, and it may hold spaces. A quoted path keeps
+// the spaces at its ends, and "" inside it is one quote.
 std::string programPath(const std::string& line, std::size_t at) {
-    std::string path = at + 2 < line.size() ? line.substr(at + 3) : std::string();
-    if (path.size() >= 2 && path.front() == '"' && path.back() == '"') path = path.substr(1, path.size() - 2);
-    return trimmed(path);
+    std::string path = trimmed(at + 2 < line.size() ? line.substr(at + 3) : std::string());
+    if (path.size() < 2 || path.front() != '"' || path.back() != '"') return path;
+    std::string unquoted;
+    for (std::size_t i = 1; i + 1 < path.size(); ++i) {
+        unquoted += path[i];
+        if (path[i] == '"' && path[i + 1] == '"' && i + 2 < path.size()) ++i;
+    }
+    return unquoted;
+}
+
+// A refused word as its message repeats it: on one line, control bytes as '?', a long word cut
+// (not inside a UTF-8 character).
+std::string shown(const std::string& word) {
+    std::size_t size = word.size();
+    if (size > kWordShown)
+        for (size = kWordShown; size > 0 && (static_cast<unsigned char>(word[size]) & 0xC0) == 0x80;) --size;
+    std::string text = word.substr(0, size);
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return size < word.size() ? text + "..." : text;
 }
 
 bool refuse(CommandLine& result, const std::string& why) {
@@ -66,18 +88,21 @@ bool readOption(const std::string& line, std::size_t& at, CommandLine& result) {
         std::size_t valueAt = at;
         while (valueAt < line.size() && isSpace(line[valueAt])) ++valueAt;
         std::string value = nextWord(line, at);
-        if (valueAt == line.size() || programFollows(line, valueAt))
+        if (valueAt == line.size() || programFollows(line, valueAt) || value.empty())
             return refuse(result, "option " + option + " needs a value");
         if (sameWord(option, "/i")) {
             result.input = value;
-        } else if (value == "keep" || value == "0" || value == "255") {
-            result.endOfInput = value == "keep" ? EndOfInput::Keep : value == "0" ? EndOfInput::Zero : EndOfInput::Max;
+        } else if (sameWord(value, "keep") || value == "0" || value == "255") {
+            result.endOfInput = value == "0" ? EndOfInput::Zero : value == "255" ? EndOfInput::Max : EndOfInput::Keep;
         } else {
-            return refuse(result, "option /eof takes keep, 0 or 255, not '" + value + "'");
+            return refuse(result, "option /eof takes keep, 0 or 255, not '" + shown(value) + "'");
         }
+    } else if (!option.empty() && option[0] != '/' && option[0] != '-') {
+        at = start;
+        return refuse(result, "/f is missing before the program '" + shown(option) + "'");
     } else {
         at = start;
-        return refuse(result, "unknown option '" + option + "'");
+        return refuse(result, "unknown option '" + shown(option) + "'");
     }
     return true;
 }

@@ -10,6 +10,7 @@
 #include "compiler.h"
 #include "machine.h"
 #include "native_program.h"
+#include "write_error.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -68,43 +69,54 @@ bool interactive(std::FILE* file) { return _isatty(_fileno(file)) != 0; }
 
 int nextInputByte(std::FILE* file) { return std::getc(file); }
 
-// The system's reason for the first failed write: the C library calls a closed pipe an invalid
-// argument, so Windows' own code is kept and described.
-struct Output {
-    DWORD error = 0;
-    char reason[256] = "";
-};
-
-void keepWriteError(Output& output) {
-    output.error = GetLastError();
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, output.error,
-                                  0, output.reason, sizeof output.reason, nullptr);
-    while (length > 0 && (output.reason[length - 1] == '\r' || output.reason[length - 1] == '\n' ||
-                          output.reason[length - 1] == '.'))
-        output.reason[--length] = 0;
-    if (length == 0) std::snprintf(output.reason, sizeof output.reason, "error %lu", output.error);
-}
-
-const char* writeError(const Output& output) { return output.reason; }
-
 using FileStatus = struct _stat64;
 bool statusOfPath(const char* path, FileStatus& status) { return _stat64(path, &status) == 0; }
 bool statusOfFile(std::FILE* file, FileStatus& status) { return _fstat64(_fileno(file), &status) == 0; }
 bool isDirectory(const FileStatus& status) { return (status.st_mode & _S_IFMT) == _S_IFDIR; }
 bool isRegularFile(const FileStatus& status) { return (status.st_mode & _S_IFMT) == _S_IFREG; }
 #else
-// The arguments as one line, as Windows hands them over: an option's value with a space is
-// quoted again; the program's path after /f is taken as it comes, spaces and all.
+bool isSpace(char c) { return c == ' ' || c == '\t'; }
+
+bool isWord(const char* argument, const char* upper, const char* lower) {
+    return std::strcmp(argument, upper) == 0 || std::strcmp(argument, lower) == 0;
+}
+
+// An argument as one word of the line, in quotes when it holds a space, a tab or a quote, or is
+// empty; each quote inside is doubled.
+std::string quoted(const std::string& argument) {
+    std::string word = "\"";
+    for (char c : argument) word += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return word + "\"";
+}
+
+std::string asWord(const std::string& argument) {
+    return argument.empty() || argument.find_first_of(" \t\"") != std::string::npos ? quoted(argument) : argument;
+}
+
+// The program's path as it comes, unless the line would read it otherwise: a space at either end
+// (trimmed), a quote at its start (taken for quotes round it) or a final " /p" (the key wait).
+std::string asPath(const std::string& path) {
+    if (path.empty()) return path;
+    std::size_t size = path.size();
+    bool pauseAtEnd = size >= 3 && isSpace(path[size - 3]) && path[size - 2] == '/' &&
+                      (path[size - 1] == 'p' || path[size - 1] == 'P');
+    return isSpace(path.front()) || isSpace(path.back()) || path.front() == '"' || pauseAtEnd ? quoted(path) : path;
+}
+
+// The arguments as one line, as Windows hands them over, to be read the same way: the options'
+// values as words, and the words after /f (up to a final /p) joined by spaces as the path.
 std::string argumentLine(int argc, char** argv) {
     std::string line;
-    bool pathFollows = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string argument = argv[i];
-        bool quote = !pathFollows && argument.find_first_of(" \t") != std::string::npos;
-        line += (i > 1 ? " " : "") + (quote ? "\"" + argument + "\"" : argument);
-        pathFollows = pathFollows || argument == "/f" || argument == "/F";
-    }
-    return line;
+    int i = 1;
+    for (; i < argc && !isWord(argv[i], "/F", "/f"); ++i) line += asWord(argv[i]) + " ";
+    if (i == argc) return line;
+    line += argv[i++];
+    bool pause = i < argc && isWord(argv[argc - 1], "/P", "/p");
+    int end = pause ? argc - 1 : argc;
+    std::string path;
+    for (int first = i; i < end; ++i) path += (i > first ? " " : "") + std::string(argv[i]);
+    if (!path.empty()) line += " " + asPath(path);
+    return pause ? line + " /p" : line;
 }
 
 void waitForKey() {
@@ -134,15 +146,6 @@ bool interactive(std::FILE* file) { return isatty(fileno(file)) != 0; }
 
 int nextInputByte(std::FILE* file) { return getc_unlocked(file); }
 
-// The system's reason for the first failed write.
-struct Output {
-    int error = 0;
-};
-
-void keepWriteError(Output& output) { output.error = errno; }
-
-const char* writeError(const Output& output) { return std::strerror(output.error); }
-
 using FileStatus = struct stat;
 bool statusOfPath(const char* path, FileStatus& status) { return stat(path, &status) == 0; }
 bool statusOfFile(std::FILE* file, FileStatus& status) { return fstat(fileno(file), &status) == 0; }
@@ -152,14 +155,22 @@ bool isRegularFile(const FileStatus& status) { return S_ISREG(status.st_mode); }
 
 // Where the program's output goes and its input comes from.
 struct Streams {
-    Output output;
-    std::FILE* input;
+    pellux::WriteError output;
+    std::FILE* input = stdin;
+    bool midLine = false;  // the output's last byte was not a line end
 };
 
 bool writeOut(void* context, const unsigned char* bytes, std::size_t size) {
+    Streams& streams = *static_cast<Streams*>(context);
     bool ok = std::fwrite(bytes, 1, size, stdout) == size && std::fflush(stdout) == 0;
-    if (!ok) keepWriteError(static_cast<Streams*>(context)->output);
+    if (!ok) streams.output.keep();
+    if (size > 0) streams.midLine = bytes[size - 1] != '\n';
     return ok;
+}
+
+// A message after the program's output begins on a line of its own at the console.
+const char* lineEndBefore(const Streams& streams) {
+    return streams.midLine && interactive(stdout) && interactive(stderr) ? "\n" : "";
 }
 
 int readIn(void* context) {
@@ -184,44 +195,56 @@ int readInDebugging(void* context) {
 
 class InputFile {
 public:
-    explicit InputFile(const char* path) : file_(std::fopen(path, "rb")) {}
+    InputFile() = default;
     ~InputFile() {
         if (file_) std::fclose(file_);
     }
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
     std::FILE* get() const { return file_; }
+    bool open(const char* path) { return (file_ = std::fopen(path, "rb")) != nullptr; }
 
 private:
-    std::FILE* file_;
+    std::FILE* file_ = nullptr;
 };
 
-bool cannotRead(const char* path, const char* reason) {
-    std::fprintf(stderr, "pellux: cannot read %s: %s\n", path, reason);
+// `what` names the file in messages: "" for the program, "the input " for /i.
+bool cannotRead(const char* what, const char* path, const char* reason) {
+    std::fprintf(stderr, "pellux: cannot read %s%s: %s\n", what, path, reason);
     return false;
 }
 
+// Opens a file to read from its start, refusing a directory, which Linux opens (its reads fail)
+// and Windows refuses with a reason that does not say why.
+bool openToRead(const char* what, const char* path, InputFile& file) {
+    FileStatus status;
+    if (!file.open(path)) {
+        int error = errno;
+        if (statusOfPath(path, status) && isDirectory(status)) return cannotRead(what, path, "it is a directory");
+        std::fprintf(stderr, "pellux: cannot open %s%s: %s\n", what, path, std::strerror(error));
+        return false;
+    }
+    if (statusOfFile(file.get(), status) && isDirectory(status)) return cannotRead(what, path, "it is a directory");
+    return true;
+}
+
 bool tooLarge(const char* path, std::uint64_t size) {
-    std::fprintf(stderr, "pellux: %s is too large: %s%llu bytes, at most %llu\n", path, size ? "" : "more than ",
-                 static_cast<unsigned long long>(size ? size : kMaxProgramBytes),
-                 static_cast<unsigned long long>(kMaxProgramBytes));
+    if (size)
+        std::fprintf(stderr, "pellux: %s is too large: %llu bytes; a program may have at most %llu (512 MiB)\n", path,
+                     static_cast<unsigned long long>(size), static_cast<unsigned long long>(kMaxProgramBytes));
+    else
+        std::fprintf(stderr, "pellux: %s is too large: a program may have at most %llu bytes (512 MiB)\n", path,
+                     static_cast<unsigned long long>(kMaxProgramBytes));
     return false;
 }
 
 // A regular file's size is known first (in 64 bits, so no size wraps) and a file too large is
 // refused unread; then the file is read to its end, which works for pipes and FIFOs too.
 bool readProgram(const char* path, std::vector<unsigned char>& source) {
-    InputFile file(path);
+    InputFile file;
     FileStatus status;
-    if (!file.get()) {
-        int error = errno;
-        // Windows will not open a directory at all: say why.
-        if (statusOfPath(path, status) && isDirectory(status)) return cannotRead(path, "it is a directory");
-        std::fprintf(stderr, "pellux: cannot open %s: %s\n", path, std::strerror(error));
-        return false;
-    }
+    if (!openToRead("", path, file)) return false;
     if (statusOfFile(file.get(), status)) {
-        if (isDirectory(status)) return cannotRead(path, "it is a directory");
         std::uint64_t size = static_cast<std::uint64_t>(status.st_size);
         if (isRegularFile(status) && size > kMaxProgramBytes) return tooLarge(path, size);
         if (isRegularFile(status)) source.reserve(static_cast<std::size_t>(size));
@@ -233,7 +256,7 @@ bool readProgram(const char* path, std::vector<unsigned char>& source) {
         source.insert(source.end(), chunk, chunk + got);
         if (got < sizeof chunk) break;
     }
-    if (std::ferror(file.get())) return cannotRead(path, std::strerror(errno));
+    if (std::ferror(file.get())) return cannotRead("", path, std::strerror(errno));
     return true;
 }
 
@@ -256,47 +279,72 @@ int endOfInputValue(pellux::EndOfInput choice) {
     return choice == pellux::EndOfInput::Zero ? 0 : choice == pellux::EndOfInput::Max ? 255 : -1;
 }
 
-int reportRun(const char* path, const pellux::RunResult& result, const Output& output) {
+int reportRun(const char* path, const pellux::RunResult& result, const Streams& streams) {
     switch (result.status) {
     case pellux::RunStatus::Finished: return kRan;
     case pellux::RunStatus::MovedLeftOfFirstCell:
-        std::fprintf(stderr, "\n%s:%u:%u: the pointer moved left of the first cell\n", path, result.position.line,
-                     result.position.column);
+        std::fprintf(stderr, "%s%s:%u:%u: the pointer moved left of the first cell\n", lineEndBefore(streams), path,
+                     result.position.line, result.position.column);
         return kProgramError;
     case pellux::RunStatus::MovedPastLastCell:
-        std::fprintf(stderr, "\n%s:%u:%u: the pointer moved past the last cell (%zu cells)\n", path,
-                     result.position.line, result.position.column, pellux::kTapeLimitCells);
+        std::fprintf(stderr, "%s%s:%u:%u: the pointer moved past the last cell (%zu cells)\n", lineEndBefore(streams),
+                     path, result.position.line, result.position.column, pellux::kTapeLimitCells);
         return kProgramError;
     case pellux::RunStatus::OutputFailed:
-        std::fprintf(stderr, "pellux: cannot write the output of %s: %s\n", path, writeError(output));
+        std::fprintf(stderr, "pellux: cannot write the output of %s: %s\n", path, streams.output.reason());
         return kOutputFailed;
     case pellux::RunStatus::Stopped: break;  // only under the debugger
     }
     return kProgramError;
 }
 
+// /c's list on standard output; after a failed write nothing more is tried.
+struct Findings {
+    const char* path;
+    pellux::WriteError output;
+    bool failed = false;
+};
+
 void printFinding(void* context, const pellux::Finding& finding) {
-    const char* path = static_cast<const char*>(context);
-    std::printf("%s:%u:%u: ", path, finding.position.line, finding.position.column);
-    if (finding.kind == pellux::Finding::UnmatchedBracket) std::printf("unmatched '%c'\n", finding.byte);
-    else if (finding.byte >= 0x20 && finding.byte < 0x7F) std::printf("'%c' is an invalid character\n", finding.byte);
-    else std::printf("byte 0x%02X is an invalid character\n", finding.byte);
+    Findings& findings = *static_cast<Findings*>(context);
+    if (findings.failed) return;
+    int written = std::printf("%s:%u:%u: ", findings.path, finding.position.line, finding.position.column);
+    if (written >= 0) {
+        if (finding.kind == pellux::Finding::UnmatchedBracket) written = std::printf("unmatched '%c'\n", finding.byte);
+        else if (finding.byte >= 0x20 && finding.byte < 0x7F)
+            written = std::printf("'%c' is an invalid character\n", finding.byte);
+        else written = std::printf("byte 0x%02X is an invalid character\n", finding.byte);
+    }
+    // The C library of Windows may count a line as printed that did not reach the device.
+    if (written < 0 || std::ferror(stdout)) {
+        findings.output.keep();
+        findings.failed = true;
+    }
 }
 
 // /c: nothing runs; every byte outside the extended syntax and every unmatched bracket is listed.
 int checkFile(const char* path) {
     std::vector<unsigned char> source;
     if (!readProgram(path, source)) return kCannotStart;
-    pellux::CheckSummary summary = pellux::checkProgram(source.data(), source.size(), printFinding,
-                                                        const_cast<char*>(path));
-    if (summary.unlistedBrackets)
+    Findings findings{path, pellux::WriteError()};
+    pellux::CheckSummary summary = pellux::checkProgram(source.data(), source.size(), printFinding, &findings);
+    if (summary.unlistedBrackets && !findings.failed)
         std::printf("%s: %llu more unmatched brackets\n", path,
                     static_cast<unsigned long long>(summary.unlistedBrackets));
-    if (std::fflush(stdout) != 0) return kOutputFailed;
+    if (!findings.failed && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
+        findings.output.keep();
+        findings.failed = true;
+    }
+    if (findings.failed) {
+        std::fprintf(stderr, "pellux: cannot write the findings of %s: %s\n", path, findings.output.reason());
+        return kOutputFailed;
+    }
     return summary.findings ? kProgramError : kRan;
 }
 
-int runFile(const pellux::CommandLine& line, std::FILE* input) {
+// The input is opened only once the program is known to run: a missing program with a FIFO as
+// its input does not wait for a writer.
+int runFile(const pellux::CommandLine& line, Streams& streams) {
     const char* path = line.path.c_str();
     std::vector<unsigned char> source;
     if (!readProgram(path, source)) return kCannotStart;
@@ -307,37 +355,30 @@ int runFile(const pellux::CommandLine& line, std::FILE* input) {
                      pellux::kCompiledLimitBytes >> 20);
         return kCannotStart;
     }
+    InputFile input;
+    if (!line.input.empty()) {
+        if (!openToRead("the input ", line.input.c_str(), input)) return kCannotStart;
+        streams.input = input.get();
+    }
     if (std::getenv("PELLUX_LISTING")) std::fputs(pellux::listing(program).c_str(), stderr);
     if (line.debug) {
-        Streams streams{Output(), input};
         pellux::RunIo io{&streams, writeOut, readInDebugging, true, endOfInputValue(line.endOfInput)};
-        return debugProgram(path, source.data(), source.size(), io, input, machineCodeWanted());
+        return debugProgram(path, source.data(), source.size(), io, streams.input, machineCodeWanted());
     }
     pellux::NativeProgram native;
     if (machineCodeWanted()) native.load(program);
-    Streams streams{Output(), input};
-    pellux::RunIo io{&streams, writeOut, readIn, interactive(input), endOfInputValue(line.endOfInput)};
+    pellux::RunIo io{&streams, writeOut, readIn, interactive(streams.input), endOfInputValue(line.endOfInput)};
     pellux::RunResult result = pellux::run(program, io, pellux::kTapeLimitCells, native.code());
-    return reportRun(path, result, streams.output);
-}
-
-int checkOrRun(const pellux::CommandLine& line) {
-    if (line.check) return checkFile(line.path.c_str());
-    if (line.input.empty()) return runFile(line, stdin);
-    InputFile input(line.input.c_str());
-    if (!input.get()) {
-        std::fprintf(stderr, "pellux: cannot open the input %s: %s\n", line.input.c_str(), std::strerror(errno));
-        return kCannotStart;
-    }
-    return runFile(line, input.get());
+    return reportRun(path, result, streams);
 }
 
 // Memory may run out anywhere, reading, compiling or growing the tape: one line, never a crash.
 int runFileCatchingMemory(const pellux::CommandLine& line) {
+    Streams streams;
     try {
-        return checkOrRun(line);
+        return line.check ? checkFile(line.path.c_str()) : runFile(line, streams);
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "\npellux: not enough memory to run %s\n", line.path.c_str());
+        std::fprintf(stderr, "%spellux: not enough memory to run %s\n", lineEndBefore(streams), line.path.c_str());
         return kCannotStart;
     }
 }
@@ -359,6 +400,14 @@ const char kUsage[] =
     "Exit codes: 0 ran (or nothing to report), 1 the program is at fault, 2 it could not\n"
     "start, 3 its output could not be written.\n";
 
+int printUsage() {
+    if (std::fputs(kUsage, stdout) >= 0 && std::fflush(stdout) == 0) return kRan;
+    pellux::WriteError error;
+    error.keep();
+    std::fprintf(stderr, "pellux: cannot write the usage: %s\n", error.reason());
+    return kOutputFailed;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -367,8 +416,7 @@ int main(int argc, char** argv) {
     pellux::CommandLine line = pellux::parseCommandLine(argumentLine(argc, argv));
     int status;
     if (line.help) {
-        std::fputs(kUsage, stdout);
-        status = kRan;
+        status = printUsage();
     } else if (!line.valid) {
         if (line.error.empty()) std::fputs(PELLUX_USAGE_LINE, stderr);
         else std::fprintf(stderr, "pellux: %s (Pellux.Exe /? lists the options)\n", line.error.c_str());

@@ -12,10 +12,11 @@ failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 # session NAME COMMANDS ARGS...: the transcript must be the expected one, read from standard input.
+# (The guard only ends a hang.)
 session() {
     local name=$1 commands=$2; shift 2
     cat >"want-$name"
-    { printf "$commands" | "${pellux[@]}" /d "$@" 2>&1; echo; } | tr -d '\r' >"got-$name"
+    { printf "$commands" | timeout 60 "${pellux[@]}" /d "$@" 2>&1; echo; } | tr -d '\r' >"got-$name"
     diff "want-$name" "got-$name" >"diff-$name" || fail "$name: $(head -c 600 "diff-$name")"
 }
 
@@ -98,6 +99,59 @@ b.b:1:1
 (pellux) 
 END
 
+# Every argument that is not what its command takes: one line naming what is wrong, and nothing
+# changes (no step, no breakpoint, no quitting), as b and w show at the end.
+refused=(
+    't -4096 -1|t: -4096 is out of range: a cell is from 0 to 268435455'
+    't 268435456|t: 268435456 is out of range: a cell is from 0 to 268435455'
+    't 3 1|t: 1 is before 3: TO comes at or after FROM'
+    't abc|t: '"'abc'"' is not a number (the command is t [FROM [TO]])'
+    't 1 2 3|t: unexpected '"'3'"' (the command is t [FROM [TO]])'
+    's -1|s: -1 is out of range: N is from 1 to 1000000000'
+    's 99999999999999999999|s: 99999999999999999999 is out of range: N is from 1 to 1000000000'
+    's 0|s: 0 is out of range: N is from 1 to 1000000000'
+    's 1e3|s: '"'1e3'"' is not a number (the command is s [N])'
+    'step 1 2|step: unexpected '"'2'"' (the command is s [N])'
+    'b 4294967298|b: 4294967298 is out of range: LINE is from 1 to 4294967295'
+    'b 2:4294967297|b: 4294967297 is out of range: COLUMN is from 1 to 4294967295'
+    'b 2:|b: '"'2:'"' is not a place (the command is b [LINE[:COLUMN]])'
+    'd 1x|d: '"'1x'"' is not a number (the command is d N)'
+    'd 1|no breakpoint 1'
+    'q extra|q: unexpected '"'extra'"' (the command is q)'
+    'c now|c: unexpected '"'now'"' (the command is c)'
+)
+commands="" want=$'s.b:1:1\n  +++\n  ^\n  cells 0-4: [0] 0 0 0 0\n'
+for row in "${refused[@]}"; do
+    commands+="${row%%|*}\n"
+    want+="(pellux) ${row#*|}"$'\n'
+done
+session refused "${commands}b\nw\nq\n" /f s.b <<END
+${want}(pellux) no breakpoints
+(pellux) s.b:1:1
+  +++
+  ^
+  cells 0-4: [0] 0 0 0 0
+(pellux) 
+END
+
+# A line is one command, however long: one too long for the buffer is refused whole, never cut
+# into commands; a listing of the tape is cut at 4096 cells, and says so.
+long=$(head -c 1000000 /dev/zero | tr '\0' x)
+session long-lines "w$(printf '%254s' '')c\n$long\nb 2$(printf '%2000s' '')\nb\nq\n" /f s.b <<'END'
+s.b:1:1
+  +++
+  ^
+  cells 0-4: [0] 0 0 0 0
+(pellux) w: unexpected 'c' (the command is w)
+(pellux) the line is too long: a command line holds at most 1024 bytes; nothing was done
+(pellux) the line is too long: a command line holds at most 1024 bytes; nothing was done
+(pellux) no breakpoints
+(pellux) 
+END
+printf 't 0 100000\nq\n' | timeout 60 "${pellux[@]}" /d /f s.b 2>&1 | tr -d '\r' >listing
+[ "$(grep -c ' 0 0x00' listing)" -eq 4096 ] && grep -qx '  (cut at 4096 cells; t 4096 100000 lists the rest)' listing ||
+    fail "long listing: $(wc -l <listing) lines, ending $(tail -c 200 listing)"
+
 # The input file is read from its start again.
 session restart 'c\nr\nc\nq\n' /eof keep /i in.txt /f r.b <<'END'
 r.b:1:1
@@ -171,10 +225,16 @@ if [ -z "${WINE:-}" ]; then
     grep -qa "^(pellux) A" after || fail "Ctrl+C at a read: the input was not read again"
 fi
 
-# A write that fails ends the session with the exit code it has without /d.
-printf 'c\nq\n' | "${pellux[@]}" /d /f s.b >/dev/full 2>/dev/null
-status=$?
-[ "$status" -eq 3 ] || fail "output to a full device: exit $status"
+# A write that fails, the program's or the debugger's own, ends the session with the exit code it
+# has without /d, and says why.
+full="No space left on device"
+[ -z "${WINE:-}" ] || full="Disk full"  # Wine's reason
+for commands in 'c\nq\n' 'w\nq\n'; do
+    printf "$commands" | "${pellux[@]}" /d /f s.b >/dev/full 2>err
+    status=$?
+    [ "$status" -eq 3 ] && grep -q "pellux: cannot write the debugger's output: $full" err ||
+        fail "output to a full device ($commands): exit $status, $(head -c 300 err)"
+done
 
 [ "$failures" -eq 0 ] && echo "all sessions passed"
 exit $((failures > 0))

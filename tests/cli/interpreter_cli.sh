@@ -61,7 +61,42 @@ printf ',.,.' >read.b; printf 'a' >'in put'
 expect "input file" 0 ""
 [ "$(od -An -tu1 out | tr -s ' ')" = " 97 255" ] || fail "input file: $(od -An -tu1 out)"
 
+# Input that cannot be read is refused as a program file is.
+"${pellux[@]}" /i folder /f read.b 2>err </dev/null; status=$?
+expect "input directory" 2 "pellux: cannot read the input folder: it is a directory"
+"${pellux[@]}" /i missing.txt /f read.b 2>err </dev/null; status=$?
+expect "missing input" 2 "pellux: cannot open the input missing.txt: No such file or directory"
+
+# Output that fails outside a run: /c's list and the usage.
+"${pellux[@]}" /c /f bad.b >/dev/full 2>err; status=$?
+expect "check to a full device" 3 "pellux: cannot write the findings of bad.b: $full"
+"${pellux[@]}" /? >/dev/full 2>err; status=$?
+expect "usage to a full device" 3 "pellux: cannot write the usage: $full"
+
+# Paths and values: /i quoted with spaces, a path with a space at its start, a value in capitals;
+# a program named without /f; a fault's message on a line of its own.
+mkdir "sp dir"; printf 'a' >"sp dir/in put.txt"; cp read.b " lead.b"
+"${pellux[@]}" /i "sp dir/in put.txt" /eof KEEP /f " lead.b" >out 2>err </dev/null; status=$?
+expect "quoted paths" 0 ""
+[ "$(od -An -tu1 out | tr -s ' ')" = " 97 97" ] || fail "quoted paths: $(od -An -tu1 out)"
+"${pellux[@]}" read.b 2>err; status=$?
+expect "no /f" 2 "pellux: /f is missing before the program 'read.b'"
+printf '%%hi\n<' >left.b
+"${pellux[@]}" /f left.b >out 2>err; status=$?
+[ "$status" -eq 1 ] && [ "$(tr -d '\r' <err)" = "left.b:2:1: the pointer moved left of the first cell" ] ||
+    fail "fault message: exit $status, $(head -c 300 err)"
+
 if [ -z "${WINE:-}" ]; then
+    # Linux paths may hold quotes; a program that is missing is named before a FIFO as its input
+    # is opened (the guard only ends a hang).
+    printf 'q' >'q"uote.txt'; cp read.b '"r".b'
+    "${pellux[@]}" /i 'q"uote.txt' /eof 0 /f '"r".b' >out 2>err; status=$?
+    expect "quotes in paths" 0 ""
+    [ "$(od -An -tu1 out | tr -s ' ')" = " 113 0" ] || fail "quotes in paths: $(od -An -tu1 out)"
+    mkfifo fifo
+    timeout 60 "${pellux[@]}" /i fifo /f missing.b 2>err; status=$?
+    expect "missing program, FIFO input" 2 "pellux: cannot open missing.b: No such file or directory"
+
     # A program read from a pipe to its end.
     printf '+++.' | "${pellux[@]}" /f /dev/stdin >out 2>err; status=$?
     expect "program from a pipe" 0 ""

@@ -173,6 +173,11 @@ TEST(CommandLine, AcceptsOptionsBeforeTheProgramAndNamesWhatItRefuses) {
         {"/i \"in put.txt\" /eof 255 /f p.b", false, false, "in put.txt", EndOfInput::Max, "p.b", false},
         {"/eof 0 /i in /d /c /f /i /eof /p", true, true, "in", EndOfInput::Zero, "/i /eof", true},
         {"/eof keep /f C:\\a /d.b", false, false, "", EndOfInput::Keep, "C:\\a /d.b", false},
+        // Quotes: a path with a space, a quote doubled inside quotes, spaces kept at a path's ends.
+        {"/i \"sp dir/in put.txt\" /eof KEEP /f \" lead.b \"", false, false, "sp dir/in put.txt", EndOfInput::Keep,
+         " lead.b ", false},
+        {"/i \"q\"\"uote\" /f \"a\"\"b.b\" /p", false, false, "q\"uote", EndOfInput::Keep, "a\"b.b", true},
+        {"/i \"\"\"x\"\"\" /f \"\"\"x\"\"\"", false, false, "\"x\"", EndOfInput::Keep, "\"x\"", false},
     };
     for (const Accepted& a : accepted) {
         pellux::CommandLine line = pellux::parseCommandLine(a.line);
@@ -192,7 +197,9 @@ TEST(CommandLine, AcceptsOptionsBeforeTheProgramAndNamesWhatItRefuses) {
         {"/eof 7 /f p.b", "option /eof takes keep, 0 or 255, not '7'"},
         {"/eof /f p.b", "option /eof needs a value"},
         {"/d /c", "no program was given: /f PROGRAM is missing"},
-        {"p.b", "unknown option 'p.b'"},
+        {"p.b", "/f is missing before the program 'p.b'"},
+        {"/i \"\" /f p.b", "option /i needs a value"},
+        {"/\x1b[2J /f p.b", "unknown option '/?[2J'"},  // a refused word is shown on one line
     };
     for (const Refused& r : refused) {
         pellux::CommandLine line = pellux::parseCommandLine(r.line);
