@@ -69,6 +69,10 @@ private:
     void exitNow(std::size_t k) { exitIf(kJmp, k); }
     void checkRange(std::int64_t low, std::int64_t high, std::size_t k);
     void testCell(std::int64_t offset);
+    void move(std::int32_t by);
+    void guard(std::size_t k);
+    void loopStart(std::size_t k);
+    void loopEnd(std::size_t k);
     bool multiply(std::size_t k);
     void scan(std::size_t k);
     void outputRepeated(std::size_t k);
@@ -263,6 +267,49 @@ void Translator::arriveAt(std::size_t k) {
     if (k == 0 || program_.code[k - 1].op != OpCode::JumpIfNotZero) zeros_.clear();
 }
 
+// The pointer moves by `by`; the flags stay.
+void Translator::move(std::int32_t by) {
+    target::moveCell(e_, by);
+    known_.low -= by;
+    known_.high -= by;
+    if (flagsCell_ != kNoCell) flagsCell_ -= by;
+    shiftZeros(by);
+}
+
+void Translator::guard(std::size_t k) {
+    const Instruction& in = program_.code[k];
+    std::int64_t high = std::int64_t(in.cell) + in.amount;
+    checkRange(in.cell, high, k);
+    known_.low = std::min<std::int64_t>(known_.low, in.cell);
+    known_.high = std::max(known_.high, high);
+}
+
+void Translator::loopStart(std::size_t k) {
+    const Instruction& in = program_.code[k];
+    if (isZero(0)) {
+        jumps_.push_back(Jump{e_.jumpLater(kJmp), in.link});  // the loop cannot start
+    } else {
+        testCell(0);
+        jumps_.push_back(Jump{e_.jumpLater(kJe), in.link});
+    }
+    outer_.push_back(OpenLoop{known_, drift_[k]});
+    known_ = afterDrift(known_, drift_[k]);  // at each turn's start
+    flagsCell_ = kNoCell;
+}
+
+void Translator::loopEnd(std::size_t k) {
+    const Instruction& in = program_.code[k];
+    if (in.cell != 0) move(in.cell);
+    if (!isZero(0)) {  // a turn that always ends on a zero never goes round again
+        testCell(0);
+        jumps_.push_back(Jump{e_.jumpLater(kJne), in.link});
+    }
+    known_ = afterDrift(outer_.back().atStart, outer_.back().drift);
+    outer_.pop_back();
+    flagsCell_ = kNoCell;
+    zeros_.assign(1, 0);
+}
+
 bool Translator::instruction(std::size_t k) {
     const Instruction& in = program_.code[k];
     switch (in.op) {
@@ -273,11 +320,7 @@ bool Translator::instruction(std::size_t k) {
         forget(in.cell);
         break;
     case OpCode::Move:
-        target::moveCell(e_, in.amount);  // the flags stay
-        known_.low -= in.amount;
-        known_.high -= in.amount;
-        if (flagsCell_ != kNoCell) flagsCell_ -= in.amount;
-        shiftZeros(in.amount);
+        move(in.amount);
         break;
     case OpCode::Clear:
         e_.cellOperand({0xC6}, 0, in.cell);  // mov byte [cell + offset], 0
@@ -290,43 +333,19 @@ bool Translator::instruction(std::size_t k) {
         target::output(e_, in.cell, 1);
         flagsCell_ = kNoCell;
         break;
-    case OpCode::Guard: {
-        std::int64_t high = std::int64_t(in.cell) + in.amount;
-        checkRange(in.cell, high, k);
-        known_.low = std::min<std::int64_t>(known_.low, in.cell);
-        known_.high = std::max(known_.high, high);
+    case OpCode::Guard:
+        guard(k);
         break;
-    }
     case OpCode::MulLoop:
         return multiply(k);
     case OpCode::Scan:
         scan(k);
         break;
     case OpCode::JumpIfZero:
-        if (isZero(0)) {
-            jumps_.push_back(Jump{e_.jumpLater(kJmp), in.link});  // the loop cannot start
-        } else {
-            testCell(0);
-            jumps_.push_back(Jump{e_.jumpLater(kJe), in.link});
-        }
-        outer_.push_back(OpenLoop{known_, drift_[k]});
-        known_ = afterDrift(known_, drift_[k]);  // at each turn's start
-        flagsCell_ = kNoCell;
+        loopStart(k);
         break;
     case OpCode::JumpIfNotZero:
-        if (in.cell != 0) {
-            target::moveCell(e_, in.cell);
-            if (flagsCell_ != kNoCell) flagsCell_ -= in.cell;
-            shiftZeros(in.cell);
-        }
-        if (!isZero(0)) {  // a turn that always ends on a zero never goes round again
-            testCell(0);
-            jumps_.push_back(Jump{e_.jumpLater(kJne), in.link});
-        }
-        known_ = afterDrift(outer_.back().atStart, outer_.back().drift);
-        outer_.pop_back();
-        flagsCell_ = kNoCell;
-        zeros_.assign(1, 0);
+        loopEnd(k);
         break;
     case OpCode::OutMany:
         outputRepeated(k);
