@@ -41,15 +41,16 @@ private:
 
 } // namespace
 
-CheckSummary checkProgram(const unsigned char* source, std::size_t size,
+CheckSummary checkProgram(const unsigned char* source, std::size_t size, syntax::Reading reading,
                           void (*report)(void* context, const Finding& finding), void* context) {
     CheckSummary summary;
-    std::uint64_t unmatched = findUnmatchedBrackets(source, size, 0).count;
+    const syntax::Table& table = syntax::tableOf(reading);
+    std::uint64_t unmatched = findUnmatchedBrackets(source, size, 0, table).count;
     std::size_t listed = static_cast<std::size_t>(std::min<std::uint64_t>(unmatched, kCheckListedBrackets));
-    std::vector<BracketError> brackets = findUnmatchedBrackets(source, size, listed).first;
+    std::vector<BracketError> brackets = findUnmatchedBrackets(source, size, listed, table).first;
     summary.unlistedBrackets = unmatched - brackets.size();
-    // Two lists in source order, merged.
-    InvalidBytes invalid(source, size);
+    // Two lists in source order, merged. In the classic reading no byte is invalid.
+    InvalidBytes invalid(source, reading == syntax::Reading::Classic ? 0 : size);
     std::size_t next = 0;
     while (invalid.found() || next < brackets.size()) {
         Finding finding;

@@ -24,8 +24,9 @@ struct CheckSummary {
     std::uint64_t unlistedBrackets = 0;
 };
 
-// Hands every finding to `report`, in source order.
-CheckSummary checkProgram(const unsigned char* source, std::size_t size,
+// Hands every finding to `report`, in source order. In the classic reading every byte is allowed,
+// and only brackets are found.
+CheckSummary checkProgram(const unsigned char* source, std::size_t size, syntax::Reading reading,
                           void (*report)(void* context, const Finding& finding), void* context);
 
 } // namespace pellux

@@ -74,6 +74,21 @@ bool refuse(CommandLine& result, const std::string& why) {
     return false;
 }
 
+bool readEndOfInput(const std::string& value, CommandLine& result) {
+    if (sameWord(value, "keep")) result.endOfInput = EndOfInput::Keep;
+    else if (value == "0") result.endOfInput = EndOfInput::Zero;
+    else if (value == "255") result.endOfInput = EndOfInput::Max;
+    else if (value == "-1") result.endOfInput = EndOfInput::AllBits;
+    else return refuse(result, "option /eof takes keep, 0, 255 or -1, not '" + shown(value) + "'");
+    return true;
+}
+
+bool readCellBits(const std::string& value, CommandLine& result) {
+    if (value == "8" || value == "16" || value == "32") result.cellBits = value == "8" ? 8 : value == "16" ? 16 : 32;
+    else return refuse(result, "option /cells takes 8, 16 or 32, not '" + shown(value) + "'");
+    return true;
+}
+
 // One option before "/f", with its value; false, with the reason, when it is unknown or incomplete.
 bool readOption(const std::string& line, std::size_t& at, CommandLine& result) {
     std::size_t start = at;
@@ -84,19 +99,17 @@ bool readOption(const std::string& line, std::size_t& at, CommandLine& result) {
         result.debug = true;
     } else if (sameWord(option, "/c")) {
         result.check = true;
-    } else if (sameWord(option, "/i") || sameWord(option, "/eof")) {
+    } else if (sameWord(option, "/classic")) {
+        result.classic = true;
+    } else if (sameWord(option, "/i") || sameWord(option, "/eof") || sameWord(option, "/cells")) {
         std::size_t valueAt = at;
         while (valueAt < line.size() && isSpace(line[valueAt])) ++valueAt;
         std::string value = nextWord(line, at);
         if (valueAt == line.size() || programFollows(line, valueAt) || value.empty())
             return refuse(result, "option " + option + " needs a value");
-        if (sameWord(option, "/i")) {
-            result.input = value;
-        } else if (sameWord(value, "keep") || value == "0" || value == "255") {
-            result.endOfInput = value == "0" ? EndOfInput::Zero : value == "255" ? EndOfInput::Max : EndOfInput::Keep;
-        } else {
-            return refuse(result, "option /eof takes keep, 0 or 255, not '" + shown(value) + "'");
-        }
+        if (sameWord(option, "/i")) result.input = value;
+        else if (sameWord(option, "/eof")) return readEndOfInput(value, result);
+        else return readCellBits(value, result);
     } else if (!option.empty() && option[0] != '/' && option[0] != '-') {
         at = start;
         return refuse(result, "/f is missing before the program '" + shown(option) + "'");

@@ -57,7 +57,7 @@ private:
         if (places_) program_.origins.push_back(origin_);
     }
     void emitAdd(std::int32_t cell, std::int32_t amount) {
-        if ((amount & 0xFF) != 0) emit(OpCode::Add, cell, amount, 0);
+        if ((static_cast<std::uint32_t>(amount) & program_.dialect.mask()) != 0) emit(OpCode::Add, cell, amount, 0);
     }
     void emitOrRepeat(OpCode one, OpCode many);
     void emitMove() {
@@ -74,7 +74,8 @@ private:
     void closeLoop(const OpenLoop& loop, std::size_t at);
     LoopBody body() const {
         const Instruction* first = program_.code.data() + block_.guard + 1;
-        return LoopBody{first, program_.code.size() - block_.guard - 1, block_.low, block_.high, block_.pointer};
+        return LoopBody{first, program_.code.size() - block_.guard - 1, block_.low, block_.high, block_.pointer,
+                        program_.dialect.mask()};
     }
     void append(const std::vector<Instruction>& instructions, std::int32_t base, const Span& span);
 
@@ -88,12 +89,13 @@ private:
 
 std::size_t Compiler::read(std::size_t at) {
     const unsigned char* source = program_.source;
-    syntax::Kind kind = syntax::kindOf(source[at]);
+    const syntax::Table& table = program_.dialect.syntax();
+    syntax::Kind kind = table.kind(source[at]);
     if (kind == syntax::Kind::Increment || kind == syntax::Kind::Decrement) {
         change_ += kind == syntax::Kind::Increment ? 1 : -1;
         return at + 1;
     }
-    if (syntax::isCommand(source[at])) {
+    if (table.isCommand(source[at])) {
         flushChange();
         setOrigin(at);
     }
@@ -107,7 +109,7 @@ std::size_t Compiler::read(std::size_t at) {
     case syntax::Kind::StringLine:
     case syntax::Kind::Comment: {
         std::size_t text = at + 1, end = text;
-        while (end < program_.size && !syntax::endsLine(source[end])) ++end;
+        while (end < program_.size && !table.endsLine(source[end])) ++end;
         if (kind == syntax::Kind::StringLine) print(text, end);
         return end;
     }
@@ -269,12 +271,12 @@ void Compiler::finish(std::size_t size) {
 // At most how many instructions the source compiles to, give or take the few a loop adds: one
 // for each change from one kind of command to another (a run of '+-', '<>', '.' or ',' is one),
 // and three for each bracket. Comments count too; they only make it larger.
-std::size_t instructionsAtMost(const unsigned char* source, std::size_t size) {
+std::size_t instructionsAtMost(const unsigned char* source, std::size_t size, const syntax::Table& table) {
     using syntax::Kind;
     std::size_t count = 0;
     Kind last = Kind::Invalid;
     for (std::size_t i = 0; i < size; ++i) {
-        Kind kind = syntax::kindOf(source[i]);
+        Kind kind = table.kind(source[i]);
         if (kind == Kind::Decrement) kind = Kind::Increment;
         if (kind == Kind::Left) kind = Kind::Right;
         if (kind == Kind::Open || kind == Kind::Close) count += 3;
@@ -286,13 +288,15 @@ std::size_t instructionsAtMost(const unsigned char* source, std::size_t size) {
 
 } // namespace
 
-Program compile(const unsigned char* source, std::size_t size, std::size_t limitBytes, const Places* places) {
+Program compile(const unsigned char* source, std::size_t size, const Dialect& dialect, std::size_t limitBytes,
+                const Places* places) {
     Program program;
+    program.dialect = dialect;
     program.source = source;
     program.size = size;
     // Room for the code up front: a big program's code is then never copied as it grows.
     // Past the limit, only as far as the compiler goes before it looks.
-    program.code.reserve(std::min(instructionsAtMost(source, size) + 16,
+    program.code.reserve(std::min(instructionsAtMost(source, size, dialect.syntax()) + 16,
                                   limitBytes / sizeof(Instruction) + kCheckEvery * 3));
     Compiler compiler(program, places);
     std::size_t nextPlace = 0, nextCheck = 0;

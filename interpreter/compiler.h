@@ -31,8 +31,8 @@ constexpr std::size_t kCompiledLimitBytes = (sizeof(void*) >= 8 ? std::size_t(20
 
 // Stops with `tooLarge` set past `limitBytes`. With `places`, for the debugger, `origins` is kept
 // and every ',' stays an instruction of its own, so a Ctrl+C that breaks off a read stops there.
-Program compile(const unsigned char* source, std::size_t size, std::size_t limitBytes = kCompiledLimitBytes,
-                const Places* places = nullptr);
+Program compile(const unsigned char* source, std::size_t size, const Dialect& dialect = Dialect(),
+                std::size_t limitBytes = kCompiledLimitBytes, const Places* places = nullptr);
 
 } // namespace pellux
 

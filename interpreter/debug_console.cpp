@@ -133,9 +133,10 @@ bool numberFor(const Words& words, std::size_t index, const char* form, const ch
 
 class Debugger {
 public:
-    Debugger(const char* path, const unsigned char* source, std::size_t size, pellux::RunIo io, std::FILE* input,
-             bool machineCode)
-        : path_(path), source_(source), size_(size), io_(io), input_(input), machineCode_(machineCode) {
+    Debugger(const char* path, const unsigned char* source, std::size_t size, const pellux::Dialect& dialect,
+             pellux::RunIo io, std::FILE* input, bool machineCode)
+        : path_(path), source_(source), size_(size), dialect_(dialect), io_(io), input_(input),
+          machineCode_(machineCode) {
         restart();
     }
     Debugger(const Debugger&) = delete;
@@ -149,7 +150,7 @@ private:
         watched.context = this;
         watched.write = writeThrough;
         watched.read = readThrough;
-        session_.reset(new pellux::Session(source_, size_, watched));
+        session_.reset(new pellux::Session(source_, size_, watched, pellux::kTapeLimitCells, dialect_));
         interrupted = 0;
         session_->interruptWith(&interrupted);
         session_->useMachineCode(machineCode_);
@@ -181,10 +182,7 @@ private:
     void showSourceLine(std::size_t at);
     void showCellsAround();
     void showCells(std::size_t from, std::size_t count);
-    unsigned char cell(std::size_t index) const {
-        const std::vector<unsigned char>& tape = session_->tape();
-        return index < tape.size() ? tape[index] : 0;
-    }
+    std::uint32_t cell(std::size_t index) const { return session_->cell(index); }
     std::vector<std::size_t> sortedBreakpoints() const;
     void flushProgram() {
         if (!session_->flush()) std::fputs("(the program's output could not be written)\n", stderr);
@@ -195,6 +193,7 @@ private:
     const char* path_;
     const unsigned char* source_;
     std::size_t size_;
+    pellux::Dialect dialect_;
     pellux::RunIo io_;
     std::FILE* input_;
     bool machineCode_;
@@ -336,7 +335,7 @@ void Debugger::deleteBreakpoint(const Words& words) {
 // and says so.
 void Debugger::showTape(const Words& words) {
     const char* form = "t [FROM [TO]]";
-    std::uint64_t last = pellux::kTapeLimitCells - 1, from = 0, to = 0;
+    std::uint64_t last = pellux::tapeLimitCells(dialect_) - 1, from = 0, to = 0;
     if (words.count > 1 && !numberFor(words, 1, form, "a cell", 0, last, from)) return;
     if (words.count > 2 && !numberFor(words, 2, form, "a cell", 0, last, to)) return;
     std::size_t p = session_->pointer();
@@ -410,7 +409,7 @@ void Debugger::stepMany(std::uint64_t count) {
 
 void Debugger::stepOver() {
     std::size_t at = session_->at();
-    if (session_->ended() || faulted_ || syntax::kindOf(source_[at]) != syntax::Kind::Open) { stepMany(1); return; }
+    if (session_->ended() || faulted_ || dialect_.syntax().kind(source_[at]) != syntax::Kind::Open) { stepMany(1); return; }
     std::vector<std::size_t> stops = sortedBreakpoints();
     std::size_t after = session_->nextCommand(session_->partner(at) + 1);
     if (after < size_) {
@@ -497,15 +496,20 @@ void Debugger::showCellsAround() {
     std::size_t from = p - std::min(p, kCellsAround);
     std::printf("  cells %zu-%zu:", from, p + kCellsAround);
     for (std::size_t i = from; i <= p + kCellsAround; ++i)
-        std::printf(i == p ? " [%u]" : " %u", cell(i));
+        std::printf(i == p ? " [%lu]" : " %lu", static_cast<unsigned long>(cell(i)));
     std::putchar('\n');
 }
 
+// A cell's value, in decimal and in hexadecimal at the cells' width, and as a character when it is
+// one that prints.
 void Debugger::showCells(std::size_t from, std::size_t count) {
+    int decimals = dialect_.cellBytes == 1 ? 3 : dialect_.cellBytes == 2 ? 5 : 10;
+    int hexDigits = 2 * static_cast<int>(dialect_.cellBytes);
     for (std::size_t i = from; i - from < count; ++i) {
-        unsigned char value = cell(i);
-        std::printf("  %10zu %3u 0x%02X", i, value, value);
-        if (printable(value)) std::printf(" '%c'", value);
+        std::uint32_t value = cell(i);
+        std::printf("  %10zu %*lu 0x%0*lX", i, decimals, static_cast<unsigned long>(value), hexDigits,
+                    static_cast<unsigned long>(value));
+        if (value < 0x80 && printable(static_cast<unsigned char>(value))) std::printf(" '%c'", static_cast<char>(value));
         else std::fputs("    ", stdout);
         std::puts(i == session_->pointer() ? "  <- pointer" : "");
     }
@@ -522,8 +526,8 @@ void forgetReadError() { errno = 0; }
 bool readBrokenOff() { return errno == EINTR; }
 #endif
 
-int debugProgram(const char* path, const unsigned char* source, std::size_t size, pellux::RunIo io,
-                 std::FILE* input, bool machineCode) {
-    Debugger debugger(path, source, size, io, input, machineCode);
+int debugProgram(const char* path, const unsigned char* source, std::size_t size, const pellux::Dialect& dialect,
+                 pellux::RunIo io, std::FILE* input, bool machineCode) {
+    Debugger debugger(path, source, size, dialect, io, input, machineCode);
     return debugger.loop();
 }

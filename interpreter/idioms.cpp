@@ -6,12 +6,13 @@ namespace pellux {
 
 namespace {
 
-// What one turn of a loop body does to a cell: add a constant, or set it to one.
+// What one turn of a loop body does to a cell: add a constant, or set it to one. Values wrap
+// modulo 2^32 here and are cut to the cells' width where they are compared or kept.
 struct CellEffect {
     std::int32_t cell;
     bool set;
     bool unknown;  // changed by an inner loop whose turns depend on the cell's value
-    std::int32_t value;
+    std::uint32_t value;
 };
 
 CellEffect& effectOn(std::vector<CellEffect>& effects, std::int32_t cell) {
@@ -31,20 +32,21 @@ struct Visited {
 
 // An inner multiply loop at `i`, within a turn worked out on symbols: the cells it changes,
 // and those it visits when it turns.
-void evaluateInnerLoop(const Instruction* code, std::size_t i, const Span& inner, std::vector<CellEffect>& effects,
+void evaluateInnerLoop(const LoopBody& body, std::size_t i, const Span& inner, std::vector<CellEffect>& effects,
                        Visited& visited) {
-    const Instruction& loop = code[i];
+    const Instruction& loop = body.code[i];
     CellEffect counter = effectOn(effects, loop.cell);
     bool known = counter.set && !counter.unknown;
-    std::int32_t value = counter.value & 0xFF;
-    std::int32_t turns = inner.step < 0 ? value : (256 - value) & 0xFF;
+    std::uint32_t value = counter.value & body.mask;
+    std::uint32_t turns = value * turnsPerUnit(inner.step, body.mask);
     if (!known || value != 0) {  // a loop that does not turn does nothing
         for (std::int32_t k = 1; k <= loop.amount; ++k) {
-            const Instruction& term = code[i + static_cast<std::size_t>(k)];
+            const Instruction& term = body.code[i + static_cast<std::size_t>(k)];
             CellEffect& target = effectOn(effects, term.cell);
-            if (term.op == OpCode::SetTerm) target = CellEffect{term.cell, true, false, term.amount};
+            std::uint32_t amount = static_cast<std::uint32_t>(term.amount);
+            if (term.op == OpCode::SetTerm) target = CellEffect{term.cell, true, false, amount};
             else if (!known) target.unknown = true;
-            else target.value += turns * term.amount;
+            else target.value += turns * amount;
         }
         visited.include(loop.cell + inner.low, loop.cell + inner.high);
     }
@@ -60,13 +62,13 @@ bool evaluateTurn(const LoopBody& body, const std::vector<Span>& spans, std::vec
     for (std::size_t i = 0; i < body.size; ++i) {
         const Instruction& in = body.code[i];
         if (in.op == OpCode::Add) {
-            effectOn(effects, in.cell).value += in.amount;
+            effectOn(effects, in.cell).value += static_cast<std::uint32_t>(in.amount);
         } else if (in.op == OpCode::Clear) {
             effectOn(effects, in.cell) = CellEffect{in.cell, true, false, 0};
         } else if (in.op == OpCode::MulLoop) {
             CellEffect counter = effectOn(effects, in.cell);
             if (!(counter.set && !counter.unknown) && !lenient) return false;
-            evaluateInnerLoop(body.code, i, spans[static_cast<std::size_t>(in.link)], effects, visited);
+            evaluateInnerLoop(body, i, spans[static_cast<std::size_t>(in.link)], effects, visited);
             i += static_cast<std::size_t>(in.amount);
         } else {
             return false;
@@ -75,35 +77,36 @@ bool evaluateTurn(const LoopBody& body, const std::vector<Span>& spans, std::vec
     return true;
 }
 
-// The loop's counter steps by one each turn and nothing else depends on the turn.
-bool countsByOne(const CellEffect& counter) {
-    std::int32_t step = counter.value & 0xFF;
-    return !counter.set && !counter.unknown && (step == 0xFF || step == 0x01);
-}
+// The loop's counter changes by the same odd amount each turn, so it reaches zero, and nothing
+// else depends on the turn.
+bool countsOddly(const CellEffect& counter) { return !counter.set && !counter.unknown && (counter.value & 1) != 0; }
+
+// A value cut to the cells' width, kept as the instructions keep it.
+std::int32_t cut(std::uint32_t value, std::uint32_t mask) { return static_cast<std::int32_t>(value & mask); }
 
 // The MulLoop on cell 0 that does what `effects` say each turn does, and its terms.
-void turnsAtOnce(const std::vector<CellEffect>& effects, Visited visited, std::int32_t step,
+void turnsAtOnce(const std::vector<CellEffect>& effects, Visited visited, const LoopBody& body, std::uint32_t step,
                  std::vector<Instruction>& out, Span& span) {
     out.assign(1, Instruction{OpCode::MulLoop, 0, 0, 0});
     for (const CellEffect& effect : effects) {
-        if (effect.cell == 0 || (!effect.set && (effect.value & 0xFF) == 0)) continue;
-        out.push_back(Instruction{effect.set ? OpCode::SetTerm : OpCode::MulTerm, effect.cell, effect.value & 0xFF, 0});
+        if (effect.cell == 0 || (!effect.set && (effect.value & body.mask) == 0)) continue;
+        out.push_back(Instruction{effect.set ? OpCode::SetTerm : OpCode::MulTerm, effect.cell, cut(effect.value, body.mask), 0});
         visited.include(effect.cell, effect.cell);
     }
     out[0].amount = static_cast<std::int32_t>(out.size() - 1);
     span.low = visited.low;
     span.high = visited.high;
-    span.step = step;
+    span.step = cut(step, body.mask);
 }
 
 } // namespace
 
 bool isClearLoop(const LoopBody& body) {
     if (body.low != 0 || body.high != 0 || body.net != 0) return false;
-    std::int32_t change = 0;
+    std::uint32_t change = 0;
     for (std::size_t i = 0; i < body.size; ++i) {
         if (body.code[i].op != OpCode::Add || body.code[i].cell != 0) return false;
-        change += body.code[i].amount;
+        change += static_cast<std::uint32_t>(body.code[i].amount);
     }
     return (change & 1) != 0;  // any odd step reaches zero
 }
@@ -118,8 +121,8 @@ bool isMultiplyLoop(const LoopBody& body, const std::vector<Span>& spans, std::v
     Visited visited{body.low, body.high};
     if (!evaluateTurn(body, spans, effects, false, visited)) return false;
     CellEffect counter = effectOn(effects, 0);
-    if (!countsByOne(counter)) return false;
-    turnsAtOnce(effects, visited, (counter.value & 0xFF) == 0xFF ? -1 : 1, out, span);
+    if (!countsOddly(counter)) return false;
+    turnsAtOnce(effects, visited, body, counter.value, out, span);
     return true;
 }
 
@@ -136,11 +139,11 @@ bool remainingTurns(const LoopBody& body, const std::vector<Span>& spans, std::v
     if (!evaluateTurn(body, spans, later, false, visited)) return false;
     for (const CellEffect& known : start) {
         const CellEffect& end = effectOn(later, known.cell);
-        if (!end.set || ((end.value ^ known.value) & 0xFF) != 0) return false;
+        if (!end.set || ((end.value ^ known.value) & body.mask) != 0) return false;
     }
     CellEffect counter = effectOn(later, 0);
-    if (!countsByOne(counter)) return false;
-    turnsAtOnce(later, visited, (counter.value & 0xFF) == 0xFF ? -1 : 1, out, span);
+    if (!countsOddly(counter)) return false;
+    turnsAtOnce(later, visited, body, counter.value, out, span);
     return true;
 }
 

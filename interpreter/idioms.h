@@ -15,9 +15,10 @@ struct LoopBody {
     std::size_t size;
     std::int32_t low, high;  // the cells its moves visit
     std::int32_t net;        // where it leaves the pointer
+    std::uint32_t mask;      // a cell's bits: values wrap there
 };
 
-// [-], [+], [---]: adds to the loop's cell alone, by an odd amount, reach zero.
+// [-], [+], [---]: adds to the loop's cell alone, by an odd amount, reach zero at any width.
 bool isClearLoop(const LoopBody& body);
 
 // [>], [<<]: a body that only moves, straight to where it ends; "[<<>>>]" visits cells left of
@@ -25,8 +26,8 @@ bool isClearLoop(const LoopBody& body);
 bool isScanLoop(const LoopBody& body);
 
 // A body of adds, clears and multiply loops whose counters it has just set, with the loop's
-// counter stepping by one: every turn does the same to every cell, so n turns are done at once
-// ([->+<], [->++>+++<<], [->[-]+++<]). The MulLoop and its terms go to `out`, the cells its turns
+// counter stepping by an odd amount: every turn does the same to every cell, so all turns are
+// done at once ([->+<], [->++>+++<<], [->[-]+++<], [--->+<]). The MulLoop and its terms go to `out`, the cells its turns
 // visit to `span`.
 bool isMultiplyLoop(const LoopBody& body, const std::vector<Span>& spans, std::vector<Instruction>& out, Span& span);
 

@@ -5,6 +5,56 @@
 
 namespace pellux {
 
+namespace {
+
+// A machine whose cells are of type Cell: 8, 16 or 32 bits, wrapping at their width.
+template <typename Cell>
+class CellMachine final : public Machine {
+public:
+    CellMachine(const Program& program, RunIo io, std::size_t limit)
+        : Machine(program, io), limit_(limit), tape_(std::min(kInitialTapeCells, limit), 0) {}
+
+    RunResult run(std::size_t ip, std::size_t p) override;
+    RunResult runNative(const LoadedCode& native, std::size_t ip, std::size_t p) override;
+    RunResult command(std::size_t& at, std::size_t& p, std::size_t partner) override;
+    std::uint32_t cell(std::size_t index) const override { return index < tape_.size() ? tape_[index] : 0; }
+
+private:
+    template <bool kPolling, bool kOnce>
+    RunResult dispatch(std::size_t ip, std::size_t p);
+    RunResult handOver(std::size_t ip, std::size_t p);
+    // Makes cell `cell` exist; false when it lies past the limit. What the program wrote is
+    // written before the machine gives up for want of memory.
+    bool grow(std::size_t cell) {
+        if (cell < tape_.size()) return true;
+        if (cell >= limit_) return false;
+        std::size_t size = tape_.size();
+        while (size <= cell) size = std::min(size * 2, limit_);
+        try {
+            tape_.resize(size, 0);
+        } catch (const std::bad_alloc&) {
+            flush();
+            throw;
+        }
+        return true;
+    }
+    bool read(Cell& cell, std::int32_t count = 1) {
+        std::uint32_t value = cell;
+        if (!input(value, count)) return false;
+        cell = static_cast<Cell>(value);
+        return true;
+    }
+    bool guard(const Instruction& in, std::size_t p, RunResult& fault);
+    bool scan(const Instruction& in, std::size_t& p, RunResult& fault);
+    bool multiply(const Instruction& loop, const Instruction* terms, std::size_t p, RunResult& fault);
+    RunResult faultIn(const Instruction& in, std::size_t p, RunStatus side);
+
+    std::size_t limit_;
+    std::vector<Cell> tape_;
+};
+
+} // namespace
+
 // Dispatch: with GCC and Clang each handler jumps straight to the next one (threaded code, one
 // indirect branch per handler, which predicts far better); elsewhere a plain switch. kPolling
 // (the debugger's) looks at the interrupt flag where each loop's turn starts; kOnce does one
@@ -22,12 +72,13 @@ namespace pellux {
 #define NEXT() continue
 #endif
 
+template <typename Cell>
 template <bool kPolling, bool kOnce>
-RunResult Machine::dispatch(std::size_t ip, std::size_t p) {
+RunResult CellMachine<Cell>::dispatch(std::size_t ip, std::size_t p) {
     const Instruction* code = program_->code.data();
     const Instruction* in;
-    unsigned char* t = tape_.data();
-    unsigned char* c = t + p;  // the current cell
+    Cell* t = tape_.data();
+    Cell* c = t + p;  // the current cell
     std::size_t size = tape_.size();
     RunResult fault;
     auto here = [&] { return static_cast<std::size_t>(c - t); };
@@ -61,13 +112,13 @@ handBack:
         in = code + ip++;
         switch (in->op) {
 #endif
-    OP(Add) c[in->cell] = static_cast<unsigned char>(c[in->cell] + in->amount); NEXT();
+    OP(Add) c[in->cell] = static_cast<Cell>(c[in->cell] + static_cast<Cell>(in->amount)); NEXT();
     OP(Move) c += in->amount; NEXT();
     OP(Clear) c[in->cell] = 0; NEXT();
-    OP(Out) if (!put(c[in->cell])) return outputFailed(); NEXT();
-    OP(OutMany) if (!putRepeated(c[in->cell], in->amount)) return outputFailed(); NEXT();
-    OP(In) if (!input(c[in->cell])) return notDone(ip - 1, here()); NEXT();
-    OP(InMany) if (!input(c[in->cell], in->amount)) return notDone(ip - 1, here()); NEXT();
+    OP(Out) if (!put(static_cast<unsigned char>(c[in->cell]))) return outputFailed(); NEXT();
+    OP(OutMany) if (!putRepeated(static_cast<unsigned char>(c[in->cell]), in->amount)) return outputFailed(); NEXT();
+    OP(In) if (!read(c[in->cell])) return notDone(ip - 1, here()); NEXT();
+    OP(InMany) if (!read(c[in->cell], in->amount)) return notDone(ip - 1, here()); NEXT();
     OP(Print) {
         if (!putAll(program_->source + in->link, static_cast<std::size_t>(in->amount))) return outputFailed();
         NEXT();
@@ -133,33 +184,37 @@ handBack:
 #undef OP
 #undef NEXT
 
-RunResult Machine::run(std::size_t ip, std::size_t p) {
+template <typename Cell>
+RunResult CellMachine<Cell>::run(std::size_t ip, std::size_t p) {
     stoppedInSource_ = false;
     return interrupt_ ? dispatch<true, false>(ip, p) : dispatch<false, false>(ip, p);
 }
 
 // The one instruction the machine code left to the machine.
-RunResult Machine::handOver(std::size_t ip, std::size_t p) {
+template <typename Cell>
+RunResult CellMachine<Cell>::handOver(std::size_t ip, std::size_t p) {
     return interrupt_ ? dispatch<true, true>(ip, p) : dispatch<false, true>(ip, p);
 }
 
 // The translated code runs until it meets an instruction it leaves to the machine; the portable
 // machine does that one and hands the run back.
-RunResult Machine::runNative(const LoadedCode& native, std::size_t ip, std::size_t p) {
+template <typename Cell>
+RunResult CellMachine<Cell>::runNative(const LoadedCode& native, std::size_t ip, std::size_t p) {
     stoppedInSource_ = false;
     NativeEntry enter;
     std::memcpy(&enter, &native.base, sizeof enter);  // the entry routine lies at the start
     NativeState state{nullptr, nullptr, nullptr, nullptr, nullptr, out_ + kOutputBuffer, 0};
     for (;;) {
-        state.tape = tape_.data();
-        state.tapeEnd = state.tape + tape_.size();
-        state.cell = state.tape + p;
+        state.tape = reinterpret_cast<unsigned char*>(tape_.data());
+        state.tapeEnd = state.tape + tape_.size() * sizeof(Cell);
+        state.cell = state.tape + p * sizeof(Cell);
         state.resume = native.base + native.entries[ip];
         state.out = out_ + outSize_;
         enter(&state);
         outSize_ = static_cast<std::size_t>(state.out - out_);
         handedBack_ = false;
-        RunResult result = handOver(static_cast<std::size_t>(state.exitAt), static_cast<std::size_t>(state.cell - state.tape));
+        std::size_t at = static_cast<std::size_t>(state.cell - state.tape) / sizeof(Cell);
+        RunResult result = handOver(static_cast<std::size_t>(state.exitAt), at);
         if (!handedBack_) return result;
         ip = resumeIp_;
         p = resumePointer_;
@@ -183,7 +238,7 @@ bool Machine::putRepeated(unsigned char byte, std::int32_t count) {
     return true;
 }
 
-bool Machine::input(unsigned char& cell, std::int32_t count) {
+bool Machine::input(std::uint32_t& value, std::int32_t count) {
     if (io_.flushBeforeRead && !flush()) return false;
     for (std::int32_t i = 0; i < count; ++i) {
         int byte = io_.read(io_.context);
@@ -191,15 +246,16 @@ bool Machine::input(unsigned char& cell, std::int32_t count) {
             readBrokenOff_ = true;
             return false;
         }
-        if (byte < 0) byte = io_.endOfInput;
-        if (byte >= 0) cell = static_cast<unsigned char>(byte);
+        if (byte >= 0) value = static_cast<std::uint32_t>(byte);
+        else if (io_.endOfInput != -1) value = static_cast<std::uint32_t>(io_.endOfInput);
     }
     return true;
 }
 
 // The block about to run reaches past the tape's end or before its start: grow the tape, or
 // find where the program leaves it.
-bool Machine::guard(const Instruction& in, std::size_t p, RunResult& fault) {
+template <typename Cell>
+bool CellMachine<Cell>::guard(const Instruction& in, std::size_t p, RunResult& fault) {
     std::ptrdiff_t low = static_cast<std::ptrdiff_t>(p) + in.cell;
     if (low >= 0 && grow(static_cast<std::size_t>(low) + static_cast<std::size_t>(in.amount))) return true;
     fault = faultIn(in, p, low < 0 ? RunStatus::MovedLeftOfFirstCell : RunStatus::MovedPastLastCell);
@@ -208,10 +264,11 @@ bool Machine::guard(const Instruction& in, std::size_t p, RunResult& fault) {
 
 // Moves by the step while the cell is not zero; `p` stays on the last cell reached when a step
 // would leave the tape.
-bool Machine::scan(const Instruction& in, std::size_t& p, RunResult& fault) {
+template <typename Cell>
+bool CellMachine<Cell>::scan(const Instruction& in, std::size_t& p, RunResult& fault) {
     std::size_t step = static_cast<std::size_t>(in.amount < 0 ? -std::int64_t(in.amount) : in.amount);
     if (in.amount < 0) {
-        const unsigned char* t = tape_.data();
+        const Cell* t = tape_.data();
         while (t[p]) {
             if (p < step) {
                 fault = faultIn(in, p, RunStatus::MovedLeftOfFirstCell);
@@ -222,12 +279,12 @@ bool Machine::scan(const Instruction& in, std::size_t& p, RunResult& fault) {
         return true;
     }
     for (;;) {
-        const unsigned char* t = tape_.data();
+        const Cell* t = tape_.data();
         std::size_t size = tape_.size();
-        if (step == 1) {
+        if (sizeof(Cell) == 1 && step == 1) {
             const void* zero = std::memchr(t + p, 0, size - p);
             if (zero) {
-                p = static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - t);
+                p = static_cast<std::size_t>(static_cast<const Cell*>(zero) - t);
                 return true;
             }
             p = size - 1;
@@ -244,9 +301,10 @@ bool Machine::scan(const Instruction& in, std::size_t& p, RunResult& fault) {
 
 // A multiply loop on the cell p + loop.cell, done at once. False, with where the loop leaves the
 // tape, when its turns would go past either end.
-bool Machine::multiply(const Instruction& loop, const Instruction* terms, std::size_t p, RunResult& fault) {
+template <typename Cell>
+bool CellMachine<Cell>::multiply(const Instruction& loop, const Instruction* terms, std::size_t p, RunResult& fault) {
     std::size_t cell = p + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(loop.cell));
-    unsigned char v = tape_[cell];
+    Cell v = tape_[cell];
     const Span& span = program_->spans[static_cast<std::size_t>(loop.link)];
     if (static_cast<std::ptrdiff_t>(cell) + span.low < 0) {
         fault = faultIn(loop, cell, RunStatus::MovedLeftOfFirstCell);
@@ -256,12 +314,12 @@ bool Machine::multiply(const Instruction& loop, const Instruction* terms, std::s
         fault = faultIn(loop, cell, RunStatus::MovedPastLastCell);
         return false;
     }
-    unsigned char* t = tape_.data() + p;
-    unsigned char times = span.step < 0 ? v : static_cast<unsigned char>(256 - v);
+    Cell* t = tape_.data() + p;
+    std::uint32_t turns = v * turnsPerUnit(span.step, program_->dialect.mask());
     for (std::int32_t i = 0; i < loop.amount; ++i) {
-        unsigned char& target = t[terms[i].cell];
-        target = terms[i].op == OpCode::SetTerm ? static_cast<unsigned char>(terms[i].amount)
-                                                : static_cast<unsigned char>(target + times * terms[i].amount);
+        Cell& target = t[terms[i].cell];
+        std::uint32_t amount = static_cast<std::uint32_t>(terms[i].amount);
+        target = static_cast<Cell>(terms[i].op == OpCode::SetTerm ? amount : target + turns * amount);
     }
     tape_[cell] = 0;
     return true;
@@ -270,17 +328,19 @@ bool Machine::multiply(const Instruction& loop, const Instruction* terms, std::s
 // A Guard, Scan or MulLoop saw that the pointer would leave the tape: the plain reading runs its
 // source from where it begins, with the pointer at `p` there, and stops at the command that
 // leaves, or at what stops it first (a failed write, a read broken off).
-RunResult Machine::faultIn(const Instruction& in, std::size_t p, RunStatus side) {
+template <typename Cell>
+RunResult CellMachine<Cell>::faultIn(const Instruction& in, std::size_t p, RunStatus side) {
     const Span& span = program_->spans[static_cast<std::size_t>(in.link)];
     const unsigned char* source = program_->source;
     std::size_t size = program_->size;
+    const syntax::Table& table = program_->dialect.syntax();
     std::vector<std::size_t> opens;  // the loops entered since
-    std::size_t at = nextCommand(source, size, span.from);
+    std::size_t at = nextCommand(source, size, span.from, table);
     RunResult result{side, {}};
     while (at < span.to) {
-        syntax::Kind kind = syntax::kindOf(source[at]);
+        syntax::Kind kind = table.kind(source[at]);
         std::size_t partner = 0;
-        if (kind == syntax::Kind::Open && tape_[p] == 0) partner = matchingClose(source, size, at);
+        if (kind == syntax::Kind::Open && tape_[p] == 0) partner = matchingClose(source, size, at, table);
         if (kind == syntax::Kind::Open && tape_[p] != 0) opens.push_back(at);
         if (kind == syntax::Kind::Close) {
             if (opens.empty()) break;
@@ -289,24 +349,22 @@ RunResult Machine::faultIn(const Instruction& in, std::size_t p, RunStatus side)
         }
         result = command(at, p, partner);
         if (result.status != RunStatus::Finished) break;
-        at = nextCommand(source, size, at);
+        at = nextCommand(source, size, at, table);
     }
     // Past the construct without a fault, the compiled form and its source disagree (a program
     // made by hand): the fault is the construct's own.
     if (result.status == RunStatus::Finished) {
         result.status = side;
-        at = nextCommand(source, size, span.from);
+        at = nextCommand(source, size, span.from, table);
     }
-    result.position = positionOf(source, size, at);
-    stoppedInSource_ = true;
-    stopOffset_ = at;
-    stopPointer_ = p;
-    return result;
+    return stopInSource(result, at, p);
 }
 
-RunResult Machine::command(std::size_t& at, std::size_t& p, std::size_t partner) {
+template <typename Cell>
+RunResult CellMachine<Cell>::command(std::size_t& at, std::size_t& p, std::size_t partner) {
     const unsigned char* source = program_->source;
-    switch (syntax::kindOf(source[at])) {
+    const syntax::Table& table = program_->dialect.syntax();
+    switch (table.kind(source[at])) {
     case syntax::Kind::Increment: ++tape_[p]; break;
     case syntax::Kind::Decrement: --tape_[p]; break;
     case syntax::Kind::Right:
@@ -318,10 +376,10 @@ RunResult Machine::command(std::size_t& at, std::size_t& p, std::size_t partner)
         --p;
         break;
     case syntax::Kind::Output:
-        if (!put(tape_[p])) return outputFailed();
+        if (!put(static_cast<unsigned char>(tape_[p]))) return outputFailed();
         break;
     case syntax::Kind::Input:
-        if (!input(tape_[p])) {
+        if (!read(tape_[p])) {
             if (!readBrokenOff_) return outputFailed();
             readBrokenOff_ = false;
             return {RunStatus::Stopped, {}};  // `at` stays on the ','
@@ -336,8 +394,8 @@ RunResult Machine::command(std::size_t& at, std::size_t& p, std::size_t partner)
     case syntax::Kind::StringLine:
     case syntax::Kind::Comment: {
         std::size_t end = at + 1;
-        while (end < program_->size && !syntax::endsLine(source[end])) ++end;
-        bool print = syntax::kindOf(source[at]) == syntax::Kind::StringLine;
+        while (end < program_->size && !table.endsLine(source[end])) ++end;
+        bool print = table.kind(source[at]) == syntax::Kind::StringLine;
         if (print && !putAll(source + at + 1, end - at - 1)) return outputFailed();
         at = end - 1;
         break;
@@ -351,11 +409,20 @@ RunResult Machine::command(std::size_t& at, std::size_t& p, std::size_t partner)
     return {RunStatus::Finished, {}};
 }
 
+std::unique_ptr<Machine> Machine::make(const Program& program, RunIo io, std::size_t tapeLimit) {
+    std::size_t limit = std::min(tapeLimit, tapeLimitCells(program.dialect));
+    switch (program.dialect.cellBytes) {
+    case 2: return std::unique_ptr<Machine>(new CellMachine<std::uint16_t>(program, io, limit));
+    case 4: return std::unique_ptr<Machine>(new CellMachine<std::uint32_t>(program, io, limit));
+    default: return std::unique_ptr<Machine>(new CellMachine<std::uint8_t>(program, io, limit));
+    }
+}
+
 RunResult run(const Program& program, RunIo io, std::size_t tapeLimit, const LoadedCode* native) {
-    Machine machine(program, io, tapeLimit);
-    RunResult result = native ? machine.runNative(*native) : machine.run();
+    std::unique_ptr<Machine> machine = Machine::make(program, io, tapeLimit);
+    RunResult result = native ? machine->runNative(*native) : machine->run();
     // What a program that left the tape wrote before is still written.
-    return machine.flush() ? result : RunResult{RunStatus::OutputFailed, {}};
+    return machine->flush() ? result : RunResult{RunStatus::OutputFailed, {}};
 }
 
 } // namespace pellux

@@ -11,12 +11,16 @@
 #include <algorithm>
 #include <csignal>
 #include <cstring>
+#include <memory>
 #include <new>
 
 namespace pellux {
 
 constexpr std::size_t kInitialTapeCells = 65536;
-constexpr std::size_t kTapeLimitCells = std::size_t(1) << 28;  // 256 MiB
+// The tape may take 256 MiB: 268,435,456 cells of 8 bits, half as many of 16, a quarter of 32.
+constexpr std::size_t kTapeLimitBytes = std::size_t(1) << 28;
+constexpr std::size_t kTapeLimitCells = kTapeLimitBytes;  // at most; fewer for wider cells
+constexpr std::size_t tapeLimitCells(const Dialect& dialect) { return kTapeLimitBytes / dialect.cellBytes; }
 
 // Under the debugger: a Ctrl+C broke off the wait for input. The run stops at that ',', with
 // nothing read; a run from there reads again.
@@ -31,8 +35,8 @@ struct RunIo {
     int (*read)(void* context);
     // Someone types the input after reading the output: flush the output before each read.
     bool flushBeforeRead = true;
-    // What ',' stores at the end of input: -1 leaves the cell as it is.
-    int endOfInput = -1;
+    // What ',' stores at the end of input, cut to the cell's width: -1 leaves the cell as it is.
+    std::int64_t endOfInput = -1;
 };
 
 // Stopped: under the debugger, at a place it asked for, when interrupted, or at a read broken off.
@@ -45,24 +49,35 @@ struct RunResult {
 
 struct LoadedCode;
 
-// Runs the program; with `native`, its translation does the work.
+// Runs the program, on a tape of at most `tapeLimit` cells; with `native`, its translation does
+// the work.
 RunResult run(const Program& program, RunIo io, std::size_t tapeLimit = kTapeLimitCells,
               const LoadedCode* native = nullptr);
 
 constexpr std::size_t kOutputBuffer = 1 << 16;
 
+// What every machine has, whatever the width of its cells (machine.cpp makes one for each).
 class Machine {
 public:
-    Machine(const Program& program, RunIo io, std::size_t limit)
-        : program_(&program), io_(io), limit_(limit), tape_(std::min(kInitialTapeCells, limit), 0) {}
+    // A machine for the program's cells, with a tape of at most `tapeLimit` of them.
+    static std::unique_ptr<Machine> make(const Program& program, RunIo io, std::size_t tapeLimit);
+    virtual ~Machine() = default;
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
 
     // From instruction `ip` with the pointer at `p`, on the portable machine or in the program's
     // translation.
-    RunResult run(std::size_t ip = 0, std::size_t p = 0);
-    RunResult runNative(const LoadedCode& native, std::size_t ip = 0, std::size_t p = 0);
+    virtual RunResult run(std::size_t ip = 0, std::size_t p = 0) = 0;
+    virtual RunResult runNative(const LoadedCode& native, std::size_t ip = 0, std::size_t p = 0) = 0;
+    // One command of the source at `at`, read plainly; `at` moves past it, or past `partner`, the
+    // matching bracket, when a loop is skipped or repeated. At a fault or a read broken off, `at`
+    // stays on the command.
+    virtual RunResult command(std::size_t& at, std::size_t& p, std::size_t partner) = 0;
+    // The value of a cell; 0 for one the tape has not reached yet.
+    virtual std::uint32_t cell(std::size_t index) const = 0;
 
-    // Under the debugger: `program` is what runs from now on, and the flag, once set, stops a run
-    // where a loop starts its next turn.
+    // Under the debugger: `program` (of the same dialect) is what runs from now on, and the flag,
+    // once set, stops a run where a loop starts its next turn.
     void debug(const Program& program, const volatile std::sig_atomic_t* interrupt) {
         program_ = &program;
         interrupt_ = interrupt;
@@ -74,12 +89,6 @@ public:
     std::size_t stopOffset() const { return stopOffset_; }
     std::size_t stopPointer() const { return stopPointer_; }
 
-    // One command of the source at `at`, read plainly; `at` moves past it, or past `partner`, the
-    // matching bracket, when a loop is skipped or repeated. At a fault or a read broken off, `at`
-    // stays on the command.
-    RunResult command(std::size_t& at, std::size_t& p, std::size_t partner);
-    const std::vector<unsigned char>& tape() const { return tape_; }
-
     // False once a write has failed: nothing is written after that.
     bool flush() {
         if (failed_) return false;
@@ -88,10 +97,8 @@ public:
         return !failed_;
     }
 
-private:
-    template <bool kPolling, bool kOnce>
-    RunResult dispatch(std::size_t ip, std::size_t p);
-    RunResult handOver(std::size_t ip, std::size_t p);
+protected:
+    Machine(const Program& program, RunIo io) : program_(&program), io_(io) {}
 
     // Each of these returns false when the output could not be written.
     bool put(unsigned char byte) {
@@ -101,28 +108,9 @@ private:
     }
     bool putAll(const unsigned char* bytes, std::size_t size);
     bool putRepeated(unsigned char byte, std::int32_t count);
-    // False when the output failed first, or the read was broken off (see notDone).
-    bool input(unsigned char& cell, std::int32_t count = 1);
-    // Makes cell `cell` exist; false when it lies past the limit. What the program wrote is
-    // written before the machine gives up for want of memory.
-    bool grow(std::size_t cell) {
-        if (cell < tape_.size()) return true;
-        if (cell >= limit_) return false;
-        std::size_t size = tape_.size();
-        while (size <= cell) size = std::min(size * 2, limit_);
-        try {
-            tape_.resize(size, 0);
-        } catch (const std::bad_alloc&) {
-            flush();
-            throw;
-        }
-        return true;
-    }
-
-    bool guard(const Instruction& in, std::size_t p, RunResult& fault);
-    bool scan(const Instruction& in, std::size_t& p, RunResult& fault);
-    bool multiply(const Instruction& loop, const Instruction* terms, std::size_t p, RunResult& fault);
-    RunResult faultIn(const Instruction& in, std::size_t p, RunStatus side);
+    // `count` bytes read into `value`, the cell's; false when the output failed first, or the
+    // read was broken off (see notDone).
+    bool input(std::uint32_t& value, std::int32_t count = 1);
 
     static RunResult outputFailed() { return {RunStatus::OutputFailed, {}}; }
     // Why the input or output instruction `ip`, with the pointer at `p`, was not done: its output
@@ -138,6 +126,13 @@ private:
         stoppedInSource_ = false;
         return {RunStatus::Stopped, {}};
     }
+    RunResult stopInSource(RunResult result, std::size_t at, std::size_t p) {
+        result.position = positionOf(program_->source, program_->size, at);
+        stoppedInSource_ = true;
+        stopOffset_ = at;
+        stopPointer_ = p;
+        return result;
+    }
     // The JumpIfZero of the loop whose turns start at `body`, a JumpIfNotZero's link: right
     // before it, or before the Guard that the jump back leaves out.
     std::size_t turnOf(std::size_t body) const {
@@ -146,8 +141,6 @@ private:
 
     const Program* program_;
     RunIo io_;
-    std::size_t limit_;
-    std::vector<unsigned char> tape_;
     unsigned char out_[kOutputBuffer];
     std::size_t outSize_ = 0;
     bool failed_ = false;

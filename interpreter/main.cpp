@@ -1,5 +1,5 @@
 // Pellux.Exe (pellux on Linux): runs, checks or debugs a program file of the extended syntax.
-//   Pellux.Exe [/d] [/c] [/i INPUT] [/eof keep|0|255] /f PROGRAM [/p]
+//   Pellux.Exe [/d] [/c] [/i INPUT] [/eof keep|0|255|-1] [/cells 8|16|32] [/classic] /f PROGRAM [/p]
 // Exit codes: 0 the program ran, 1 the program is at fault, 2 it could not be started (or memory
 // ran out), 3 its output could not be written.
 #define _FILE_OFFSET_BITS 64  // sizes and reads of files of 2 GiB and more on 32-bit Linux too
@@ -260,8 +260,9 @@ bool readProgram(const char* path, std::vector<unsigned char>& source) {
     return true;
 }
 
-bool bracketsMatch(const char* path, const std::vector<unsigned char>& source) {
-    pellux::UnmatchedBrackets unmatched = pellux::findUnmatchedBrackets(source.data(), source.size());
+bool bracketsMatch(const char* path, const std::vector<unsigned char>& source, const pellux::Dialect& dialect) {
+    pellux::UnmatchedBrackets unmatched =
+        pellux::findUnmatchedBrackets(source.data(), source.size(), pellux::kUnmatchedListed, dialect.syntax());
     for (const pellux::BracketError& error : unmatched.first)
         std::fprintf(stderr, "%s:%u:%u: unmatched '%c'\n", path, error.position.line, error.position.column,
                      error.bracket);
@@ -275,11 +276,25 @@ bool bracketsMatch(const char* path, const std::vector<unsigned char>& source) {
 // is set (to compare them).
 bool machineCodeWanted() { return std::getenv("PELLUX_PORTABLE") == nullptr; }
 
-int endOfInputValue(pellux::EndOfInput choice) {
-    return choice == pellux::EndOfInput::Zero ? 0 : choice == pellux::EndOfInput::Max ? 255 : -1;
+std::int64_t endOfInputValue(pellux::EndOfInput choice) {
+    switch (choice) {
+    case pellux::EndOfInput::Keep: break;
+    case pellux::EndOfInput::Zero: return 0;
+    case pellux::EndOfInput::Max: return 255;
+    case pellux::EndOfInput::AllBits: return 0xFFFFFFFF;  // cut to the cell's width when stored
+    }
+    return -1;
 }
 
-int reportRun(const char* path, const pellux::RunResult& result, const Streams& streams) {
+pellux::Dialect dialectOf(const pellux::CommandLine& line) {
+    pellux::Dialect dialect;
+    dialect.cellBytes = line.cellBits / 8;
+    dialect.reading = line.classic ? syntax::Reading::Classic : syntax::Reading::Extended;
+    return dialect;
+}
+
+int reportRun(const char* path, const pellux::RunResult& result, const pellux::Dialect& dialect,
+              const Streams& streams) {
     switch (result.status) {
     case pellux::RunStatus::Finished: return kRan;
     case pellux::RunStatus::MovedLeftOfFirstCell:
@@ -288,7 +303,7 @@ int reportRun(const char* path, const pellux::RunResult& result, const Streams& 
         return kProgramError;
     case pellux::RunStatus::MovedPastLastCell:
         std::fprintf(stderr, "%s%s:%u:%u: the pointer moved past the last cell (%zu cells)\n", lineEndBefore(streams),
-                     path, result.position.line, result.position.column, pellux::kTapeLimitCells);
+                     path, result.position.line, result.position.column, pellux::tapeLimitCells(dialect));
         return kProgramError;
     case pellux::RunStatus::OutputFailed:
         std::fprintf(stderr, "pellux: cannot write the output of %s: %s\n", path, streams.output.reason());
@@ -322,12 +337,14 @@ void printFinding(void* context, const pellux::Finding& finding) {
     }
 }
 
-// /c: nothing runs; every byte outside the extended syntax and every unmatched bracket is listed.
-int checkFile(const char* path) {
+// /c: nothing runs; every byte outside the extended syntax and every unmatched bracket is listed
+// (in the classic reading, where every byte is allowed, the brackets only).
+int checkFile(const char* path, const pellux::Dialect& dialect) {
     std::vector<unsigned char> source;
     if (!readProgram(path, source)) return kCannotStart;
     Findings findings{path, pellux::WriteError()};
-    pellux::CheckSummary summary = pellux::checkProgram(source.data(), source.size(), printFinding, &findings);
+    pellux::CheckSummary summary =
+        pellux::checkProgram(source.data(), source.size(), dialect.reading, printFinding, &findings);
     if (summary.unlistedBrackets && !findings.failed)
         std::printf("%s: %llu more unmatched brackets\n", path,
                     static_cast<unsigned long long>(summary.unlistedBrackets));
@@ -348,8 +365,9 @@ int runFile(const pellux::CommandLine& line, Streams& streams) {
     const char* path = line.path.c_str();
     std::vector<unsigned char> source;
     if (!readProgram(path, source)) return kCannotStart;
-    if (!bracketsMatch(path, source)) return kProgramError;
-    pellux::Program program = pellux::compile(source.data(), source.size());
+    pellux::Dialect dialect = dialectOf(line);
+    if (!bracketsMatch(path, source, dialect)) return kProgramError;
+    pellux::Program program = pellux::compile(source.data(), source.size(), dialect);
     if (program.tooLarge) {
         std::fprintf(stderr, "pellux: %s is too large to run: compiled, it would take more than %zu MiB\n", path,
                      pellux::kCompiledLimitBytes >> 20);
@@ -363,27 +381,28 @@ int runFile(const pellux::CommandLine& line, Streams& streams) {
     if (std::getenv("PELLUX_LISTING")) std::fputs(pellux::listing(program).c_str(), stderr);
     if (line.debug) {
         pellux::RunIo io{&streams, writeOut, readInDebugging, true, endOfInputValue(line.endOfInput)};
-        return debugProgram(path, source.data(), source.size(), io, streams.input, machineCodeWanted());
+        return debugProgram(path, source.data(), source.size(), dialect, io, streams.input, machineCodeWanted());
     }
     pellux::NativeProgram native;
     if (machineCodeWanted()) native.load(program);
     pellux::RunIo io{&streams, writeOut, readIn, interactive(streams.input), endOfInputValue(line.endOfInput)};
     pellux::RunResult result = pellux::run(program, io, pellux::kTapeLimitCells, native.code());
-    return reportRun(path, result, streams);
+    return reportRun(path, result, dialect, streams);
 }
 
 // Memory may run out anywhere, reading, compiling or growing the tape: one line, never a crash.
 int runFileCatchingMemory(const pellux::CommandLine& line) {
     Streams streams;
     try {
-        return line.check ? checkFile(line.path.c_str()) : runFile(line, streams);
+        return line.check ? checkFile(line.path.c_str(), dialectOf(line)) : runFile(line, streams);
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "%spellux: not enough memory to run %s\n", lineEndBefore(streams), line.path.c_str());
         return kCannotStart;
     }
 }
 
-#define PELLUX_USAGE_LINE "usage: Pellux.Exe [/d] [/c] [/i INPUT] [/eof keep|0|255] /f PROGRAM [/p]\n"
+#define PELLUX_USAGE_LINE \
+    "usage: Pellux.Exe [/d] [/c] [/i INPUT] [/eof keep|0|255|-1] [/cells 8|16|32] [/classic] /f PROGRAM [/p]\n"
 const char kUsage[] =
     PELLUX_USAGE_LINE
     "       Pellux.Exe /?\n"
@@ -392,8 +411,13 @@ const char kUsage[] =
     "  /c            check only: list every invalid byte and unmatched bracket as\n"
     "                PROGRAM:LINE:COLUMN: message; exit 0 when there is none, 1 otherwise\n"
     "  /i INPUT      ',' reads from the file INPUT instead of standard input\n"
-    "  /eof keep|0|255  what ',' does at the end of input: leave the cell (the default),\n"
-    "                store 0, or store 255\n"
+    "  /eof keep|0|255|-1  what ',' does at the end of input: leave the cell (the\n"
+    "                default), store 0, store 255, or store -1, a cell with every bit set\n"
+    "                (255, 65535 or 4294967295); e.g. /eof 0\n"
+    "  /cells 8|16|32  cells of that many bits, which wrap at their width (8, the default);\n"
+    "                '.' writes a cell's low 8 bits and ',' stores a byte; e.g. /cells 16\n"
+    "  /classic      the classic reading: every byte but the eight commands + - < > . , [ ]\n"
+    "                is a comment, '#' and '%' too; with /c only brackets are checked\n"
     "  /d            debug: a console debugger (type h at its prompt for its commands)\n"
     "  /p            wait for a key at the end\n"
     "  /?, -h, --help  this text\n"

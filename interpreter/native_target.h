@@ -26,6 +26,10 @@ public:
     std::size_t size() const { return bytes_.size(); }
     void raw(std::initializer_list<unsigned char> list) { bytes_.insert(bytes_.end(), list); }
     void u8(std::int32_t value) { bytes_.push_back(static_cast<unsigned char>(value)); }
+    void u16(std::int32_t value) {
+        u8(value);
+        u8(value >> 8);
+    }
     void u32(std::int32_t value) {
         std::uint32_t v = static_cast<std::uint32_t>(value);
         for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<unsigned char>(v >> (8 * i)));

@@ -133,10 +133,28 @@ struct Span {
     std::uint32_t to;    // one past its last
     std::int32_t low;
     std::int32_t high;
-    std::int32_t step;   // a MulLoop's counter step, or a Scan's
+    std::int32_t step;   // what a MulLoop's turn adds to its counter (odd), or a Scan's step
 };
 
+// The language a program is written in: the width of its cells, and how its source is read.
+struct Dialect {
+    unsigned cellBytes = 1;  // 1, 2 or 4: cells of 8, 16 or 32 bits, which wrap at their width
+    syntax::Reading reading = syntax::Reading::Extended;
+
+    std::uint32_t mask() const { return cellBytes >= 4 ? 0xFFFFFFFFu : (1u << (8 * cellBytes)) - 1; }
+    const syntax::Table& syntax() const { return syntax::tableOf(reading); }
+};
+
+// How many turns a loop takes, per unit of its counter, when each turn adds `step` (odd) to the
+// counter: the counter c reaches zero after c * turnsPerUnit(step) turns, at the cells' width.
+inline std::uint32_t turnsPerUnit(std::int32_t step, std::uint32_t mask) {
+    std::uint32_t odd = static_cast<std::uint32_t>(step), inverse = odd;
+    for (int i = 0; i < 5; ++i) inverse *= 2 - odd * inverse;  // Newton's steps, modulo 2^32
+    return (0u - inverse) & mask;
+}
+
 struct Program {
+    Dialect dialect;
     std::vector<Instruction> code;
     std::vector<Span> spans;
     // The source it was compiled from, which must outlive it: Print writes from it, and the

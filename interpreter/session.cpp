@@ -6,15 +6,19 @@
 
 namespace pellux {
 
-Session::Session(const unsigned char* source, std::size_t size, RunIo io, std::size_t tapeLimit)
-    : source_(source), size_(size), machine_(new Machine(program_, io, tapeLimit)), native_(new NativeProgram) {
+Session::Session(const unsigned char* source, std::size_t size, RunIo io, std::size_t tapeLimit,
+                 const Dialect& dialect)
+    : source_(source), size_(size), native_(new NativeProgram) {
+    program_.dialect = dialect;
     program_.source = source;
     program_.size = size;
+    machine_ = Machine::make(program_, io, tapeLimit);
     std::vector<std::uint32_t> open;
-    SourceWalker walker(source, size);
+    const syntax::Table& table = dialect.syntax();
+    SourceWalker walker(source, size, table);
     while (walker.more()) {
         if (walker.skipsLine()) continue;
-        syntax::Kind kind = syntax::kindOf(walker.peek());
+        syntax::Kind kind = table.kind(walker.peek());
         std::uint32_t at = static_cast<std::uint32_t>(walker.at());
         if (kind == syntax::Kind::Open || kind == syntax::Kind::Close) {
             brackets_.push_back(at);
@@ -39,10 +43,11 @@ std::size_t Session::partner(std::size_t offset) const {
 }
 
 std::size_t Session::commandAt(std::uint32_t line, std::uint32_t column) const {
-    SourceWalker walker(source_, size_);
+    const syntax::Table& table = program_.dialect.syntax();
+    SourceWalker walker(source_, size_, table);
     while (walker.more() && walker.position().line <= line) {
         SourcePosition here = walker.position();
-        if (here.line == line && here.column >= column && syntax::isCommand(walker.peek())) return walker.at();
+        if (here.line == line && here.column >= column && table.isCommand(walker.peek())) return walker.at();
         if (!walker.skipsLine()) walker.advance();
     }
     return size_;
@@ -50,7 +55,7 @@ std::size_t Session::commandAt(std::uint32_t line, std::uint32_t column) const {
 
 RunResult Session::step() {
     if (ended()) return {RunStatus::Finished, {}};
-    syntax::Kind kind = syntax::kindOf(source_[at_]);
+    syntax::Kind kind = program_.dialect.syntax().kind(source_[at_]);
     bool bracket = kind == syntax::Kind::Open || kind == syntax::Kind::Close;
     RunResult result = machine_->command(at_, pointer_, bracket ? partner(at_) : 0);
     if (result.status == RunStatus::Finished) at_ = nextCommand(at_);
@@ -92,7 +97,7 @@ Places Session::placesFor(const std::vector<std::size_t>& stops, std::size_t& en
 void Session::compileFor(const Places& places) {
     if (places.offsets == compiledFor_.offsets && places.stops == compiledFor_.stops) return;
     native_->clear();
-    program_ = compile(source_, size_, kCompiledLimitBytes, &places);
+    program_ = compile(source_, size_, program_.dialect, kCompiledLimitBytes, &places);
     compiledFor_ = places;
     if (useMachineCode_ && !program_.tooLarge) native_->load(program_, interrupt_);
 }

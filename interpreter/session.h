@@ -17,7 +17,8 @@ class NativeProgram;
 class Session {
 public:
     // The source must outlive the session.
-    Session(const unsigned char* source, std::size_t size, RunIo io, std::size_t tapeLimit = kTapeLimitCells);
+    Session(const unsigned char* source, std::size_t size, RunIo io, std::size_t tapeLimit = kTapeLimitCells,
+            const Dialect& dialect = Dialect());
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -41,12 +42,15 @@ public:
     std::size_t at() const { return at_; }
     bool ended() const { return at_ >= size_; }
     std::size_t pointer() const { return pointer_; }
-    const std::vector<unsigned char>& tape() const { return machine_->tape(); }
+    std::uint32_t cell(std::size_t index) const { return machine_->cell(index); }
+    const Dialect& dialect() const { return program_.dialect; }
     SourcePosition positionOf(std::size_t offset) const { return pellux::positionOf(source_, size_, offset); }
     // The matching bracket of the bracket at `offset`.
     std::size_t partner(std::size_t offset) const;
     // The first command from `offset` on, which is not inside a comment or string line.
-    std::size_t nextCommand(std::size_t offset) const { return pellux::nextCommand(source_, size_, offset); }
+    std::size_t nextCommand(std::size_t offset) const {
+        return pellux::nextCommand(source_, size_, offset, program_.dialect.syntax());
+    }
     // The first command of a line at or after a column; the source's size when there is none.
     std::size_t commandAt(std::uint32_t line, std::uint32_t column) const;
 
@@ -62,7 +66,7 @@ private:
     std::vector<std::uint32_t> partners_;
     Program program_;
     Places compiledFor_;
-    std::unique_ptr<Machine> machine_;
+    std::unique_ptr<Machine> machine_;  // made for the program's dialect, which stays
     std::unique_ptr<NativeProgram> native_;
     bool useMachineCode_ = true;
     std::size_t at_ = 0;

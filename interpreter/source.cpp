@@ -10,24 +10,26 @@ SourcePosition positionOf(const unsigned char* source, std::size_t size, std::si
     return walker.position();
 }
 
-std::size_t nextCommand(const unsigned char* source, std::size_t size, std::size_t offset) {
-    while (offset < size && !syntax::isCommand(source[offset])) {
-        if (syntax::startsLineRun(source[offset]))
-            while (offset < size && !syntax::endsLine(source[offset])) ++offset;
+std::size_t nextCommand(const unsigned char* source, std::size_t size, std::size_t offset,
+                        const syntax::Table& table) {
+    while (offset < size && !table.isCommand(source[offset])) {
+        if (table.startsLineRun(source[offset]))
+            while (offset < size && !table.endsLine(source[offset])) ++offset;
         else
             ++offset;
     }
     return offset;
 }
 
-std::size_t matchingClose(const unsigned char* source, std::size_t size, std::size_t open) {
+std::size_t matchingClose(const unsigned char* source, std::size_t size, std::size_t open,
+                          const syntax::Table& table) {
     std::size_t depth = 0;
-    for (std::size_t at = open; at < size; at = nextCommand(source, size, at + 1)) {
-        syntax::Kind kind = syntax::kindOf(source[at]);
+    for (std::size_t at = open; at < size; at = nextCommand(source, size, at + 1, table)) {
+        syntax::Kind kind = table.kind(source[at]);
         if (kind == syntax::Kind::Open) ++depth;
         if (kind == syntax::Kind::Close && --depth == 0) return at;
         if (kind == syntax::Kind::StringLine)
-            while (at + 1 < size && !syntax::endsLine(source[at + 1])) ++at;
+            while (at + 1 < size && !table.endsLine(source[at + 1])) ++at;
     }
     return size;
 }
@@ -35,14 +37,15 @@ std::size_t matchingClose(const unsigned char* source, std::size_t size, std::si
 // Keeps only the first `listed` of each kind, so a file of brackets needs no list as long as
 // itself. An unmatched '[' is the last one to raise the depth to a level the depth never falls
 // below again; those are in source order by level, so the first `listed` levels are enough.
-UnmatchedBrackets findUnmatchedBrackets(const unsigned char* source, std::size_t size, std::size_t listed) {
+UnmatchedBrackets findUnmatchedBrackets(const unsigned char* source, std::size_t size, std::size_t listed,
+                                        const syntax::Table& table) {
     std::vector<BracketError> closes;
     std::vector<SourcePosition> lastOpenAt(listed);
     std::uint64_t closeCount = 0, depth = 0;
-    SourceWalker walker(source, size);
+    SourceWalker walker(source, size, table);
     while (walker.more()) {
         if (walker.skipsLine()) continue;
-        syntax::Kind kind = syntax::kindOf(walker.peek());
+        syntax::Kind kind = table.kind(walker.peek());
         if (kind == syntax::Kind::Open) {
             if (depth < listed) lastOpenAt[depth] = walker.position();
             ++depth;

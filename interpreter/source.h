@@ -23,7 +23,8 @@ inline bool endsLine(unsigned char c) { return syntax::endsLine(c); }
 // of its line; line and column follow every byte. CR LF, a lone CR and a lone LF each end a line.
 class SourceWalker {
 public:
-    SourceWalker(const unsigned char* source, std::size_t size) : source_(source), size_(size) {}
+    SourceWalker(const unsigned char* source, std::size_t size, const syntax::Table& table = syntax::kExtended)
+        : source_(source), size_(size), syntax_(&table) {}
 
     bool more() const { return at_ < size_; }
     std::size_t at() const { return at_; }
@@ -43,23 +44,24 @@ public:
     // At a '#' or '%': past it and the rest of its line, and true; `text` and `textEnd`, when
     // given, say where the line's text lies.
     bool skipsLine(std::size_t* text = nullptr, std::size_t* textEnd = nullptr) {
-        if (at_ >= size_ || !syntax::startsLineRun(source_[at_])) return false;
+        if (at_ >= size_ || !syntax_->startsLineRun(source_[at_])) return false;
         advance();
         if (text) *text = at_;
-        while (at_ < size_ && !syntax::endsLine(source_[at_])) advance();
+        while (at_ < size_ && !syntax_->endsLine(source_[at_])) advance();
         if (textEnd) *textEnd = at_;
         return true;
     }
 
     // On to the next command (see syntax::isCommand), past comments and everything else.
     void toCommand() {
-        while (more() && !syntax::isCommand(peek()))
+        while (more() && !syntax_->isCommand(peek()))
             if (!skipsLine()) advance();
     }
 
 private:
     const unsigned char* source_;
     std::size_t size_;
+    const syntax::Table* syntax_;
     std::size_t at_ = 0;
     SourcePosition position_;
 };
@@ -69,10 +71,12 @@ SourcePosition positionOf(const unsigned char* source, std::size_t size, std::si
 
 // The first command at or after `offset`; `size` when there is none. `offset` must not lie
 // inside a comment or string line, unless it is the '%' that starts one.
-std::size_t nextCommand(const unsigned char* source, std::size_t size, std::size_t offset);
+std::size_t nextCommand(const unsigned char* source, std::size_t size, std::size_t offset,
+                        const syntax::Table& table = syntax::kExtended);
 
 // The ']' that matches the '[' at `open`, in a source whose brackets match.
-std::size_t matchingClose(const unsigned char* source, std::size_t size, std::size_t open);
+std::size_t matchingClose(const unsigned char* source, std::size_t size, std::size_t open,
+                          const syntax::Table& table = syntax::kExtended);
 
 struct BracketError {
     SourcePosition position;
@@ -89,7 +93,8 @@ struct UnmatchedBrackets {
 constexpr std::size_t kUnmatchedListed = 20;
 
 UnmatchedBrackets findUnmatchedBrackets(const unsigned char* source, std::size_t size,
-                                        std::size_t listed = kUnmatchedListed);
+                                        std::size_t listed = kUnmatchedListed,
+                                        const syntax::Table& table = syntax::kExtended);
 
 } // namespace pellux
 

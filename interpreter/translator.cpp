@@ -44,6 +44,47 @@ Known afterDrift(Known known, Drift drift) {
     return Known{};
 }
 
+// The operations on the cell at [cell + disp], at the cells' width: encoded the same in both modes,
+// with the operand-size prefix for 16 bits. A load zero-extends into a 32-bit register, whose
+// low bits are all the arithmetic after it needs.
+class CellCode {
+public:
+    CellCode(Emitter& e, unsigned width) : e_(e), width_(width) {}
+
+    void add(std::int32_t disp, std::int32_t value) {  // sets the zero flag for the cell
+        op(0x80, 0x81, 0, disp);
+        immediate(value);
+    }
+    void store(std::int32_t disp, std::int32_t value) {
+        op(0xC6, 0xC7, 0, disp);
+        immediate(value);
+    }
+    void compareWithZero(std::int32_t disp) {
+        op(0x80, 0x83, 7, disp);
+        e_.u8(0);
+    }
+    void load(int reg, std::int32_t disp) {  // movzx reg, byte or word; mov reg, dword
+        if (width_ == 4) e_.cellOperand({0x8B}, reg, disp);
+        else e_.cellOperand({0x0F, static_cast<unsigned char>(width_ == 1 ? 0xB6 : 0xB7)}, reg, disp);
+    }
+    void addRegister(int reg, std::int32_t disp) { op(0x00, 0x01, reg, disp); }
+    void subtractRegister(int reg, std::int32_t disp) { op(0x28, 0x29, reg, disp); }
+
+private:
+    void op(unsigned char byteOpcode, unsigned char wideOpcode, int reg, std::int32_t disp) {
+        if (width_ == 2) e_.u8(0x66);
+        e_.cellOperand({width_ == 1 ? byteOpcode : wideOpcode}, reg, disp);
+    }
+    void immediate(std::int32_t value) {
+        if (width_ == 1) e_.u8(value);
+        else if (width_ == 2) e_.u16(value);
+        else e_.u32(value);
+    }
+
+    Emitter& e_;
+    unsigned width_;
+};
+
 constexpr std::int64_t kNoCell = INT64_MIN;  // the flags tell nothing of any cell
 constexpr std::size_t kZerosKept = 16;
 constexpr std::size_t kPrologueBytes = 64, kTypicalBytes = 8, kWithExitBytes = 32;
@@ -53,7 +94,8 @@ constexpr std::int32_t kInlineRepeats = 16;  // longer runs of '.' are written b
 class Translator {
 public:
     Translator(const Program& program, NativeCode& native, const volatile std::sig_atomic_t* interrupt)
-        : program_(program), native_(native), e_(native.bytes), interrupt_(interrupt) {}
+        : program_(program), native_(native), e_(native.bytes), cells_(e_, program.dialect.cellBytes),
+          width_(program.dialect.cellBytes), mask_(program.dialect.mask()), interrupt_(interrupt) {}
 
     bool translate();
 
@@ -67,6 +109,13 @@ private:
             exits_.push_back(Exit{static_cast<std::uint32_t>(e_.jumpLater(jcc)), static_cast<std::uint32_t>(k)});
     }
     void exitNow(std::size_t k) { exitIf(kJmp, k); }
+    // The bytes from the current cell to the one `cells` away; a translation whose distances do
+    // not fit a displacement fails.
+    std::int32_t bytes(std::int64_t cells) {
+        std::int64_t distance = cells * width_;
+        if (distance < INT32_MIN || distance > INT32_MAX) tooFar_ = true;
+        return static_cast<std::int32_t>(distance);
+    }
     void checkRange(std::int64_t low, std::int64_t high, std::size_t k);
     void testCell(std::int64_t offset);
     void move(std::int32_t by);
@@ -80,7 +129,11 @@ private:
     const Program& program_;
     NativeCode& native_;
     Emitter e_;
+    CellCode cells_;
+    unsigned width_;
+    std::uint32_t mask_;
     const volatile std::sig_atomic_t* interrupt_;
+    bool tooFar_ = false;
     std::size_t exitCommon_ = 0;
     std::vector<Exit> exits_;
     std::vector<Jump> jumps_;
@@ -106,19 +159,16 @@ private:
     }
 };
 
-bool fits32(std::int64_t value) { return value >= INT32_MIN && value <= INT32_MAX; }
-
 // Checks the sides of [low, high] not yet known to be on the tape.
 void Translator::checkRange(std::int64_t low, std::int64_t high, std::size_t k) {
-    if (low < known_.low) exitIf(target::checkBelow(e_, low), k);
-    if (high > known_.high) exitIf(target::checkAbove(e_, high), k);
+    if (low < known_.low) exitIf(target::checkBelow(e_, bytes(low)), k);
+    if (high > known_.high) exitIf(target::checkAbove(e_, bytes(high)), k);
     if (low < known_.low || high > known_.high) flagsCell_ = kNoCell;
 }
 
 void Translator::testCell(std::int64_t offset) {
     if (flagsCell_ == offset) return;  // the add that just changed the cell set the zero flag
-    e_.cellOperand({0x80}, 7, static_cast<std::int32_t>(offset));  // cmp byte [cell + offset], 0
-    e_.u8(0);
+    cells_.compareWithZero(bytes(offset));
 }
 
 // tape[p + offset] turns to zero; each term adds turns * a to its cell, or sets it.
@@ -126,39 +176,43 @@ bool Translator::multiply(std::size_t k) {
     const Instruction& loop = program_.code[k];
     const Span& info = program_.spans[static_cast<std::size_t>(loop.link)];
     std::int64_t low = std::int64_t(loop.cell) + info.low, high = std::int64_t(loop.cell) + info.high;
-    if (!fits32(low) || !fits32(high)) return false;
     bool sets = false;
     for (std::int32_t i = 1; i <= loop.amount; ++i)
         sets = sets || program_.code[k + static_cast<std::size_t>(i)].op == OpCode::SetTerm;
     // With every cell known to be on the tape and only adds to do, a loop that does not turn adds
     // zero everywhere: no branch, which the processor could only guess.
     bool branch = sets || low < known_.low || high > known_.high;
-    e_.cellOperand({0x0F, 0xB6}, 0, loop.cell);  // movzx eax, byte [cell + offset]
+    cells_.load(kEax, bytes(loop.cell));
     std::size_t skip = 0;
     if (branch) {
         e_.raw({0x85, 0xC0});  // test eax, eax
         skip = e_.jumpLater(kJe);
         checkRange(low, high, k);  // only when the loop turns: a loop that does not turn visits nothing
     }
-    if (info.step > 0) e_.raw({0xF6, 0xD8});  // neg al: counting up, the loop turns 256 - v times
+    std::uint32_t perUnit = turnsPerUnit(info.step, mask_);
+    if (perUnit == mask_) {
+        e_.raw({0xF7, 0xD8});  // neg eax: the turns, -v
+    } else if (perUnit != 1) {
+        e_.raw({0x69, 0xC0});  // imul eax, eax, perUnit
+        e_.u32(static_cast<std::int32_t>(perUnit));
+    }
     for (std::int32_t i = 1; i <= loop.amount; ++i) {
         const Instruction& term = program_.code[k + static_cast<std::size_t>(i)];
-        std::int32_t factor = term.amount & 0xFF;
+        std::uint32_t factor = static_cast<std::uint32_t>(term.amount) & mask_;
+        std::int32_t at = bytes(term.cell);
         if (term.op == OpCode::SetTerm) {
-            e_.cellOperand({0xC6}, 0, term.cell);  // mov byte [cell + offset], amount
-            e_.u8(factor);
+            cells_.store(at, term.amount);
         } else if (factor == 1) {
-            e_.cellOperand({0x00}, 0, term.cell);  // add [cell + offset], al
-        } else if (factor == 0xFF) {
-            e_.cellOperand({0x28}, 0, term.cell);  // sub [cell + offset], al
+            cells_.addRegister(kEax, at);
+        } else if (factor == mask_) {
+            cells_.subtractRegister(kEax, at);
         } else {
-            e_.raw({0x69, 0xD0});                      // imul edx, eax, amount
-            e_.u32(factor);
-            e_.cellOperand({0x00}, kEdx, term.cell);  // add [cell + offset], dl
+            e_.raw({0x69, 0xD0});  // imul edx, eax, factor
+            e_.u32(static_cast<std::int32_t>(factor));
+            cells_.addRegister(kEdx, at);
         }
     }
-    e_.cellOperand({0xC6}, 0, loop.cell);  // mov byte [cell + offset], 0
-    e_.u8(0);
+    cells_.store(bytes(loop.cell), 0);
     if (branch) e_.bind(skip, e_.size());
     flagsCell_ = kNoCell;
     for (std::int32_t i = 1; i <= loop.amount; ++i) forget(program_.code[k + static_cast<std::size_t>(i)].cell);
@@ -169,13 +223,13 @@ bool Translator::multiply(std::size_t k) {
 // Moves by the step while the cell is not zero. Before each move that would leave the tape it
 // hands the scan, at the cell reached so far, to the machine.
 void Translator::scan(std::size_t k) {
-    std::int32_t step = program_.code[k].amount;
+    std::int32_t step = bytes(program_.code[k].amount);
     testCell(0);
     std::size_t done = e_.jumpLater(kJe);
     std::size_t loop = e_.size();
     exitIf(target::scanCheck(e_, step), k);
     target::scanStep(e_, step);
-    e_.raw({0x80, 0x3B, 0x00});  // cmp byte [cell], 0
+    cells_.compareWithZero(0);
     e_.bind(e_.jumpLater(kJne), loop);
     e_.bind(done, e_.size());
     known_ = afterDrift(known_, step > 0 ? Drift::Right : Drift::Left);
@@ -183,7 +237,8 @@ void Translator::scan(std::size_t k) {
     zeros_.assign(1, 0);  // a scan ends on a zero
 }
 
-// A short run of '.': the same byte stored n times when the buffer has room for all of them.
+// A short run of '.': the same byte, the cell's lowest, stored n times when the buffer has room
+// for all of them.
 void Translator::outputRepeated(std::size_t k) {
     const Instruction& in = program_.code[k];
     if (in.amount > kInlineRepeats) {
@@ -191,7 +246,7 @@ void Translator::outputRepeated(std::size_t k) {
         return;
     }
     exitIf(target::outputFull(e_, in.amount), k);
-    target::output(e_, in.cell, in.amount);
+    target::output(e_, bytes(in.cell), in.amount);
 }
 
 // Finds which way each loop's turns take the pointer, and the jumps' landing places.
@@ -269,7 +324,7 @@ void Translator::arriveAt(std::size_t k) {
 
 // The pointer moves by `by`; the flags stay.
 void Translator::move(std::int32_t by) {
-    target::moveCell(e_, by);
+    target::moveCell(e_, bytes(by));
     known_.low -= by;
     known_.high -= by;
     if (flagsCell_ != kNoCell) flagsCell_ -= by;
@@ -314,8 +369,7 @@ bool Translator::instruction(std::size_t k) {
     const Instruction& in = program_.code[k];
     switch (in.op) {
     case OpCode::Add:
-        e_.cellOperand({0x80}, 0, in.cell);  // add byte [cell + offset], amount
-        e_.u8(in.amount);
+        cells_.add(bytes(in.cell), in.amount);
         flagsCell_ = in.cell;
         forget(in.cell);
         break;
@@ -323,14 +377,13 @@ bool Translator::instruction(std::size_t k) {
         move(in.amount);
         break;
     case OpCode::Clear:
-        e_.cellOperand({0xC6}, 0, in.cell);  // mov byte [cell + offset], 0
-        e_.u8(0);
+        cells_.store(bytes(in.cell), 0);
         if (flagsCell_ == in.cell) flagsCell_ = kNoCell;
         zero(in.cell);
         break;
     case OpCode::Out:
         exitIf(target::outputFull(e_, 1), k);
-        target::output(e_, in.cell, 1);
+        target::output(e_, bytes(in.cell), 1);
         flagsCell_ = kNoCell;
         break;
     case OpCode::Guard:
@@ -402,6 +455,7 @@ bool Translator::translate() {
         if (e_.size() > INT32_MAX / 2) return false;
         k = next;
     }
+    if (tooFar_) return false;
     native_.entries[code.size()] = static_cast<std::uint32_t>(e_.size());
     for (const Jump& jump : jumps_) e_.bind(jump.rel32At, native_.entries[static_cast<std::size_t>(jump.target)]);
     // Each way out sets eax to its instruction; the stubs lie after the code, off the hot path.

@@ -1,6 +1,7 @@
 // The extended syntax, byte by byte: the one table that says what each byte of a program is. The
 // editor's check (F6), the interpreter's checker (/c), its compiler, its walker and its debugger
-// all read it, so they cannot disagree. Free of any platform header.
+// all read it, so they cannot disagree; the interpreter's /classic reading is the same table with
+// everything but the eight commands made a comment. Free of any platform header.
 #ifndef PELLUX_SYNTAX_H
 #define PELLUX_SYNTAX_H
 
@@ -22,45 +23,58 @@ enum class Kind : unsigned char {
     Comment,     // #: the rest of the line is skipped
 };
 
-struct Table {
-    Kind of[256] = {};
-    constexpr Table() {
-        const char quiet[] = " @&*$";
-        for (const char* c = quiet; *c; ++c) set(*c, Kind::Quiet);
+// The two readings of a program: the extended syntax, and the classic language, where every byte
+// but the eight commands is a comment and no line is special.
+enum class Reading : unsigned char { Extended, Classic };
+
+class Table {
+public:
+    constexpr explicit Table(Reading reading) {
+        const char commands[] = "+-><.,[]";
+        const Kind kinds[] = {Kind::Increment, Kind::Decrement, Kind::Right, Kind::Left,
+                              Kind::Output,    Kind::Input,     Kind::Open,  Kind::Close};
+        if (reading == Reading::Classic)
+            for (Kind& kind : of_) kind = Kind::Quiet;
         set('\r', Kind::LineEnd);
         set('\n', Kind::LineEnd);
         set('\0', Kind::LineEnd);
-        set('+', Kind::Increment);
-        set('-', Kind::Decrement);
-        set('>', Kind::Right);
-        set('<', Kind::Left);
-        set('.', Kind::Output);
-        set(',', Kind::Input);
-        set('[', Kind::Open);
-        set(']', Kind::Close);
+        for (int i = 0; i < 8; ++i) set(commands[i], kinds[i]);
+        if (reading == Reading::Classic) return;
+        const char quiet[] = " @&*$";
+        for (const char* c = quiet; *c; ++c) set(*c, Kind::Quiet);
         set('%', Kind::StringLine);
         set('#', Kind::Comment);
     }
 
+    constexpr Kind kind(unsigned char c) const { return of_[c]; }
+    constexpr bool endsLine(unsigned char c) const { return kind(c) == Kind::LineEnd; }
+    // '#' and '%' take the rest of their line with them.
+    constexpr bool startsLineRun(unsigned char c) const {
+        return kind(c) == Kind::Comment || kind(c) == Kind::StringLine;
+    }
+    // A byte that does something when the program runs: one of the eight commands, or a string line.
+    constexpr bool isCommand(unsigned char c) const {
+        return kind(c) >= Kind::Increment && kind(c) <= Kind::StringLine;
+    }
+    constexpr bool isAccepted(unsigned char c) const { return kind(c) != Kind::Invalid; }
+
 private:
-    constexpr void set(char c, Kind kind) { of[static_cast<unsigned char>(c)] = kind; }
+    constexpr void set(char c, Kind kind) { of_[static_cast<unsigned char>(c)] = kind; }
+
+    Kind of_[256] = {};
 };
 
-constexpr Table kTable;
+constexpr Table kExtended(Reading::Extended);
+constexpr Table kClassic(Reading::Classic);
 
-constexpr Kind kindOf(unsigned char c) { return kTable.of[c]; }
+constexpr const Table& tableOf(Reading reading) { return reading == Reading::Classic ? kClassic : kExtended; }
 
-constexpr bool endsLine(unsigned char c) { return kindOf(c) == Kind::LineEnd; }
-
-// '#' and '%' take the rest of their line with them.
-constexpr bool startsLineRun(unsigned char c) { return kindOf(c) == Kind::Comment || kindOf(c) == Kind::StringLine; }
-
-// A byte that does something when the program runs: one of the eight commands, or a string line.
-constexpr bool isCommand(unsigned char c) {
-    return kindOf(c) >= Kind::Increment && kindOf(c) <= Kind::StringLine;
-}
-
-constexpr bool isAccepted(unsigned char c) { return kindOf(c) != Kind::Invalid; }
+// The extended syntax, which the editor knows.
+constexpr Kind kindOf(unsigned char c) { return kExtended.kind(c); }
+constexpr bool endsLine(unsigned char c) { return kExtended.endsLine(c); }
+constexpr bool startsLineRun(unsigned char c) { return kExtended.startsLineRun(c); }
+constexpr bool isCommand(unsigned char c) { return kExtended.isCommand(c); }
+constexpr bool isAccepted(unsigned char c) { return kExtended.isAccepted(c); }
 
 } // namespace syntax
 

@@ -167,6 +167,8 @@ TEST(CommandLine, AcceptsOptionsBeforeTheProgramAndNamesWhatItRefuses) {
         EndOfInput eof;
         const char* path;
         bool pause;
+        unsigned cellBits = 8;
+        bool classic = false;
     } accepted[] = {
         {"/d /f p.b", true, false, "", EndOfInput::Keep, "p.b", false},
         {"/C /f my prog.b /p", false, true, "", EndOfInput::Keep, "my prog.b", true},
@@ -178,6 +180,9 @@ TEST(CommandLine, AcceptsOptionsBeforeTheProgramAndNamesWhatItRefuses) {
          " lead.b ", false},
         {"/i \"q\"\"uote\" /f \"a\"\"b.b\" /p", false, false, "q\"uote", EndOfInput::Keep, "a\"b.b", true},
         {"/i \"\"\"x\"\"\" /f \"\"\"x\"\"\"", false, false, "\"x\"", EndOfInput::Keep, "\"x\"", false},
+        // The dialect's options.
+        {"/cells 16 /eof -1 /CLASSIC /f p.b", false, false, "", EndOfInput::AllBits, "p.b", false, 16, true},
+        {"/cells 32 /cells 8 /f p.b", false, false, "", EndOfInput::Keep, "p.b", false, 8, false},
     };
     for (const Accepted& a : accepted) {
         pellux::CommandLine line = pellux::parseCommandLine(a.line);
@@ -188,13 +193,17 @@ TEST(CommandLine, AcceptsOptionsBeforeTheProgramAndNamesWhatItRefuses) {
         EXPECT_EQ(line.endOfInput, a.eof) << a.line;
         EXPECT_EQ(line.path, a.path) << a.line;
         EXPECT_EQ(line.pause, a.pause) << a.line;
+        EXPECT_EQ(line.cellBits, a.cellBits) << a.line;
+        EXPECT_EQ(line.classic, a.classic) << a.line;
     }
     struct Refused { const char* line; const char* error; } refused[] = {
         {"/x /f p.b", "unknown option '/x'"},
         {"/f", ""},  // valid, but no path: the untitled document's case, below
         {"/i", "option /i needs a value"},
         {"/i /f p.b", "option /i needs a value"},
-        {"/eof 7 /f p.b", "option /eof takes keep, 0 or 255, not '7'"},
+        {"/eof 7 /f p.b", "option /eof takes keep, 0, 255 or -1, not '7'"},
+        {"/cells 12 /f p.b", "option /cells takes 8, 16 or 32, not '12'"},
+        {"/cells /f p.b", "option /cells needs a value"},
         {"/eof /f p.b", "option /eof needs a value"},
         {"/d /c", "no program was given: /f PROGRAM is missing"},
         {"p.b", "/f is missing before the program 'p.b'"},
@@ -238,7 +247,7 @@ TEST(Check, ListsEveryByteTheEditorsCheckRefusesAndEveryUnmatchedBracket) {
         auto keep = [](void* context, const pellux::Finding& finding) {
             static_cast<std::vector<pellux::Finding>*>(context)->push_back(finding);
         };
-        pellux::CheckSummary summary = pellux::checkProgram(bytes, text.size(), keep, &found);
+        pellux::CheckSummary summary = pellux::checkProgram(bytes, text.size(), syntax::Reading::Extended, keep, &found);
         std::size_t invalid = 0, brackets = 0;
         for (const pellux::Finding& f : found) {
             if (f.kind == pellux::Finding::UnmatchedBracket) { ++brackets; continue; }
@@ -376,7 +385,7 @@ TEST_P(Interpreter, AStopPlaceEndsTheRunThereWithWhatCameBeforeWritten) {
     const std::string source = "+.%a\n++[.-]+.";
     pellux::Places places{{source.find('[') + 1}, {true}};
     pellux::Program program =
-        pellux::compile(reinterpret_cast<const unsigned char*>(source.data()), source.size(), 1 << 20, &places);
+        pellux::compile(reinterpret_cast<const unsigned char*>(source.data()), source.size(), {}, 1 << 20, &places);
     pellux::NativeProgram native;
     if (GetParam() == Engine::Native) native.load(program);
     Captured io;
@@ -388,7 +397,7 @@ TEST_P(Interpreter, AStopPlaceEndsTheRunThereWithWhatCameBeforeWritten) {
 // The compiled form grows with the operations, not the bytes, and stops at its limit.
 TEST(Compile, StopsAtTheLimitOnItsSize) {
     auto compile = [](const std::string& text, std::size_t limit) {
-        return pellux::compile(reinterpret_cast<const unsigned char*>(text.data()), text.size(), limit);
+        return pellux::compile(reinterpret_cast<const unsigned char*>(text.data()), text.size(), {}, limit);
     };
     EXPECT_TRUE(compile(repeat("+.", 100000), 1 << 16).tooLarge);
     EXPECT_TRUE(compile(std::string(100000, '[') + std::string(100000, ']'), 1 << 16).tooLarge);
@@ -558,8 +567,8 @@ struct DebugRun {
         return io;
     }
     std::string tape() const {
-        std::string cells(session.tape().begin(), session.tape().end());
-        cells.resize(1 << 16, '\0');
+        std::string cells(1 << 16, '\0');
+        for (std::size_t i = 0; i < cells.size(); ++i) cells[i] = static_cast<char>(session.cell(i));
         return cells;
     }
 };
