@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -378,6 +379,49 @@ TEST_P(Interpreter, EndOfInputKeepsTheCellOrStoresTheChosenValue) {
         EXPECT_EQ(runText("+++>+++<,,,.>,,.", many).output, value < 0 ? "\x03\x03" : expected.substr(1) + expected[1])
             << value;
     }
+    // At every width: keep, 0, 255, and every bit set (-1 on the command line).
+    const std::string source = "+++>++++<,>,,";
+    for (unsigned width : {1u, 2u, 4u}) {
+        pellux::Dialect dialect;
+        dialect.cellBytes = width;
+        pellux::Program program =
+            pellux::compile(reinterpret_cast<const unsigned char*>(source.data()), source.size(), dialect);
+        pellux::NativeProgram native;
+        if (GetParam() == Engine::Native) native.load(program);
+        for (std::int64_t value : {std::int64_t(-1), std::int64_t(0), std::int64_t(255), std::int64_t(0xFFFFFFFF)}) {
+            Captured io;
+            std::unique_ptr<pellux::Machine> machine =
+                pellux::Machine::make(program, pellux::RunIo{&io, capture, feed, true, value}, 16);
+            ASSERT_EQ((native.code() ? machine->runNative(*native.code()) : machine->run()).status,
+                      pellux::RunStatus::Finished);
+            std::uint32_t stored = value == -1 ? 3 : static_cast<std::uint32_t>(value) & dialect.mask();
+            EXPECT_EQ(machine->cell(0), stored) << value << " at " << 8 * width << " bits";
+            EXPECT_EQ(machine->cell(1), value == -1 ? 4 : stored) << value << " at " << 8 * width << " bits";
+        }
+    }
+}
+
+// The classic reading: every byte but the eight commands is a comment, a '%' and a '#' in prose too;
+// positions are counted as in the extended reading.
+TEST_P(Interpreter, TheClassicReadingTakesEveryOtherByteForAComment) {
+    const std::string source = "Prints A: 100% sure, see #3.\n++++++++[>++++++++<-]>+.# [-] clears it <<";
+    pellux::Dialect classic;
+    classic.reading = syntax::Reading::Classic;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(source.data());
+    ASSERT_TRUE(pellux::findUnmatchedBrackets(bytes, source.size(), pellux::kUnmatchedListed, classic.syntax()).empty());
+    pellux::Program program = pellux::compile(bytes, source.size(), classic);
+    pellux::NativeProgram native;
+    if (GetParam() == Engine::Native) native.load(program);
+    Captured io;
+    pellux::RunResult result = pellux::run(program, pellux::RunIo{&io, capture, feed}, pellux::kTapeLimitCells,
+                                           native.code());
+    EXPECT_EQ(io.output, std::string("\0A", 2));  // the prose's ',' and '.' read nothing and write 0
+    EXPECT_EQ(result.status, pellux::RunStatus::MovedLeftOfFirstCell);
+    EXPECT_EQ(result.position.line, 2u);
+    EXPECT_EQ(result.position.column, 42u);  // the second '<' of the last two
+    // Read as the extended syntax, the same text is a string line, then a program with a comment.
+    Captured extended;
+    EXPECT_EQ(runText(source, extended).output, " sure, see #3.A");
 }
 
 // A stop place of the debugger ends a run there on both engines, with what came before written.
@@ -498,38 +542,59 @@ TEST_P(Interpreter, DeepNestingAndBinaryBytes) {
 }
 
 // Random programs, mostly of loops the optimiser rewrites, against the plain reading.
-TEST_P(Interpreter, AgreesWithTheReferenceOnRandomPrograms) {
+// Random programs made of the idioms, at every cell width: the same output, end, place of a fault
+// and cells as the plain reference.
+TEST_P(Interpreter, AgreesWithTheReferenceOnRandomProgramsAtEveryWidth) {
     std::mt19937 random(2026);
     const char* pieces[] = {"+", "-", ">", "<", ".", ",", "[-]", "[->+<]", "[->>++<<]", "[-<+>]", "[>]", "[<]",
                             "[>>]", "+++", "---", ">>", "<<", "%str\n", "#c\n", "[+>-<]", "[-<<->>]", "[--]",
-                            "[->[-]+++<]", "[->++[->+<]<]", "[>+++[->++<]<-]", "[-<[-]>]"};
+                            "[->[-]+++<]", "[->++[->+<]<]", "[>+++[->++<]<-]", "[-<[-]>]", "[--->+<]", "+++[--->-<]",
+                            "[+++>++<]"};
+    constexpr int kPieces = sizeof pieces / sizeof *pieces;
+    constexpr std::size_t kTape = 1 << 16;
     int compared = 0;
-    for (int round = 0; round < 4000; ++round) {
+    for (int round = 0; round < 3000; ++round) {
         std::string source = ">>>>";
         int depth = 0;
         int length = 1 + random() % 40;
         for (int i = 0; i < length; ++i) {
-            int pick = random() % 30;
-            if (pick < 26) source += pieces[pick];
-            else if (pick < 28) { source += "["; ++depth; }
+            int pick = random() % (kPieces + 4);
+            if (pick < kPieces) source += pieces[pick];
+            else if (pick < kPieces + 2) { source += "["; ++depth; }
             else if (depth > 0) { source += "]"; --depth; }
         }
         source.append(depth, ']');
-        std::string input = "\x05\x10\x01";
-        ReferenceResult expected = referenceRun(source, input, 1 << 16, 200000);
-        if (expected.status == ReferenceResult::OutOfSteps) continue;
-        Outcome got = runText(source, input, 1 << 16);
-        ASSERT_EQ(got.output, expected.output) << source;
-        pellux::RunStatus status = expected.status == ReferenceResult::Finished ? pellux::RunStatus::Finished
-                                   : expected.status == ReferenceResult::Left ? pellux::RunStatus::MovedLeftOfFirstCell
-                                                                             : pellux::RunStatus::MovedPastLastCell;
-        ASSERT_EQ(got.status, status) << source;
-        Outcome portable = runOn(Engine::Portable, source, input, 1 << 16);
-        ASSERT_EQ(got.position.line, portable.position.line) << source;
-        ASSERT_EQ(got.position.column, portable.position.column) << source;
-        ++compared;
+        for (unsigned width : {1u, 2u, 4u}) {
+            pellux::Dialect dialect;
+            dialect.cellBytes = width;
+            Captured io;
+            io.input = "\x05\x10\x01";
+            ReferenceResult expected = referenceRun(source, io.input, kTape, 200000, ReferenceDialect{dialect.mask()});
+            if (expected.status == ReferenceResult::OutOfSteps) continue;
+            pellux::Program program = pellux::compile(reinterpret_cast<const unsigned char*>(source.data()),
+                                                      source.size(), dialect);
+            pellux::NativeProgram native;
+            if (GetParam() == Engine::Native) native.load(program);
+            std::unique_ptr<pellux::Machine> machine =
+                pellux::Machine::make(program, pellux::RunIo{&io, capture, feed}, kTape);
+            pellux::RunResult got = native.code() ? machine->runNative(*native.code()) : machine->run();
+            machine->flush();
+            ASSERT_EQ(io.output, expected.output) << source << " at " << 8 * width << " bits";
+            pellux::RunStatus status = expected.status == ReferenceResult::Finished ? pellux::RunStatus::Finished
+                                       : expected.status == ReferenceResult::Left ? pellux::RunStatus::MovedLeftOfFirstCell
+                                                                                 : pellux::RunStatus::MovedPastLastCell;
+            ASSERT_EQ(got.status, status) << source << " at " << 8 * width << " bits";
+            if (status != pellux::RunStatus::Finished) {
+                pellux::SourcePosition place = pellux::positionOf(reinterpret_cast<const unsigned char*>(source.data()),
+                                                                  source.size(), expected.at);
+                ASSERT_EQ(got.position.column, place.column) << source;
+            }
+            for (std::size_t i = 0; i < expected.tape.size(); ++i)
+                ASSERT_EQ(machine->cell(i), expected.tape[i]) << source << " cell " << i << " at " << 8 * width << " bits";
+            ++compared;
+        }
     }
-    EXPECT_GT(compared, 2000);
+    EXPECT_GT(compared, 5000);
 }
 
 TEST_P(Interpreter, BenchmarkProgramsGiveTheirExpectedOutput) {
