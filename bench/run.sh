@@ -121,6 +121,25 @@ echo "  ratios in brackets: both times less the start-up floor"
 echo "  goals: mandelbrot and factor at most 1.5x gcc; long, bench, hanoi at least 100x faster than plain;"
 echo "  every program at least 20x faster than plain and faster than beef and hsbrainfuck"
 
+echo
+echo "== wider cells: programs of our own (bench/wide/), next to gcc -O2 with cells of the same type (wall seconds)"
+printf '  %-22s %9s %9s %9s   %s\n' program pellux portable gcc-O2 ratios
+for entry in counter16.b:16 sum32.b:32; do
+    program=${entry%%:*} bits=${entry#*:}
+    file=$root/bench/wide/$program
+    "$native/bench/bf2c" /cells "$bits" "$file" >"$gcc_dir/${program%.b}.c"
+    gcc -O2 -o "$gcc_dir/${program%.b}" "$gcc_dir/${program%.b}.c"
+    compiled="" ours="" portable=""
+    for _ in $(seq 7); do
+        compiled=$(better "$compiled" "$(timed "$file.out" /dev/null "$gcc_dir/${program%.b}")")
+        ours=$(better "$ours" "$(timed "$file.out" /dev/null "$native/pellux" /cells "$bits" /f "$file")")
+        portable=$(better "$portable" "$(timed "$file.out" /dev/null env PELLUX_PORTABLE=1 "$native/pellux" /cells "$bits" /f "$file")")
+    done
+    printf '  %-22s %9s %9s %9s   ours/gcc %s (%s); portable/gcc %s\n' "$program /cells $bits" "$ours" "$portable" \
+        "$compiled" "$(ratio "$ours" "$compiled")" "$(ratio "$(less_floor "$ours")" "$(less_floor "$compiled")")" \
+        "$(ratio "$portable" "$compiled")"
+done
+
 # One table for another build: its machine code and portable machine against gcc's program and
 # the plain interpreter, all for the same processor and all started the same way.
 #   build_table RUNNER PELLUX PLAIN CC PATHS [CASE...]   (RUNNER: a command that starts the
