@@ -86,6 +86,29 @@ printf '%%hi\n<' >left.b
 [ "$status" -eq 1 ] && [ "$(tr -d '\r' <err)" = "left.b:2:1: the pointer moved left of the first cell" ] ||
     fail "fault message: exit $status, $(head -c 300 err)"
 
+# The dialect's options: /eof -1 at 16 bits, a cell of 32 bits past 255, the classic reading of
+# prose holding '%' and '#', and its check, which lists brackets only.
+"${pellux[@]}" /cells 16 /eof -1 /i "in put" /f read.b >out 2>err </dev/null; status=$?
+expect "16-bit cells" 0 ""
+[ "$(od -An -tu1 out | tr -s ' ')" = " 97 255" ] || fail "16-bit cells: $(od -An -tu1 out)"
+printf '++++++++[>++++++++++++++++++++++++++++++++<-]>[+++++++++++++++++++++++++++++++++++++++++++++++++.[-]]' >wide.b
+"${pellux[@]}" /cells 32 /f wide.b >out 2>err; status=$?
+expect "32-bit cells" 0 ""
+[ "$(cat out)" = "1" ] || fail "32-bit cells: $(od -An -tu1 out)"
+printf '100%% sure #1:
+++++++++[>++++++<-]>+.
+x]' >prose.b
+"${pellux[@]}" /classic /f prose.b >out 2>err; status=$?
+expect "classic reading" 1 "prose.b:3:2: unmatched ']'"
+"${pellux[@]}" /c /classic /f prose.b >out 2>err; status=$?
+expect "classic check" 1 ""
+[ "$(tr -d '\r' <out)" = "prose.b:3:2: unmatched ']'" ] || fail "classic check: $(head -c 300 out)"
+printf '100%% sure #1:
+++++++++[>++++++<-]>+.' >prose.b
+"${pellux[@]}" /classic /f prose.b >out 2>err; status=$?
+expect "classic run" 0 ""
+[ "$(cat out)" = "1" ] || fail "classic run: $(od -An -tu1 out)"
+
 if [ -z "${WINE:-}" ]; then
     # Linux paths may hold quotes; a program that is missing is named before a FIFO as its input
     # is opened (the guard only ends a hang).
@@ -102,11 +125,13 @@ if [ -z "${WINE:-}" ]; then
     expect "program from a pipe" 0 ""
     [ "$(od -An -tu1 out | tr -d ' ')" = 3 ] || fail "program from a pipe: wrong output"
 
-    # Memory that runs out while the tape grows: one line and exit 2, on both engines.
-    printf '+[>+]' >grow.b
+    # Memory that runs out while the tape grows: one line and exit 2, on both engines, with what the
+    # program wrote before written.
+    printf '%%hello\n+[>+]' >grow.b
     for portable in "" 1; do
-        (ulimit -v 150000; PELLUX_PORTABLE=$portable "${pellux[@]}" /f grow.b 2>err); status=$?
+        (ulimit -v 150000; PELLUX_PORTABLE=$portable "${pellux[@]}" /f grow.b >out 2>err); status=$?
         expect "out of memory${portable:+ (portable)}" 2 "not enough memory to run grow.b"
+        [ "$(cat out)" = hello ] || fail "out of memory${portable:+ (portable)}: the output was lost"
     done
 fi
 
