@@ -143,6 +143,9 @@ void swapEditors(HWND old, HWND fresh) {
     SetWindowLongPtrA(fresh, GWLP_ID, id);
     ShowWindow(fresh, SW_SHOWNA);
     if (focused) SetFocus(fresh);
+    // No control takes the focus inside a minimized window, though Wine leaves it on the one that
+    // had it and keeps sending it keys: a hidden control must not keep it. The restore gives it on.
+    if (GetFocus() == old) SetFocus(nullptr);
 }
 
 void retireLater(HWND control) {

@@ -359,6 +359,20 @@ TEST_F(EditingTest, LargeSelectionIsReplacedAsTheControlWould) {
     EXPECT_EQ(text(), "");
     command(IDM_UNDO);
     EXPECT_TRUE(sameText(text(), program));
+    // Minimized, Wine still sends the editor keys, but no control can take the focus: the hidden
+    // one must not keep it, and the restore gives it to the one shown.
+    SetFocus(editor());
+    command(IDM_MINIMIZE);
+    HWND hidden = editor();
+    command(IDM_SELECTALL);
+    press(VK_DELETE);
+    EXPECT_NE(GetFocus(), hidden);
+    SendMessageA(window, WM_SYSCOMMAND, SC_RESTORE, 0);
+    EXPECT_EQ(GetFocus(), editor());
+    EXPECT_NE(editor(), hidden);
+    command(IDM_UNDO);
+    EXPECT_TRUE(sameText(text(), program));
+
     HWND shown = editor();
     expected = spliced(2, 12, "");
     selectLines(2, 12);
