@@ -4,6 +4,7 @@
 #include "hot_keys.h"
 #include "../document/document.h"
 #include "../editing/editing.h"
+#include "../editing/quick_replace.h"
 #include "../lang/interpreter_launch.h"
 #include "../platform/editor_control.h"
 #include "../platform/texts.h"
@@ -32,7 +33,10 @@ BOOL onSize(HWND mainWindow) {
 }
 
 BOOL onCommand(HWND mainWindow, WPARAM wParam) {
-    if (HIWORD(wParam) == EN_CHANGE && LOWORD(wParam) == IDC_EDITOR) noteEditorChange();
+    if (HIWORD(wParam) == EN_CHANGE && LOWORD(wParam) == IDC_EDITOR) {
+        noteEditorChange();
+        noteEditorEdit(mainWindow);
+    }
     dispatchCommand(mainWindow, wParam);
     return TRUE;
 }
@@ -46,11 +50,36 @@ BOOL onActivate(HWND mainWindow, WPARAM wParam, LPARAM lParam) {
     return FALSE;
 }
 
-BOOL onNotify(HWND mainWindow, const NMHDR& notice) {
-    if (notice.idFrom != IDC_EDITOR || notice.code != EN_MSGFILTER) return FALSE;
-    bool taken = onEditorKey(mainWindow, reinterpret_cast<const MSGFILTER&>(notice));
+// The dialog manager hands the focus on to the editor with all of its text selected when the
+// window itself gets it, as on a restore from the taskbar; the next key then replaced everything.
+// The editor, the only control that takes the focus, gets it with its selection as it was.
+BOOL onSetFocus(HWND mainWindow) {
+    SetFocus(editorOf(mainWindow));
+    return TRUE;
+}
+
+BOOL onEditorFilter(HWND mainWindow, const MSGFILTER& filter) {
+    bool taken = onEditorKey(mainWindow, filter) || onEditingKey(mainWindow, filter);
     SetWindowLongPtrA(mainWindow, DWLP_MSGRESULT, taken ? 1 : 0);
     return TRUE;
+}
+
+// The character of a key that replaced a large selection is already on its way to the control
+// that held it, now hidden for Undo: it must not change that text.
+BOOL onHiddenEditorFilter(HWND mainWindow) {
+    SetWindowLongPtrA(mainWindow, DWLP_MSGRESULT, 1);
+    return TRUE;
+}
+
+BOOL onNotify(HWND mainWindow, const NMHDR& notice) {
+    if (notice.code == EN_MSGFILTER && notice.hwndFrom && notice.hwndFrom == keptEditor())
+        return onHiddenEditorFilter(mainWindow);
+    if (notice.idFrom != IDC_EDITOR) return FALSE;
+    switch (notice.code) {
+    case EN_MSGFILTER: return onEditorFilter(mainWindow, reinterpret_cast<const MSGFILTER&>(notice));
+    case EN_SELCHANGE: keepSelectionInText(notice.hwndFrom); return TRUE;
+    default: return FALSE;
+    }
 }
 
 BOOL onRegisteredMessage(HWND mainWindow, UINT message) {
@@ -70,13 +99,14 @@ INT_PTR CALLBACK mainDialogProc(HWND mainWindow, UINT message, WPARAM wParam, LP
     case WM_HOTKEY: dispatchHotKey(mainWindow, wParam); return TRUE;
     case WM_SYSCOMMAND: return onMenuKey(mainWindow, wParam, lParam);
     case WM_ACTIVATE: return onActivate(mainWindow, wParam, lParam);
+    case WM_SETFOCUS: return onSetFocus(mainWindow);
     case WM_ACTIVATEAPP: onActivateAppHotKeys(mainWindow, wParam); return FALSE;
     case WM_TIMER: return onHotKeyRetryTimer(mainWindow, wParam);
     // Wine's control sends this on Tab; moving the focus onto itself selected all of the text,
     // which the TAB then replaced. The editor is the only control: focus has nowhere to go.
     case WM_NEXTDLGCTL: return TRUE;
     case WM_CLOSE: requestClose(mainWindow); return TRUE;
-    case kRetireEditor: retireEditor(mainWindow, wParam); return TRUE;
+    case kRetireEditor: retireEditor(mainWindow, wParam, keptEditor()); return TRUE;
     default: return onRegisteredMessage(mainWindow, message);
     }
 }

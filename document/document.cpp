@@ -1,6 +1,7 @@
 #include "document.h"
 
 #include "../editing/editing.h"
+#include "../editing/quick_replace.h"
 #include "../platform/dialogs.h"
 #include "../platform/editor_control.h"
 #include "../platform/handle.h"
@@ -67,14 +68,10 @@ Answer askIfNeeded(HWND mainWindow) {
 
 void runSave(HWND mainWindow) { SendMessageA(mainWindow, WM_COMMAND, IDM_SAVE, 0); }
 
-// A fresh control made like the editor, in the chosen colours; nullptr when none could be made.
-HWND freshEditor(HWND mainWindow) {
-    HWND fresh = createEditorLike(editorOf(mainWindow));
-    if (fresh) applyAppearance(fresh);
-    return fresh;
-}
+HWND freshEditor(HWND mainWindow) { return freshEditorLike(editorOf(mainWindow)); }
 
 void clearDocument(HWND mainWindow) {
+    forgetKeptEditor();
     if (HWND fresh = freshEditor(mainWindow)) {
         replaceEditor(editorOf(mainWindow), fresh);
     } else {
@@ -157,6 +154,7 @@ bool loadInto(HWND mainWindow, HANDLE file) {
         DestroyWindow(fresh);
         return false;
     }
+    forgetKeptEditor();
     replaceEditor(editorOf(mainWindow), fresh);
     return true;
 }

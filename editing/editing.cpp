@@ -1,5 +1,6 @@
 #include "editing.h"
 
+#include "quick_replace.h"
 #include "../platform/dialogs.h"
 #include "../platform/editor_control.h"
 #include "../platform/texts.h"
@@ -49,17 +50,75 @@ bool chooseColor(HWND owner, HINSTANCE instance, DWORD flags, COLORREF& chosen) 
     return true;
 }
 
+void applyAppearance(HWND editor) {
+    ProgramChange change;
+    SendMessageA(editor, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&charFormat));
+    applyCharFormat(editor);
+    if (backColourChosen) applyBackColour(editor);
+}
+
+bool hasSelection(HWND mainWindow) {
+    CHARRANGE selection = {};
+    sendToEditor(mainWindow, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    return selection.cpMin != selection.cpMax;
+}
+
+// Wine's control empties the clipboard on a Copy or Cut of nothing; Windows' leaves it.
+bool cutKey(HWND mainWindow) { return !hasSelection(mainWindow) || cutLargeSelection(mainWindow); }
+bool copyKey(HWND mainWindow) { return !hasSelection(mainWindow); }
+
+bool typedCharacter(HWND mainWindow, WPARAM code) {
+    char typed = static_cast<char>(code);
+    bool text = (code >= ' ' && code != 0x7F && !IsDBCSLeadByte(static_cast<BYTE>(code))) || code == '\t';
+    return code <= 0xFF && text && replaceLargeSelection(mainWindow, &typed, 1);
+}
+
+bool deleteKey(HWND mainWindow) { return replaceLargeSelection(mainWindow, "", 0); }
+
 } // namespace
 
-void undoEdit(HWND mainWindow) { sendToEditor(mainWindow, EM_UNDO, 0, 0); }
-void redoEdit(HWND mainWindow) { sendToEditor(mainWindow, EM_REDO, 0, 0); }
-void cutSelection(HWND mainWindow) { sendToEditor(mainWindow, WM_CUT, 0, 0); }
-void copySelection(HWND mainWindow) { sendToEditor(mainWindow, WM_COPY, 0, 0); }
-void pasteClipboard(HWND mainWindow) { sendToEditor(mainWindow, WM_PASTE, 0, 0); }
+void undoEdit(HWND mainWindow) { undoLatest(mainWindow); }
+void redoEdit(HWND mainWindow) { redoLatest(mainWindow); }
+
+void cutSelection(HWND mainWindow) {
+    if (hasSelection(mainWindow) && !cutLargeSelection(mainWindow)) sendToEditor(mainWindow, WM_CUT, 0, 0);
+}
+
+void copySelection(HWND mainWindow) {
+    if (hasSelection(mainWindow)) sendToEditor(mainWindow, WM_COPY, 0, 0);
+}
+
+void pasteClipboard(HWND mainWindow) {
+    if (!pasteOverLargeSelection(mainWindow)) sendToEditor(mainWindow, WM_PASTE, 0, 0);
+}
 
 void deleteSelection(HWND mainWindow) {
     static const char kNoText[] = "";
-    sendToEditor(mainWindow, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(kNoText));
+    if (!replaceLargeSelection(mainWindow, kNoText, 0))
+        sendToEditor(mainWindow, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(kNoText));
+}
+
+// The keys as Windows' control knows them: Ctrl+C and Ctrl+Insert copy, Ctrl+X and Shift+Delete
+// cut, Ctrl+V pastes; Delete, Backspace, Enter and typed characters replace the selection.
+bool onEditingKey(HWND mainWindow, const MSGFILTER& key) {
+    if (key.msg == WM_CHAR) return typedCharacter(mainWindow, key.wParam);
+    if (key.msg != WM_KEYDOWN) return false;
+    bool control = GetKeyState(VK_CONTROL) < 0;
+    bool shift = GetKeyState(VK_SHIFT) < 0;
+    switch (key.wParam) {
+    case 'C': return control && copyKey(mainWindow);
+    case VK_INSERT: return control && !shift && copyKey(mainWindow);
+    case 'X': return control && cutKey(mainWindow);
+    case 'V': return control && pasteOverLargeSelection(mainWindow);
+    case 'Z':
+        if (!control || shift) return false;
+        undoLatest(mainWindow);
+        return true;
+    case VK_DELETE: return shift && !control ? cutKey(mainWindow) : deleteKey(mainWindow);
+    case VK_BACK: return deleteKey(mainWindow);
+    case VK_RETURN: return replaceLargeSelection(mainWindow, "\r\n", 2);
+    default: return false;
+    }
 }
 
 void selectAll(HWND mainWindow) {
@@ -72,11 +131,10 @@ void applyInitialFormat(HWND mainWindow) {
     applyCharFormat(editorOf(mainWindow));
 }
 
-void applyAppearance(HWND editor) {
-    ProgramChange change;
-    SendMessageA(editor, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&charFormat));
-    applyCharFormat(editor);
-    if (backColourChosen) applyBackColour(editor);
+HWND freshEditorLike(HWND editor) {
+    HWND fresh = createEditorLike(editor);
+    if (fresh) applyAppearance(fresh);
+    return fresh;
 }
 
 void chooseForeColor(HWND mainWindow) {
@@ -84,6 +142,7 @@ void chooseForeColor(HWND mainWindow) {
     if (!chooseColor(mainWindow, appInstance(), 0, colour)) return;
     charFormat.crTextColor = colour;
     applyCharFormat(editorOf(mainWindow));
+    if (HWND hidden = keptEditor()) applyCharFormat(hidden);
 }
 
 void chooseBackColor(HWND mainWindow) {
@@ -92,6 +151,7 @@ void chooseBackColor(HWND mainWindow) {
     backColour = colour;
     backColourChosen = true;
     applyBackColour(editorOf(mainWindow));
+    if (HWND hidden = keptEditor()) applyBackColour(hidden);
 }
 
 const CHARFORMATA& currentCharFormat() { return charFormat; }

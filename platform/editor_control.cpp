@@ -31,32 +31,41 @@ bool refill(FileStream& stream) {
 }
 } // namespace
 
-// Every line end (CR LF, a lone CR or a lone LF) reaches the control as one CR LF within one
-// piece: Wine's control makes two line ends of a CR at the end of a piece and the LF that starts
-// the next, and a space of CR CR LF.
+LineEndCopy copyWithLineEnds(const BYTE* from, DWORD available, LPBYTE to, LONG room, bool& afterCr) {
+    LineEndCopy copy = {0, 0, 0};
+    while (copy.used < available && copy.produced < room) {
+        BYTE c = from[copy.used];
+        if (c == '\n' && afterCr) {  // the LF of a CR LF already handed on
+            ++copy.used;
+            afterCr = false;
+            continue;
+        }
+        bool lineEnd = c == '\r' || c == '\n';
+        if (lineEnd && room - copy.produced < 2) break;
+        ++copy.used;
+        afterCr = c == '\r';
+        if (lineEnd) {
+            to[copy.produced++] = '\r';
+            to[copy.produced++] = '\n';
+            ++copy.lineEnds;
+        } else {
+            to[copy.produced++] = c;
+        }
+    }
+    return copy;
+}
+
 DWORD CALLBACK streamReadCallback(DWORD_PTR cookie, LPBYTE buffer, LONG count, LONG* done) {
     FileStream& stream = *reinterpret_cast<FileStream*>(cookie);
     LONG produced = 0;
     while (produced < count) {
         if (stream.next == stream.end && !refill(stream)) break;
-        BYTE c = stream.pending[stream.next];
-        if (c == '\n' && stream.afterCr) {  // the LF of a CR LF already handed on
-            ++stream.next;
-            stream.afterCr = false;
-            continue;
-        }
-        bool lineEnd = c == '\r' || c == '\n';
-        if (lineEnd && count - produced < 2) break;
-        ++stream.next;
-        stream.afterCr = c == '\r';
-        if (lineEnd) {
-            buffer[produced++] = '\r';
-            buffer[produced++] = '\n';
-            stream.cost += kLineEndCost;
-        } else {
-            buffer[produced++] = c;
-            ++stream.cost;
-        }
+        LineEndCopy copy = copyWithLineEnds(stream.pending + stream.next, stream.end - stream.next, buffer + produced,
+                                            count - produced, stream.afterCr);
+        if (copy.used == 0) break;  // no room left for a whole line end
+        stream.next += copy.used;
+        produced += copy.produced;
+        stream.cost += copy.produced + (kLineEndCost - 2) * copy.lineEnds;
     }
     if (stream.cost > kMaxOpenCost) recordFailure(stream, kTooBig);
     *done = produced;
@@ -84,7 +93,7 @@ HWND editorOf(HWND mainWindow) { return GetDlgItem(mainWindow, IDC_EDITOR); }
 void prepareEditor(HWND editor) {
     SendMessageA(editor, EM_EXLIMITTEXT, 0, kTextLimit);
     SendMessageA(editor, EM_SETTARGETDEVICE, 0, 1);  // line width 1: never wrap
-    SendMessageA(editor, EM_SETEVENTMASK, 0, ENM_CHANGE | ENM_KEYEVENTS);
+    SendMessageA(editor, EM_SETEVENTMASK, 0, ENM_CHANGE | ENM_KEYEVENTS | ENM_SELCHANGE);
 }
 
 namespace {
@@ -126,7 +135,7 @@ HWND createEditorLike(HWND editor) {
     return fresh;
 }
 
-void replaceEditor(HWND old, HWND fresh) {
+void swapEditors(HWND old, HWND fresh) {
     bool focused = GetFocus() == old;
     LONG_PTR id = GetWindowLongPtrA(old, GWLP_ID);
     ShowWindow(old, SW_HIDE);
@@ -134,10 +143,48 @@ void replaceEditor(HWND old, HWND fresh) {
     SetWindowLongPtrA(fresh, GWLP_ID, id);
     ShowWindow(fresh, SW_SHOWNA);
     if (focused) SetFocus(fresh);
-    if (!PostMessageA(GetParent(old), kRetireEditor, reinterpret_cast<WPARAM>(old), 0)) DestroyWindow(old);
+    // No control takes the focus inside a minimized window, though Wine leaves it on the one that
+    // had it and keeps sending it keys: a hidden control must not keep it. The restore gives it on.
+    if (GetFocus() == old) SetFocus(nullptr);
 }
 
-void retireEditor(HWND mainWindow, WPARAM control) {
+void retireLater(HWND control) {
+    if (!PostMessageA(GetParent(control), kRetireEditor, reinterpret_cast<WPARAM>(control), 0)) DestroyWindow(control);
+}
+
+void replaceEditor(HWND old, HWND fresh) {
+    swapEditors(old, fresh);
+    retireLater(old);
+}
+
+void retireEditor(HWND mainWindow, WPARAM control, HWND kept) {
     HWND old = reinterpret_cast<HWND>(control);
-    if (IsChild(mainWindow, old) && old != editorOf(mainWindow)) DestroyWindow(old);
+    if (IsChild(mainWindow, old) && old != editorOf(mainWindow) && old != kept) DestroyWindow(old);
+}
+
+LONG textLength(HWND editor) {
+    GETTEXTLENGTHEX how = {GTL_NUMCHARS, CP_ACP};
+    return static_cast<LONG>(SendMessageA(editor, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&how), 0));
+}
+
+namespace {
+// A position that lies past the end (length + 1 is the final line end's far side, which a
+// select-all reaches) counts from after the end: it is the caret's place in the last line.
+LONG insideText(LONG position, LONG length, LONG lastLineStart) {
+    if (position <= length) return position;
+    LONG place = lastLineStart + (position - (length + 1));
+    return place < length ? place : length;
+}
+} // namespace
+
+void keepSelectionInText(HWND editor) {
+    CHARRANGE selection = {};
+    SendMessageA(editor, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    LONG length = textLength(editor);
+    if (selection.cpMax <= length + 1) return;
+    LRESULT lastLine = SendMessageA(editor, EM_EXLINEFROMCHAR, 0, length);
+    LONG lastLineStart = static_cast<LONG>(SendMessageA(editor, EM_LINEINDEX, static_cast<WPARAM>(lastLine), 0));
+    CHARRANGE inside = {insideText(selection.cpMin, length, lastLineStart),
+                        insideText(selection.cpMax, length, lastLineStart)};
+    SendMessageA(editor, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&inside));
 }

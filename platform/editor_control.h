@@ -30,6 +30,19 @@ struct FileStream {
     LONGLONG cost = 0;   // of what was handed on, as counted against kMaxOpenCost
 };
 
+// What copyWithLineEnds did: bytes taken, bytes handed on, line ends among them.
+struct LineEndCopy {
+    DWORD used;
+    LONG produced;
+    LONG lineEnds;
+};
+
+// Copies text on its way into the control with every line end (CR LF, a lone CR or a lone LF) as
+// one CR LF, whole within the piece: Wine's control makes two line ends of a CR at the end of a
+// piece and the LF that starts the next, and a space of CR CR LF. afterCr carries over between
+// calls, so that the LF of a CR LF split between two sources is not a line end of its own.
+LineEndCopy copyWithLineEnds(const BYTE* from, DWORD available, LPBYTE to, LONG room, bool& afterCr);
+
 DWORD CALLBACK streamReadCallback(DWORD_PTR cookie, LPBYTE buffer, LONG count, LONG* done);
 DWORD CALLBACK streamWriteCallback(DWORD_PTR cookie, LPBYTE buffer, LONG count, LONG* done);
 
@@ -45,15 +58,31 @@ bool streamFileIn(HWND editor, FileStream& stream);
 // when it could not be made. Wine's control takes far longer to replace a long text than to be
 // destroyed and made anew.
 HWND createEditorLike(HWND editor);
-// Puts fresh in old's place, with its identifier and the focus if old had it. Old is hidden and
-// left to kRetireEditor, posted to the main window: Wine takes a third of a second to destroy a
-// control of 50,000 lines, which can wait until the new text is on the screen.
+// Shows fresh in old's place, with its identifier and the focus if old had it; old is hidden and
+// has no identifier.
+void swapEditors(HWND old, HWND fresh);
+// Leaves a hidden control to kRetireEditor, posted to the main window: Wine takes a third of a
+// second to destroy a control of 50,000 lines, which can wait until the new text is on the screen.
+void retireLater(HWND control);
+// swapEditors, then old is retired.
 void replaceEditor(HWND old, HWND fresh);
 constexpr UINT kRetireEditor = WM_APP;  // wParam: the control to destroy
-void retireEditor(HWND mainWindow, WPARAM control);
+// Destroys the control unless it is the editor again, or kept (hidden for Undo).
+void retireEditor(HWND mainWindow, WPARAM control, HWND kept);
 
 // Writes all text to the file; false when a write failed or was short.
 bool streamFileOut(HWND editor, FileStream& stream);
+
+// The number of characters, each line end counting one, as the control's positions count them.
+LONG textLength(HWND editor);
+
+// Puts a selection that lies past the end of the text back inside it; the control reports each
+// change of the selection (EN_SELCHANGE). Wine's control, moving a word to the right from the last
+// word of the text (Ctrl+Right, or a double click there), leaves its caret on the paragraph after
+// the last: it then reads the position as the text's length plus one plus the caret's place in
+// the last line, and the next Right ends the program. Such a position is mapped back to that
+// place; a selection inside the text is never touched.
+void keepSelectionInText(HWND editor);
 
 // While one of these lives, text changes come from the program, not from the user.
 class ProgramChange {

@@ -46,6 +46,21 @@ public:
         for (char c : text) SendMessageA(editor(), WM_CHAR, static_cast<unsigned char>(c), 0);
     }
 
+    // A key pressed with modifiers (MOD_CONTROL, MOD_SHIFT) held, and a typed character, as the
+    // dialog's own loop delivers them: the dialog manager first, then the control.
+    void press(WPARAM key, UINT modifiers = 0) {
+        holdModifiers(modifiers);
+        deliver(WM_KEYDOWN, key);
+        holdModifiers(0);
+    }
+    void character(char c) { deliver(WM_CHAR, static_cast<unsigned char>(c)); }
+
+    CHARRANGE selection() const {
+        CHARRANGE range = {};
+        SendMessageA(editor(), EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&range));
+        return range;
+    }
+
     std::string text() const {
         GETTEXTLENGTHEX length = {GTL_NUMBYTES | GTL_PRECISE | GTL_USECRLF, CP_ACP};
         LRESULT bytes = SendMessageA(editor(), EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length), 0);
@@ -68,6 +83,21 @@ public:
     }
 
     HWND window = nullptr;
+
+private:
+    static void holdModifiers(UINT modifiers) {
+        BYTE state[256];
+        GetKeyboardState(state);
+        BYTE control = (modifiers & MOD_CONTROL) ? 0x80 : 0, shift = (modifiers & MOD_SHIFT) ? 0x80 : 0;
+        state[VK_CONTROL] = state[VK_LCONTROL] = control;
+        state[VK_SHIFT] = state[VK_LSHIFT] = shift;
+        SetKeyboardState(state);
+    }
+
+    void deliver(UINT message, WPARAM wParam) {
+        MSG delivered = {editor(), message, wParam, 0, 0, {0, 0}};
+        if (!IsDialogMessageA(window, &delivered)) DispatchMessageA(&delivered);
+    }
 };
 
 #endif
