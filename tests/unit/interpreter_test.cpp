@@ -306,6 +306,24 @@ TEST_P(Interpreter, PointerLeavingTheTapeIsNamedWithItsPlace) {
     Outcome right = runText(std::string(70000, '>') + "+.", "", 70000);
     EXPECT_EQ(right.status, pellux::RunStatus::MovedPastLastCell);
     EXPECT_EQ(runText(std::string(69999, '>') + "+.", "", 70000).output, "\x01");  // grows to the bound
+
+    // The place is the command that moves off the tape, in every kind of loop; what came before is
+    // written. (A tape of 7 cells: 6 moves right reach its last.)
+    struct Place { const char* source; pellux::RunStatus status; std::uint32_t column; const char* output; } places[] = {
+        {"+[<]", pellux::RunStatus::MovedLeftOfFirstCell, 3, ""},                      // a scan
+        {"+>+[<<]", pellux::RunStatus::MovedLeftOfFirstCell, 6, ""},                   // its second step
+        {"+>+>+>+>+>+>+<<<<<<[>]", pellux::RunStatus::MovedPastLastCell, 21, ""},      // at the right end
+        {"+[-<<<+>>>]", pellux::RunStatus::MovedLeftOfFirstCell, 4, ""},               // a multiply loop
+        {">>>>>>+[->>+<<]", pellux::RunStatus::MovedPastLastCell, 10, ""},
+        {"+>+<.[.->[-<<+>>]<]", pellux::RunStatus::MovedLeftOfFirstCell, 13, "\x01\x01"},  // a loop inside
+        {"+>+.<[>.<<]", pellux::RunStatus::MovedLeftOfFirstCell, 10, "\x01\x01"},      // a block's middle
+    };
+    for (const Place& place : places) {
+        Outcome got = runText(place.source, "", 7);
+        EXPECT_EQ(got.status, place.status) << place.source;
+        EXPECT_EQ(got.position.column, place.column) << place.source;
+        EXPECT_EQ(got.output, place.output) << place.source;
+    }
 }
 
 // Near 2^31 cells away: a 32-bit address that far from the tape wraps round, on one side or
