@@ -1,7 +1,7 @@
 #include "debug_console.h"
 
 #include "session.h"
-#include "write_error.h"
+#include "io_error.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -216,7 +216,7 @@ int Debugger::loop() {
         std::fputs("(pellux) ", stdout);
         // Nothing more can be shown: the session ends at the failed write, as a run does.
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-            pellux::WriteError error;
+            pellux::IoError error;
             error.keep();
             std::fprintf(stderr, "pellux: cannot write the debugger's output: %s\n", error.reason());
             return 3;
@@ -383,6 +383,9 @@ bool Debugger::finished(const pellux::RunResult& result) {
     case pellux::RunStatus::OutputFailed:
         outputFailed_ = true;
         std::puts("the program's output could not be written");
+        break;
+    case pellux::RunStatus::InputFailed:
+        std::puts("the program's input could not be read");
         break;
     case pellux::RunStatus::Stopped:
         if (interrupted) std::puts("interrupted");

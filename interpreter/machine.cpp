@@ -246,6 +246,10 @@ bool Machine::input(std::uint32_t& value, std::int32_t count) {
             readBrokenOff_ = true;
             return false;
         }
+        if (byte == kReadFailed) {
+            readFailed_ = true;
+            return false;
+        }
         if (byte >= 0) value = static_cast<std::uint32_t>(byte);
         else if (io_.endOfInput != -1) value = static_cast<std::uint32_t>(io_.endOfInput);
     }
@@ -379,11 +383,7 @@ RunResult CellMachine<Cell>::command(std::size_t& at, std::size_t& p, std::size_
         if (!put(static_cast<unsigned char>(tape_[p]))) return outputFailed();
         break;
     case syntax::Kind::Input:
-        if (!read(tape_[p])) {
-            if (!readBrokenOff_) return outputFailed();
-            readBrokenOff_ = false;
-            return {RunStatus::Stopped, {}};  // `at` stays on the ','
-        }
+        if (!read(tape_[p])) return readNotDone();  // `at` stays on the ','
         break;
     case syntax::Kind::Open:
         if (tape_[p] == 0) at = partner;

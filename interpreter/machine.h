@@ -25,13 +25,15 @@ constexpr std::size_t tapeLimitCells(const Dialect& dialect) { return kTapeLimit
 // Under the debugger: a Ctrl+C broke off the wait for input. The run stops at that ',', with
 // nothing read; a run from there reads again.
 constexpr int kReadBrokenOff = -2;
+// The input could not be read (not its end): the run ends there.
+constexpr int kReadFailed = -3;
 
 struct RunIo {
     void* context;
     // Writes bytes out, buffered by the machine; false when they could not be written, which ends
     // the run.
     bool (*write)(void* context, const unsigned char* bytes, std::size_t size);
-    // Returns the next input byte, -1 at the end of input, or kReadBrokenOff.
+    // Returns the next input byte, -1 at the end of input, kReadBrokenOff or kReadFailed.
     int (*read)(void* context);
     // Someone types the input after reading the output: flush the output before each read.
     bool flushBeforeRead = true;
@@ -40,7 +42,7 @@ struct RunIo {
 };
 
 // Stopped: under the debugger, at a place it asked for, when interrupted, or at a read broken off.
-enum class RunStatus { Finished, MovedLeftOfFirstCell, MovedPastLastCell, OutputFailed, Stopped };
+enum class RunStatus { Finished, MovedLeftOfFirstCell, MovedPastLastCell, OutputFailed, InputFailed, Stopped };
 
 struct RunResult {
     RunStatus status;
@@ -109,15 +111,22 @@ protected:
     bool putAll(const unsigned char* bytes, std::size_t size);
     bool putRepeated(unsigned char byte, std::int32_t count);
     // `count` bytes read into `value`, the cell's; false when the output failed first, or the
-    // read was broken off (see notDone).
+    // read failed or was broken off (see readNotDone).
     bool input(std::uint32_t& value, std::int32_t count = 1);
+    // Why a read was not done: it failed, the output before it failed, or a Ctrl+C broke it off.
+    RunResult readNotDone() {
+        if (readFailed_) return {RunStatus::InputFailed, {}};
+        if (!readBrokenOff_) return outputFailed();
+        readBrokenOff_ = false;
+        return {RunStatus::Stopped, {}};
+    }
 
     static RunResult outputFailed() { return {RunStatus::OutputFailed, {}}; }
     // Why the input or output instruction `ip`, with the pointer at `p`, was not done: its output
     // failed, or a Ctrl+C broke off its read, which stops the run there, on the cell it reads.
     RunResult notDone(std::size_t ip, std::size_t p) {
-        if (!readBrokenOff_) return outputFailed();
-        readBrokenOff_ = false;
+        RunResult result = readNotDone();
+        if (result.status != RunStatus::Stopped) return result;
         return stopAt(ip, p + static_cast<std::size_t>(static_cast<std::ptrdiff_t>(program_->code[ip].cell)));
     }
     RunResult stopAt(std::size_t ip, std::size_t p) {
@@ -145,6 +154,7 @@ protected:
     std::size_t outSize_ = 0;
     bool failed_ = false;
     bool readBrokenOff_ = false;
+    bool readFailed_ = false;
     const volatile std::sig_atomic_t* interrupt_ = nullptr;
     std::size_t stopIp_ = 0, stopPointer_ = 0, stopOffset_ = 0;
     bool stoppedInSource_ = false;

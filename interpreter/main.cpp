@@ -10,7 +10,7 @@
 #include "compiler.h"
 #include "machine.h"
 #include "native_program.h"
-#include "write_error.h"
+#include "io_error.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -155,8 +155,9 @@ bool isRegularFile(const FileStatus& status) { return S_ISREG(status.st_mode); }
 
 // Where the program's output goes and its input comes from.
 struct Streams {
-    pellux::WriteError output;
+    pellux::IoError output;
     std::FILE* input = stdin;
+    pellux::IoError inputError;
     bool midLine = false;  // the output's last byte was not a line end
 };
 
@@ -173,9 +174,14 @@ const char* lineEndBefore(const Streams& streams) {
     return streams.midLine && interactive(stdout) && interactive(stderr) ? "\n" : "";
 }
 
+// A read that fails is no end of input: the run ends there, with the system's reason.
 int readIn(void* context) {
-    int c = nextInputByte(static_cast<Streams*>(context)->input);
-    return c == EOF ? -1 : c;
+    Streams& streams = *static_cast<Streams*>(context);
+    int c = nextInputByte(streams.input);
+    if (c != EOF) return c;
+    if (!std::ferror(streams.input)) return -1;
+    streams.inputError.keep();
+    return pellux::kReadFailed;
 }
 
 // Under the debugger the program's input may share the console with the commands: say so. A
@@ -308,6 +314,10 @@ int reportRun(const char* path, const pellux::RunResult& result, const pellux::D
     case pellux::RunStatus::OutputFailed:
         std::fprintf(stderr, "pellux: cannot write the output of %s: %s\n", path, streams.output.reason());
         return kOutputFailed;
+    case pellux::RunStatus::InputFailed:
+        std::fprintf(stderr, "%spellux: cannot read the input of %s: %s\n", lineEndBefore(streams), path,
+                     streams.inputError.reason());
+        return kCannotStart;
     case pellux::RunStatus::Stopped: break;  // only under the debugger
     }
     return kProgramError;
@@ -316,7 +326,7 @@ int reportRun(const char* path, const pellux::RunResult& result, const pellux::D
 // /c's list on standard output; after a failed write nothing more is tried.
 struct Findings {
     const char* path;
-    pellux::WriteError output;
+    pellux::IoError output;
     bool failed = false;
 };
 
@@ -342,7 +352,7 @@ void printFinding(void* context, const pellux::Finding& finding) {
 int checkFile(const char* path, const pellux::Dialect& dialect) {
     std::vector<unsigned char> source;
     if (!readProgram(path, source)) return kCannotStart;
-    Findings findings{path, pellux::WriteError()};
+    Findings findings{path, pellux::IoError()};
     pellux::CheckSummary summary =
         pellux::checkProgram(source.data(), source.size(), dialect.reading, printFinding, &findings);
     if (summary.unlistedBrackets && !findings.failed)
@@ -426,7 +436,7 @@ const char kUsage[] =
 
 int printUsage() {
     if (std::fputs(kUsage, stdout) >= 0 && std::fflush(stdout) == 0) return kRan;
-    pellux::WriteError error;
+    pellux::IoError error;
     error.keep();
     std::fprintf(stderr, "pellux: cannot write the usage: %s\n", error.reason());
     return kOutputFailed;

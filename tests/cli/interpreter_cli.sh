@@ -120,6 +120,10 @@ if [ -z "${WINE:-}" ]; then
     timeout 60 "${pellux[@]}" /i fifo /f missing.b 2>err; status=$?
     expect "missing program, FIFO input" 2 "pellux: cannot open missing.b: No such file or directory"
 
+    # A read that fails is no end of input: the run ends there, with the system's reason.
+    "${pellux[@]}" /eof 0 /f read.b <folder >out 2>err; status=$?
+    expect "input that fails" 2 "pellux: cannot read the input of read.b: Is a directory"
+
     # A program read from a pipe to its end.
     printf '+++.' | "${pellux[@]}" /f /dev/stdin >out 2>err; status=$?
     expect "program from a pipe" 0 ""

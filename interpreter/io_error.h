@@ -1,6 +1,6 @@
-// The system's reason for a write that has just failed, for pellux's one-line messages.
-#ifndef PELLUX_INTERPRETER_WRITE_ERROR_H
-#define PELLUX_INTERPRETER_WRITE_ERROR_H
+// The system's reason for a read or write that has just failed, for pellux's one-line messages.
+#ifndef PELLUX_INTERPRETER_IO_ERROR_H
+#define PELLUX_INTERPRETER_IO_ERROR_H
 
 #ifdef _WIN32
 #include <windows.h>
@@ -15,7 +15,7 @@ namespace pellux {
 
 // Kept at once, before another call can change it. On Windows the system's own code is described:
 // the C library calls a closed pipe an invalid argument.
-class WriteError {
+class IoError {
 public:
 #ifdef _WIN32
     void keep() {
