@@ -121,6 +121,9 @@ echo "  ratios in brackets: both times less the start-up floor"
 echo "  goals: mandelbrot and factor at most 1.5x gcc; long, bench, hanoi at least 100x faster than plain;"
 echo "  every program at least 20x faster than plain and faster than beef and hsbrainfuck"
 
+echo
+bash "$root/bench/peers.sh"  # next to tritium, on longer programs too
+
 # One table for another build: its machine code and portable machine against gcc's program and
 # the plain interpreter, all for the same processor and all started the same way.
 #   build_table RUNNER PELLUX PLAIN CC PATHS [CASE...]   (RUNNER: a command that starts the
