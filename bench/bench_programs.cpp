@@ -593,7 +593,7 @@ struct Number {
     int size() const { return sign + 3; }
 };
 
-constexpr int kTemp = 0;  // scratch cells from 0 to 11, each with its two spare cells
+constexpr int kTemp = 0;  // twelve scratch cells, three apart: each with the two an ifElse needs
 int temp(int i) { return kTemp + 3 * i; }
 constexpr Number kZr{40}, kZi{46}, kCr{52}, kCi{58}, kA{64}, kB{70}, kT{76};
 constexpr int kGo = 82, kTurnsLeft = 85, kChar = 88, kColumns = 91, kRows = 92, kColumn = 93, kRow = 94;
