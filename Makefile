@@ -1,11 +1,13 @@
 # Entry points; each installs what is missing, builds, then acts.
-.PHONY: run test bench fuzz dist clean
+.PHONY: run test bench peers fuzz dist clean
 run:
 	tools/pellux.sh run
 test:
 	tools/pellux.sh test
 bench:
 	tools/pellux.sh bench
+peers:
+	tools/pellux.sh peers
 fuzz:
 	tools/pellux.sh fuzz
 dist:

@@ -140,6 +140,9 @@ for entry in counter16.b:16 sum32.b:32; do
         "$(ratio "$portable" "$compiled")"
 done
 
+echo
+bash "$root/bench/peers.sh"  # next to tritium, on longer programs too
+
 # One table for another build: its machine code and portable machine against gcc's program and
 # the plain interpreter, all for the same processor and all started the same way.
 #   build_table RUNNER PELLUX PLAIN CC PATHS [CASE...]   (RUNNER: a command that starts the

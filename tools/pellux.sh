@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds, runs, tests and measures Pellux IDE on Debian. Installs what is missing first.
-#   tools/pellux.sh run | test | bench | fuzz | dist
+#   tools/pellux.sh run | test | bench | peers | fuzz | dist
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -167,6 +167,13 @@ do_bench() {
         bash "$root/bench/run.sh"
 }
 
+# Only the table of pellux next to tritium, which needs the native build alone.
+do_peers() {
+    say "building the native interpreter and the benchmark programs"
+    configure_and_build "$build/native" "" pellux bench_programs
+    PELLUX_BUILD="$build" bash "$root/bench/peers.sh"
+}
+
 # One fuzz target for PELLUX_FUZZ_SECONDS, its lines marked with its name; its corpus and
 # findings are its own.
 fuzz_one() {  # name, command...
@@ -208,8 +215,8 @@ do_dist() {
 }
 
 case "${1:-}" in
-    run|test|bench|fuzz|dist) ;;
-    *) echo "usage: $0 run|test|bench|fuzz|dist" >&2; exit 2 ;;
+    run|test|bench|peers|fuzz|dist) ;;
+    *) echo "usage: $0 run|test|bench|peers|fuzz|dist" >&2; exit 2 ;;
 esac
 ensure_packages
 arch=$(runnable_arch)
