@@ -20,8 +20,8 @@ public:
     std::uint32_t cell(std::size_t index) const override { return index < tape_.size() ? tape_[index] : 0; }
 
 private:
-    template <bool kPolling, bool kOnce>
-    RunResult dispatch(std::size_t ip, std::size_t p);
+    template <bool kPolling>
+    RunResult dispatch(std::size_t ip, std::size_t p, bool once);
     RunResult handOver(std::size_t ip, std::size_t p);
     // Makes cell `cell` exist; false when it lies past the limit. What the program wrote is
     // written before the machine gives up for want of memory.
@@ -57,7 +57,7 @@ private:
 
 // Dispatch: with GCC and Clang each handler jumps straight to the next one (threaded code, one
 // indirect branch per handler, which predicts far better); elsewhere a plain switch. kPolling
-// (the debugger's) looks at the interrupt flag where each loop's turn starts; kOnce does one
+// (the debugger's) looks at the interrupt flag where each loop's turn starts; `once` does one
 // instruction and hands the run back to the machine code.
 #if defined(__GNUC__)
 #define PELLUX_THREADED 1
@@ -73,8 +73,8 @@ private:
 #endif
 
 template <typename Cell>
-template <bool kPolling, bool kOnce>
-RunResult CellMachine<Cell>::dispatch(std::size_t ip, std::size_t p) {
+template <bool kPolling>
+RunResult CellMachine<Cell>::dispatch(std::size_t ip, std::size_t p, bool once) {
     const Instruction* code = program_->code.data();
     const Instruction* in;
     Cell* t = tape_.data();
@@ -93,7 +93,7 @@ RunResult CellMachine<Cell>::dispatch(std::size_t ip, std::size_t p) {
     static const void* const back[] = {PELLUX_OPERATIONS(PELLUX_HAND_BACK)};
 #undef PELLUX_LABEL
 #undef PELLUX_HAND_BACK
-    const void* const* next = kOnce ? back : table;
+    const void* const* next = once ? back : table;
     in = code + ip++;
     goto* table[static_cast<int>(in->op)];
 handBack:
@@ -103,7 +103,7 @@ handBack:
     return {RunStatus::Finished, {}};
 #else
     for (bool first = true;; first = false) {
-        if (kOnce && !first) {
+        if (once && !first) {
             handedBack_ = true;
             resumeIp_ = ip;
             resumePointer_ = here();
@@ -187,13 +187,13 @@ handBack:
 template <typename Cell>
 RunResult CellMachine<Cell>::run(std::size_t ip, std::size_t p) {
     stoppedInSource_ = false;
-    return interrupt_ ? dispatch<true, false>(ip, p) : dispatch<false, false>(ip, p);
+    return interrupt_ ? dispatch<true>(ip, p, false) : dispatch<false>(ip, p, false);
 }
 
 // The one instruction the machine code left to the machine.
 template <typename Cell>
 RunResult CellMachine<Cell>::handOver(std::size_t ip, std::size_t p) {
-    return interrupt_ ? dispatch<true, true>(ip, p) : dispatch<false, true>(ip, p);
+    return interrupt_ ? dispatch<true>(ip, p, true) : dispatch<false>(ip, p, true);
 }
 
 // The translated code runs until it meets an instruction it leaves to the machine; the portable
