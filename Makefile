@@ -1,5 +1,5 @@
 # Entry points; each installs what is missing, builds, then acts.
-.PHONY: run test bench fuzz dist clean
+.PHONY: run test bench fuzz dist soak clean
 run:
 	tools/pellux.sh run
 test:
@@ -10,5 +10,7 @@ fuzz:
 	tools/pellux.sh fuzz
 dist:
 	tools/pellux.sh dist
+soak:
+	tools/pellux.sh soak
 clean:
 	rm -rf build
