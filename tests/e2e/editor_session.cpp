@@ -11,8 +11,8 @@
 namespace {
 
 // A key no control acts on: when the editor has taken it, it has taken everything sent before.
-// An unassigned key code, as X has no key for it: on a focus change Wine sets the state of every
-// key X knows as X has it, which would undo the marker's state half-way (F24 was one of them).
+// An unassigned key code, one X has no key for: when the focus moves, Wine sets each key X knows
+// to the state X gives it, which could undo the marker's state half-way.
 constexpr WORD kMarkerKey = 0x88;
 constexpr DWORD kFrontPollMs = 10;
 constexpr int kTextCapacity = 512;
@@ -174,9 +174,8 @@ bool EditorSession::attach(HWND mainWindow, std::string& why) {
 }
 
 // Until the editor has taken a key since this thread joined its input, this thread reads the
-// marker's toggle state as off, whatever it is: one press held down and let go, each seen, makes
-// the reading true. Done while the editor is idle, as a focus change in between could let go of
-// the key on its own.
+// marker's toggle state as off, whatever it is: one press, held down and let go and each seen,
+// makes the reading true.
 bool EditorSession::calibrate(DWORD timeout, std::string& why) {
     DWORD start = GetTickCount();
     for (bool down : {true, false}) {
