@@ -1,5 +1,5 @@
 # Entry points; each installs what is missing, builds, then acts.
-.PHONY: run test bench peers fuzz dist clean
+.PHONY: run test bench peers fuzz dist soak clean
 run:
 	tools/pellux.sh run
 test:
@@ -12,5 +12,7 @@ fuzz:
 	tools/pellux.sh fuzz
 dist:
 	tools/pellux.sh dist
+soak:
+	tools/pellux.sh soak
 clean:
 	rm -rf build

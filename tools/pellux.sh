@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds, runs, tests and measures Pellux IDE on Debian. Installs what is missing first.
-#   tools/pellux.sh run | test | bench | peers | fuzz | dist
+#   tools/pellux.sh run | test | bench | peers | fuzz | dist | soak
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -146,6 +146,21 @@ do_test() {
     ctest --test-dir "$tree" --output-on-failure
 }
 
+# Random use for ten minutes from a new start number, then the editor through 1,000 cycles of
+# Open, edit, Save and New (PELLUX_RANDOM_* and PELLUX_SOAK_CYCLES change them).
+do_soak() {
+    local tree; tree=$(windows_tree "$arch")
+    say "building Pelluxw.exe and the drivers"
+    configure_and_build "$tree" "mingw-$arch.cmake" Pelluxw pellux pxdriver pxrandom pxsoak
+    trap cleanup EXIT
+    start_xvfb
+    prepare_prefix "$build/wineprefix-soak"
+    local tests=soak
+    [ "${PELLUX_SOAK_CYCLES:-1000}" != 0 ] || tests=soak_random_use
+    say "random use and soak under Wine ($arch)"
+    ctest --test-dir "$tree" -C soak -L soak -R "$tests" --verbose
+}
+
 do_bench() {
     packages+=(beef hsbrainfuck time)
     ensure_packages
@@ -215,8 +230,8 @@ do_dist() {
 }
 
 case "${1:-}" in
-    run|test|bench|peers|fuzz|dist) ;;
-    *) echo "usage: $0 run|test|bench|peers|fuzz|dist" >&2; exit 2 ;;
+    run|test|bench|peers|fuzz|dist|soak) ;;
+    *) echo "usage: $0 run|test|bench|peers|fuzz|dist|soak" >&2; exit 2 ;;
 esac
 ensure_packages
 arch=$(runnable_arch)

@@ -26,6 +26,8 @@
 //                                     name, as Pellux.Exe) as it is now; trailing blanks cut
 //   pxdriver conkey EXE               types Enter into that console
 //   pxdriver running EXE              1 while a program of that file name runs, else 0
+#include "window_search.h"
+
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -34,49 +36,6 @@
 #include <cstring>
 
 namespace {
-
-constexpr DWORD kDefaultTimeout = 10000;
-constexpr DWORD kPollMs = 10;
-
-// A title may end in "@PID" to pick the window of one process among windows of one title.
-struct Found {
-    char title[512];
-    DWORD pid;
-    HWND windows[16];
-    int count;
-};
-
-BOOL CALLBACK collect(HWND window, LPARAM data) {
-    Found& found = *reinterpret_cast<Found*>(data);
-    char title[512];
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (GetWindowTextA(window, title, sizeof title) > 0 && std::strcmp(title, found.title) == 0 &&
-        IsWindowVisible(window) && found.count < 16 && (found.pid == 0 || found.pid == pid))
-        found.windows[found.count++] = window;
-    return TRUE;
-}
-
-Found findAll(const char* title) {
-    Found found = {};
-    std::snprintf(found.title, sizeof found.title, "%s", title);
-    if (char* at = std::strrchr(found.title, '@')) {
-        found.pid = static_cast<DWORD>(std::strtoul(at + 1, nullptr, 10));
-        *at = '\0';
-    }
-    EnumWindows(collect, reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
-HWND waitFor(const char* title, DWORD timeout) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        Found found = findAll(title);
-        if (found.count > 0) return found.windows[0];
-        if (GetTickCount() - start > timeout) return nullptr;
-        Sleep(kPollMs);
-    }
-}
 
 HWND need(const char* title) {
     HWND window = waitFor(title, kDefaultTimeout);
