@@ -169,9 +169,11 @@ LONG textLength(HWND editor) {
 
 namespace {
 // A position that lies past the end (length + 1 is the final line end's far side, which a
-// select-all reaches) counts from after the end: it is the caret's place in the last line.
+// select-all reaches) counts from after the end: it is the caret's place in the last line. A caret
+// alone just past the end (a select-all collapsed by a key, or pasted over) is at the end.
 LONG insideText(LONG position, LONG length, LONG lastLineStart) {
     if (position <= length) return position;
+    if (position == length + 1) return length;
     LONG place = lastLineStart + (position - (length + 1));
     return place < length ? place : length;
 }
@@ -181,7 +183,8 @@ void keepSelectionInText(HWND editor) {
     CHARRANGE selection = {};
     SendMessageA(editor, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
     LONG length = textLength(editor);
-    if (selection.cpMax <= length + 1) return;
+    bool selectsToTheEnd = selection.cpMax == length + 1 && selection.cpMin < selection.cpMax;
+    if (selection.cpMax <= length || selectsToTheEnd) return;
     LRESULT lastLine = SendMessageA(editor, EM_EXLINEFROMCHAR, 0, length);
     LONG lastLineStart = static_cast<LONG>(SendMessageA(editor, EM_LINEINDEX, static_cast<WPARAM>(lastLine), 0));
     CHARRANGE inside = {insideText(selection.cpMin, length, lastLineStart),
