@@ -1,5 +1,6 @@
 #include "editor_control.h"
 
+#include "caret_watch.h"
 #include "../resources/resource.h"
 
 int ProgramChange::depth_ = 0;
@@ -94,6 +95,7 @@ void prepareEditor(HWND editor) {
     SendMessageA(editor, EM_EXLIMITTEXT, 0, kTextLimit);
     SendMessageA(editor, EM_SETTARGETDEVICE, 0, 1);  // line width 1: never wrap
     SendMessageA(editor, EM_SETEVENTMASK, 0, ENM_CHANGE | ENM_KEYEVENTS | ENM_SELCHANGE);
+    watchCaretMoves(editor);
 }
 
 namespace {
@@ -180,6 +182,7 @@ LONG insideText(LONG position, LONG length, LONG lastLineStart) {
 } // namespace
 
 void keepSelectionInText(HWND editor) {
+    if (caretMoveInProgress()) return;  // looked at once the key is done
     CHARRANGE selection = {};
     SendMessageA(editor, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
     LONG length = textLength(editor);

@@ -81,7 +81,8 @@ LONG textLength(HWND editor);
 // word of the text (Ctrl+Right, or a double click there), leaves its caret on the paragraph after
 // the last: it then reads the position as the text's length plus one plus the caret's place in
 // the last line, and the next Right ends the program. Such a position is mapped back to that
-// place; a selection inside the text is never touched.
+// place; a selection inside the text is never touched. During a key that caret_watch.h watches,
+// the watch does this once the key is done.
 void keepSelectionInText(HWND editor);
 
 // While one of these lives, text changes come from the program, not from the user.

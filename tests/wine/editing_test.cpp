@@ -2,6 +2,7 @@
 
 #include "editing/editing.h"
 #include "editing/quick_replace.h"
+#include "platform/editor_control.h"
 
 #include <cstring>
 
@@ -75,6 +76,32 @@ std::string::size_type byteOf(const std::string& text, LONG position) {
     std::string::size_type at = 0;
     for (LONG i = 0; i < position; ++i) at += text.compare(at, 2, "\r\n") == 0 ? 2 : 1;
     return at;
+}
+
+
+LONG xOf(HWND editor, LONG position) {
+    POINTL at = {};
+    SendMessageA(editor, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&at), position);
+    return at.x;
+}
+
+LONG columnOf(HWND editor, LONG position) {
+    LONG line = static_cast<LONG>(SendMessageA(editor, EM_EXLINEFROMCHAR, 0, position));
+    return position - lineStart(editor, line);
+}
+
+// A line that ends right of where `upper` ends, by less than a space: a move by rows from its
+// end onto `upper` lands just past upper's end, the case that Wine's control got wrong.
+std::string lineEndingJustPast(MainWindowTest& test, const std::string& upper) {
+    LONG end = static_cast<LONG>(upper.size());
+    test.setText(upper + " ");
+    LONG space = xOf(test.editor(), end + 1) - xOf(test.editor(), end);
+    for (const std::string lower : {"$,", "+,", "-,", "..", ",.", "+.", ",,,", "<,"}) {
+        test.setText(upper + "\r\n" + lower);
+        LONG past = xOf(test.editor(), end + 1 + static_cast<LONG>(lower.size())) - xOf(test.editor(), end);
+        if (past > 0 && past < space) return lower;
+    }
+    return "";
 }
 
 } // namespace
@@ -194,9 +221,10 @@ TEST_F(EditingTest, ExitTakesTheCloseRoad) {
     EXPECT_FALSE(IsWindowVisible(window));
 }
 
-// Wine's control put its caret past the end after Ctrl+Right from the last word (or a double
-// click there), and the next Right ended the program; the dialog manager selected all of the text
-// on a restore from the taskbar, and the next key replaced it.
+// Wine's control put its caret on a paragraph that did not hold it after Ctrl+Right from a
+// line's last word (or a double click there), or after its line end mark after Up, Down, a page
+// or a click just past a line's end; the next Right or Return ended the program. The dialog
+// manager selected all of the text on a restore from the taskbar, and the next key replaced it.
 TEST_F(EditingTest, CaretAndSelectionStayInsideTheText) {
     SetFocus(editor());
     for (const std::string typed : {"+", "ab", "ab cd"}) {
@@ -230,6 +258,79 @@ TEST_F(EditingTest, CaretAndSelectionStayInsideTheText) {
     for (UINT message : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
         SendMessageA(editor(), message, message == WM_LBUTTONUP ? 0 : MK_LBUTTON, point);
     EXPECT_TRUE(selected(selection(), 3, 5));
+
+    // A word move to the end of a line before the last: Wine's caret read as a place in the next
+    // line, and Right there ended the program.
+    setText("+\r\na.-a");
+    SendMessageA(editor(), EM_SETSEL, 0, 0);
+    press(VK_RIGHT, MOD_CONTROL);
+    EXPECT_TRUE(selected(selection(), 1, 1));
+    press(VK_RIGHT);
+    EXPECT_TRUE(selected(selection(), 2, 2));
+    SendMessageA(editor(), EM_SETSEL, 0, 0);
+    press(VK_RIGHT, MOD_CONTROL | MOD_SHIFT);
+    EXPECT_TRUE(selected(selection(), 0, 1));
+    character('.');
+    EXPECT_EQ(text(), ".\r\na.-a");
+
+    // Up or a page onto a line that ends less than a space's width left of the caret: Wine's
+    // caret went past that line's end mark, and Return there ended the program.
+    const std::string lower = lineEndingJustPast(*this, "[-");
+    ASSERT_FALSE(lower.empty());
+    LONG lowerEnd = 3 + static_cast<LONG>(lower.size());
+    setText("[-\r\n" + lower);
+    SendMessageA(editor(), EM_SETSEL, lowerEnd, lowerEnd);
+    press(VK_UP);
+    EXPECT_TRUE(selected(selection(), 2, 2));
+    SendMessageA(editor(), EM_SETSEL, lowerEnd, lowerEnd);
+    press(VK_UP, MOD_SHIFT);
+    EXPECT_TRUE(selected(selection(), 2, lowerEnd));
+    press(VK_LEFT, MOD_SHIFT);  // the selection still grows at its start
+    EXPECT_TRUE(selected(selection(), 1, lowerEnd));
+    press(VK_RIGHT, MOD_SHIFT);
+    press(VK_RETURN);
+    EXPECT_EQ(text(), "[-\r\n");
+
+    std::string pages = lower + "\r\n";
+    for (int i = 0; i < 100; ++i) pages += "[-\r\n";
+    pages += lower;
+    setText(pages);
+    SendMessageA(editor(), EM_SETSEL, lower.size(), lower.size());
+    press(VK_NEXT);
+    CHARRANGE landed = selection();
+    EXPECT_TRUE(selected(landed, landed.cpMax, landed.cpMax));
+    EXPECT_EQ(columnOf(editor(), landed.cpMax), 2);
+    press(VK_RETURN);
+    EXPECT_TRUE(sameText(text(), pages.substr(0, byteOf(pages, landed.cpMax)) + "\r\n" +
+                                     pages.substr(byteOf(pages, landed.cpMax))));
+    setText(pages);
+    press(VK_END, MOD_CONTROL);
+    LONG last = textLength(editor());
+    press(VK_PRIOR, MOD_SHIFT);
+    landed = selection();
+    EXPECT_EQ(landed.cpMax, last);
+    EXPECT_EQ(columnOf(editor(), landed.cpMin), 2);
+    press(VK_LEFT, MOD_SHIFT);
+    EXPECT_TRUE(selected(selection(), landed.cpMin - 1, last));
+
+    // A click just right of a line's end, and a double click on the last word of a line before
+    // the last, as the keys above.
+    setText("[-\r\n" + lower);
+    SendMessageA(editor(), EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&at), 2);
+    point = MAKELPARAM(at.x + 1, at.y + 3);
+    SendMessageA(editor(), WM_LBUTTONDOWN, MK_LBUTTON, point);
+    SendMessageA(editor(), WM_LBUTTONUP, 0, point);
+    EXPECT_TRUE(selected(selection(), 2, 2));
+    press(VK_RETURN);
+    EXPECT_EQ(text(), "[-\r\n\r\n" + lower);
+    setText("ab cd\r\nefghij");
+    SendMessageA(editor(), EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&at), 4);
+    point = MAKELPARAM(at.x + 1, at.y + 3);
+    for (UINT message : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
+        SendMessageA(editor(), message, message == WM_LBUTTONUP ? 0 : MK_LBUTTON, point);
+    EXPECT_TRUE(selected(selection(), 3, 5));
+    character('x');
+    EXPECT_EQ(text(), "ab x\r\nefghij");
 
     // Minimize and restore, by the menu and by the window's own buttons; activation elsewhere.
     setText("+++-");
