@@ -310,10 +310,12 @@ bool writeClipboard(const std::string& text) {
 }
 
 // A text for the log: line ends and other control characters as escapes, long ones cut.
-std::string shown(const std::string& text) {
-    constexpr size_t kShownCapacity = 60;
+constexpr size_t kShownCapacity = 60;
+constexpr size_t kLastSeenCapacity = 2000;
+
+std::string shown(const std::string& text, size_t capacity = kShownCapacity) {
     std::string out = "\"";
-    for (size_t i = 0; i < text.size() && i < kShownCapacity; ++i) {
+    for (size_t i = 0; i < text.size() && i < capacity; ++i) {
         unsigned char c = static_cast<unsigned char>(text[i]);
         if (c == '\r') out += "\\r";
         else if (c == '\n') out += "\\n";
@@ -321,7 +323,7 @@ std::string shown(const std::string& text) {
         else if (c < 32) out += "\\x" + std::to_string(c);
         else out += static_cast<char>(c);
     }
-    out += text.size() > kShownCapacity ? "\"... (" + std::to_string(text.size()) + " bytes)" : "\"";
+    out += text.size() > capacity ? "\"... (" + std::to_string(text.size()) + " bytes)" : "\"";
     return out;
 }
 
@@ -436,6 +438,11 @@ private:
 public:
     const std::string& failure() const { return failure_; }
     const std::string& action() const { return action_; }
+    // The main window as last seen before the failing action: what a test needs to replay it.
+    std::string lastSeen() const {
+        return "selection " + std::to_string(selection_.from) + "," + std::to_string(selection_.to) + " in " +
+               shown(text_, kLastSeenCapacity);
+    }
 };
 
 bool Run::prepare() {
@@ -971,6 +978,7 @@ int main(int argc, char** argv) {
     while ((limit <= 0 || number < limit) && GetTickCount() - began < seconds * 1000) {
         if (!run.step(++number)) {
             std::printf("FAIL at #%d (%s): %s\n", number, run.action().c_str(), run.failure().c_str());
+            std::printf("before it: %s\n", run.lastSeen().c_str());
             if (!editor.alive())
                 std::printf("the editor ended with exit code 0x%08lX\n", static_cast<unsigned long>(editor.exitCode()));
             else
