@@ -21,8 +21,11 @@ BOOL onInitDialog(HWND mainWindow) {
     return TRUE;  // the platform focuses the editor
 }
 
-// The status bar places itself along the bottom; the editor fills the rest but a band.
-BOOL onSize(HWND mainWindow) {
+// The status bar places itself along the bottom; the editor fills the rest but a band. A
+// minimized window keeps its editor's size: Wine's control lays out all of its text again on every
+// resize, which takes seconds for long texts, twice over for a minimize and its restore.
+BOOL onSize(HWND mainWindow, WPARAM kind) {
+    if (kind == SIZE_MINIMIZED) return TRUE;
     HWND editor = GetDlgItem(mainWindow, IDC_EDITOR);
     HWND status = GetDlgItem(mainWindow, IDC_STATUS);
     MoveWindow(status, 0, 0, 0, 0, TRUE);
@@ -93,7 +96,7 @@ BOOL onRegisteredMessage(HWND mainWindow, UINT message) {
 INT_PTR CALLBACK mainDialogProc(HWND mainWindow, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG: return onInitDialog(mainWindow);
-    case WM_SIZE: return onSize(mainWindow);
+    case WM_SIZE: return onSize(mainWindow, wParam);
     case WM_COMMAND: return onCommand(mainWindow, wParam);
     case WM_NOTIFY: return onNotify(mainWindow, *reinterpret_cast<const NMHDR*>(lParam));
     case WM_HOTKEY: dispatchHotKey(mainWindow, wParam); return TRUE;

@@ -7,7 +7,6 @@
 namespace {
 
 constexpr UINT_PTR kWatchId = 1;
-constexpr LONG kLineEndBytes = 2;  // a line end as the control writes it out: CR LF
 
 bool inProgress = false;
 
@@ -62,8 +61,7 @@ void repairWordMove(HWND editor, Range before, Range after, bool extends) {
     for (LONG from : {before.min, before.max}) {
         if (extends && from == anchor && before.min != before.max) continue;
         LONG lineEnd = 0;
-        if (from < lineStart(editor, lineOf(editor, from)) + lineLengthAt(editor, from) &&
-            overranLine(editor, lineOf(editor, from), moved, lineEnd)) {
+        if (overranLine(editor, lineOf(editor, from), moved, lineEnd) && from < lineEnd) {
             select(editor, extends ? anchor : lineEnd, lineEnd);
             return;
         }
@@ -89,27 +87,40 @@ bool caretOnLineAbove(HWND editor, LONG position) {
     return caret.y < at.y;
 }
 
-struct ByteCount {
-    LONG bytes;
+constexpr LONG kLeadCapacity = 64;  // bytes of a selection written out, to look at its start
+
+struct Lead {
+    char bytes[kLeadCapacity];
+    LONG count;
 };
 
-DWORD CALLBACK countBytes(DWORD_PTR cookie, LPBYTE, LONG count, LONG* done) {
-    reinterpret_cast<ByteCount*>(cookie)->bytes += count;
+DWORD CALLBACK keepLead(DWORD_PTR cookie, LPBYTE buffer, LONG count, LONG* done) {
+    Lead& lead = *reinterpret_cast<Lead*>(cookie);
+    LONG taken = count < kLeadCapacity - lead.count ? count : kLeadCapacity - lead.count;
+    CopyMemory(lead.bytes + lead.count, buffer, static_cast<SIZE_T>(taken));
+    lead.count += taken;
     *done = count;
-    return 0;
+    return lead.count == kLeadCapacity ? 1 : 0;  // enough seen: the control stops writing
 }
 
-// The control writes a selection out from its own start caret: one after a line's end mark
-// writes that line end too, two bytes more than the selected characters make.
+LONG leadingLineEnds(const Lead& lead) {
+    LONG pairs = 0;
+    while (2 * pairs + 1 < lead.count && lead.bytes[2 * pairs] == '\r' && lead.bytes[2 * pairs + 1] == '\n') ++pairs;
+    return pairs;
+}
+
+// The control writes a selection out from its own start caret: from after a line's end mark, it
+// writes that line end first, one more than the empty lines the selection starts with.
 bool startAfterLineEnd(HWND editor, Range now) {
-    if (now.max > textLength(editor)) return false;
-    LONG expected = (now.max - now.min) + (lineOf(editor, now.max) - lineOf(editor, now.min)) * (kLineEndBytes - 1);
-    ByteCount written = {0};
+    LONG empty = 0;
+    for (LONG at = now.min; at < now.max && lineLengthAt(editor, at) == 0 && 2 * (empty + 2) <= kLeadCapacity; ++at)
+        ++empty;
+    Lead lead = {};
     EDITSTREAM stream = {};
-    stream.dwCookie = reinterpret_cast<DWORD_PTR>(&written);
-    stream.pfnCallback = countBytes;
+    stream.dwCookie = reinterpret_cast<DWORD_PTR>(&lead);
+    stream.pfnCallback = keepLead;
     SendMessageA(editor, EM_STREAMOUT, SF_TEXT | SFF_SELECTION, reinterpret_cast<LPARAM>(&stream));
-    return written.bytes == expected + kLineEndBytes;
+    return 2 * (empty + 2) <= kLeadCapacity && leadingLineEnds(lead) == empty + 1;
 }
 
 // A move by rows or a click can leave the control's caret after a line's end mark, read as the
@@ -121,7 +132,8 @@ void repairAfterLineEnd(HWND editor, bool stepBack) {
     Range now = selectionOf(editor);
     if (!isLineStart(editor, now.min)) return;
     if (now.min == now.max) {
-        // Rebuilt where it is unless drawn on the line above, which a hidden selection may hide.
+        // Drawn on the line above, it is where the control meant it, at that line's end; else it
+        // is set again where it is, as the control may hold a selection there that reads as none.
         LONG caret = caretOnLineAbove(editor, now.min) ? now.min - 1 : now.min;
         select(editor, caret, caret);
     } else if (startAfterLineEnd(editor, now)) {
