@@ -6,6 +6,7 @@
 #include "../editing/editing.h"
 #include "../editing/quick_replace.h"
 #include "../lang/interpreter_launch.h"
+#include "../platform/caret_watch.h"
 #include "../platform/editor_control.h"
 #include "../platform/texts.h"
 #include "../resources/resource.h"
@@ -21,11 +22,15 @@ BOOL onInitDialog(HWND mainWindow) {
     return TRUE;  // the platform focuses the editor
 }
 
+// Under Wine, while the frame is dragged, the editor keeps its size until the drag ends.
+bool frameDragged = false;
+
 // The status bar places itself along the bottom; the editor fills the rest but a band. A
 // minimized window keeps its editor's size: Wine's control lays out all of its text again on every
-// resize, which takes seconds for long texts, twice over for a minimize and its restore.
+// resize, which takes seconds for long texts, twice over for a minimize and its restore, and for
+// each step of a drag of the frame.
 BOOL onSize(HWND mainWindow, WPARAM kind) {
-    if (kind == SIZE_MINIMIZED) return TRUE;
+    if (kind == SIZE_MINIMIZED || frameDragged) return TRUE;
     HWND editor = GetDlgItem(mainWindow, IDC_EDITOR);
     HWND status = GetDlgItem(mainWindow, IDC_STATUS);
     MoveWindow(status, 0, 0, 0, 0, TRUE);
@@ -33,6 +38,12 @@ BOOL onSize(HWND mainWindow, WPARAM kind) {
     GetClientRect(mainWindow, &client);
     MoveWindow(editor, 0, 0, client.right, client.bottom - kStatusBand, TRUE);
     return TRUE;
+}
+
+BOOL onSizeMove(HWND mainWindow, bool starts) {
+    frameDragged = starts && runsOnWine();
+    if (!starts && !IsIconic(mainWindow)) onSize(mainWindow, SIZE_RESTORED);
+    return FALSE;
 }
 
 BOOL onCommand(HWND mainWindow, WPARAM wParam) {
@@ -97,6 +108,8 @@ INT_PTR CALLBACK mainDialogProc(HWND mainWindow, UINT message, WPARAM wParam, LP
     switch (message) {
     case WM_INITDIALOG: return onInitDialog(mainWindow);
     case WM_SIZE: return onSize(mainWindow, wParam);
+    case WM_ENTERSIZEMOVE: return onSizeMove(mainWindow, true);
+    case WM_EXITSIZEMOVE: return onSizeMove(mainWindow, false);
     case WM_COMMAND: return onCommand(mainWindow, wParam);
     case WM_NOTIFY: return onNotify(mainWindow, *reinterpret_cast<const NMHDR*>(lParam));
     case WM_HOTKEY: dispatchHotKey(mainWindow, wParam); return TRUE;

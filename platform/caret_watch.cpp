@@ -194,13 +194,13 @@ LRESULT CALLBACK watchProc(HWND editor, UINT message, WPARAM wParam, LPARAM lPar
     }
 }
 
+} // namespace
+
 // Wine's own export: the faults watched for are those of Wine's control.
 bool runsOnWine() {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
-
-} // namespace
 
 void watchCaretMoves(HWND editor) {
     static const bool wine = runsOnWine();

@@ -23,4 +23,7 @@ void watchCaretMoves(HWND editor);
 // done.
 bool caretMoveInProgress();
 
+// True where the control is Wine's.
+bool runsOnWine();
+
 #endif

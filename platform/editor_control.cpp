@@ -118,11 +118,19 @@ bool streamFileOut(HWND editor, FileStream& stream) {
     return streamFile(editor, EM_STREAMOUT, streamWriteCallback, stream);
 }
 
+namespace {
+// Where a control is in its parent's client area.
+RECT placeOf(HWND control) {
+    RECT place;
+    GetWindowRect(control, &place);
+    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&place), 2);
+    return place;
+}
+} // namespace
+
 HWND createEditorLike(HWND editor) {
     HWND parent = GetParent(editor);
-    RECT place;
-    GetWindowRect(editor, &place);
-    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&place), 2);
+    RECT place = placeOf(editor);
     DWORD style = static_cast<DWORD>(GetWindowLongPtrA(editor, GWL_STYLE)) & ~WS_VISIBLE;
     DWORD exStyle = static_cast<DWORD>(GetWindowLongPtrA(editor, GWL_EXSTYLE));
     char className[32];
@@ -140,6 +148,11 @@ HWND createEditorLike(HWND editor) {
 void swapEditors(HWND old, HWND fresh) {
     bool focused = GetFocus() == old;
     LONG_PTR id = GetWindowLongPtrA(old, GWLP_ID);
+    // A control hidden for Undo misses the window's changes of size meanwhile. Put where it already
+    // is, it keeps its layout; a new size makes Wine's control lay out all of its text again.
+    RECT place = placeOf(old);
+    SetWindowPos(fresh, nullptr, place.left, place.top, place.right - place.left, place.bottom - place.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
     ShowWindow(old, SW_HIDE);
     SetWindowLongPtrA(old, GWLP_ID, 0);
     SetWindowLongPtrA(fresh, GWLP_ID, id);

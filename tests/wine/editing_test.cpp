@@ -481,3 +481,44 @@ TEST_F(EditingTest, LargeSelectionIsReplacedAsTheControlWould) {
     EXPECT_EQ(editor(), shown);
     EXPECT_TRUE(sameText(text(), expected));
 }
+
+// The editor fills the window but the status band after every change of size: also the control
+// hidden for Undo of a large replacement, and after a resize by dragging the frame.
+TEST_F(EditingTest, EditorFillsTheWindowThroughResizes) {
+    auto fillsTheWindow = [&]() -> ::testing::AssertionResult {
+        RECT client, place;
+        GetClientRect(window, &client);
+        GetWindowRect(editor(), &place);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&place), 2);
+        if (place.left == 0 && place.top == 0 && place.right == client.right &&
+            place.bottom == client.bottom - kStatusBand)
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "the editor is at " << place.left << "," << place.top << " to "
+                                             << place.right << "," << place.bottom << " in a client area of "
+                                             << client.right << " by " << client.bottom;
+    };
+    ShowWindow(window, SW_SHOWNORMAL);
+    const std::string program = programLines(kQuickReplaceLines + 300);
+    setText(program);
+    SendMessageA(editor(), EM_SETSEL, lineStart(editor(), 10), lineStart(editor(), kQuickReplaceLines + 20));
+    character('x');  // replaced through a fresh control; the one before it is hidden for Undo
+    command(IDM_MAXIMIZE);
+    EXPECT_TRUE(fillsTheWindow());
+    command(IDM_UNDO);  // shows the hidden control again
+    EXPECT_TRUE(sameText(text(), program));
+    EXPECT_TRUE(selected(selection(), lineStart(editor(), 10), lineStart(editor(), kQuickReplaceLines + 20)));
+    EXPECT_TRUE(fillsTheWindow());
+    ShowWindow(window, SW_RESTORE);
+    EXPECT_TRUE(fillsTheWindow());
+
+    // A drag of the frame: the size loop brackets its changes of size.
+    RECT frame;
+    GetWindowRect(window, &frame);
+    SendMessageA(window, WM_ENTERSIZEMOVE, 0, 0);
+    for (int step = 1; step <= 3; ++step)
+        SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left + 40 * step, frame.bottom - frame.top + 30 * step,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageA(window, WM_EXITSIZEMOVE, 0, 0);
+    EXPECT_TRUE(fillsTheWindow());
+    EXPECT_TRUE(sameText(text(), program));
+}
