@@ -25,10 +25,12 @@ bool isClearLoop(const LoopBody& body);
 // its start on the way and is no scan.
 bool isScanLoop(const LoopBody& body);
 
-// A body of adds, clears and multiply loops whose counters it has just set, with the loop's
-// counter stepping by an odd amount: every turn does the same to every cell, so all turns are
-// done at once ([->+<], [->++>+++<<], [->[-]+++<], [--->+<]). The MulLoop and its terms go to `out`, the cells its turns
-// visit to `span`.
+// A body of adds, clears and multiply loops, with the loop's counter stepping by an odd amount,
+// in which every turn does the same to every cell, so all turns are done at once ([->+<],
+// [->++>+++<<], [->[-]+++<], [--->+<], [>[->+<]>[-]<<-]). An inner loop whose counter the turn
+// has not just set may turn or not: it must stay within the cells the turn surely visits, and
+// what it changes must be set again after it. The MulLoop and its terms go to `out`, the cells
+// its turns visit to `span`.
 bool isMultiplyLoop(const LoopBody& body, const std::vector<Span>& spans, std::vector<Instruction>& out, Span& span);
 
 // A loop that runs as a loop, whose body ends where it began, and whose turns after the first all
