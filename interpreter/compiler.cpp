@@ -25,6 +25,7 @@ struct OpenLoop {
     bool real;           // it runs as a loop: the block around it ended at its '['
     Block outer;         // the block around it, as it was at the '['; outer.pointer is the loop's cell
     std::uint32_t open;  // the '['
+    bool outerGuardTaken = false;  // running it as a loop took the Guard of the block around it out
 };
 
 class Compiler {
@@ -71,6 +72,7 @@ private:
     bool endBlock(const Block& block, std::size_t to);
     void commit(OpenLoop& loop);
     bool replaceWithIdiom(const OpenLoop& loop, std::size_t at);
+    void reopenOuter(const OpenLoop& loop);
     void closeLoop(const OpenLoop& loop, std::size_t at);
     LoopBody body() const {
         const Instruction* first = program_.code.data() + block_.guard + 1;
@@ -186,6 +188,7 @@ void Compiler::open(std::size_t at) {
 void Compiler::commit(OpenLoop& loop) {
     loop.real = true;
     if (endBlock(loop.outer, loop.open)) return;
+    loop.outerGuardTaken = true;
     --loop.start;  // everything after the Guard taken out moved back by one
     --loop.jump;
     --block_.guard;
@@ -194,9 +197,23 @@ void Compiler::commit(OpenLoop& loop) {
 void Compiler::close(std::size_t at) {
     OpenLoop loop = loops_.back();
     loops_.pop_back();
-    if (!loop.real && replaceWithIdiom(loop, at)) return;
+    if (replaceWithIdiom(loop, at)) return;
     if (!loop.real) commit(loop);
     closeLoop(loop, at);
+}
+
+// The loop stands for no code of its own after all: the block around it goes on from its '[',
+// with its Guard back in place.
+void Compiler::reopenOuter(const OpenLoop& loop) {
+    truncate(loop.start);
+    if (loop.outerGuardTaken) {
+        program_.code.insert(program_.code.begin() + static_cast<std::ptrdiff_t>(loop.outer.guard),
+                             Instruction{OpCode::Guard, 0, 0, 0});
+        if (places_)
+            program_.origins.insert(program_.origins.begin() + static_cast<std::ptrdiff_t>(loop.outer.guard),
+                                    loop.outer.from);
+    }
+    block_ = loop.outer;
 }
 
 // The instructions of an idiom, made for the loop's cell, placed where that cell lies in the
@@ -210,7 +227,10 @@ void Compiler::append(const std::vector<Instruction>& instructions, std::int32_t
     program_.spans.push_back(span);
 }
 
+// A loop that held loops runs as a loop only if they did not all turn out to be idioms: its body
+// is then one block, and may be an idiom too.
 bool Compiler::replaceWithIdiom(const OpenLoop& loop, std::size_t at) {
+    if (loop.real && block_.guard != loop.jump + 1) return false;
     LoopBody inside = body();
     std::vector<Instruction> replacement;
     Span span{loop.open, static_cast<std::uint32_t>(at + 1), std::min(0, inside.net), std::max(0, inside.net), inside.net};
@@ -219,13 +239,12 @@ bool Compiler::replaceWithIdiom(const OpenLoop& loop, std::size_t at) {
     setOrigin(loop.open);  // what stands for the loop comes from its '['
     if (scan) {  // where a scan ends is known only when it runs: the block ends with it
         truncate(loop.jump);
-        endBlock(loop.outer, loop.open);
+        if (!loop.real) endBlock(loop.outer, loop.open);  // a loop that ran as a loop ended it at its '['
         emit(OpCode::Scan, 0, inside.net, static_cast<std::int32_t>(program_.spans.size()));
         program_.spans.push_back(span);
         beginBlock(at + 1);
     } else {
-        truncate(loop.start);
-        block_ = loop.outer;
+        reopenOuter(loop);
         if (clear) emit(OpCode::Clear, block_.pointer, 0, 0);
         else append(replacement, block_.pointer, span);
     }

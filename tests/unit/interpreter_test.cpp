@@ -567,7 +567,12 @@ TEST_P(Interpreter, AgreesWithTheReferenceOnRandomProgramsAtEveryWidth) {
     const char* pieces[] = {"+", "-", ">", "<", ".", ",", "[-]", "[->+<]", "[->>++<<]", "[-<+>]", "[>]", "[<]",
                             "[>>]", "+++", "---", ">>", "<<", "%str\n", "#c\n", "[+>-<]", "[-<<->>]", "[--]",
                             "[->[-]+++<]", "[->++[->+<]<]", "[>+++[->++<]<-]", "[-<[-]>]", "[--->+<]", "+++[--->-<]",
-                            "[+++>++<]"};
+                            "[+++>++<]",
+                            // loops that hold only idioms: of known turns, of turns not known within the
+                            // body's own cells or past them, and a set that happens only if its loop turns
+                            "[>[-]+<-]", "[>+++[>++[-]<-]<-]", "[>[->+<]>[-]<<-]", "[>[->>+<<]<-]",
+                            "[>[->>+<<]>[-]+++[->[-]<]<<-]", "[>[-<<<<<<<<>>>>>>>>>+<]>[-]<<-]",
+                            "[>>[->+<]<[->[-]+++<][-]+<-]", "[<[-]>-]"};
     constexpr int kPieces = sizeof pieces / sizeof *pieces;
     constexpr std::size_t kTape = 1 << 16;
     int compared = 0;
