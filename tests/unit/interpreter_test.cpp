@@ -701,15 +701,17 @@ TEST(Debugger, ABrokenOffReadStopsAtItsComma) {
 TEST(Debugger, StopsExactlyWhereSteppingPlainlyArrives) {
     std::mt19937 random(7);
     const char* pieces[] = {"+", "-", ">", "<", ".", ",", "[-]", "[->+<]", "[->>++<<]", "[-<+>]", "[>]", "[<]",
-                            "+++", "---", ">>", "<<", "%s\n", "#c\n", "[->[-]+++<]", "[>+++[->++<]<-]", "..", ",,"};
+                            "+++", "---", ">>", "<<", "%s\n", "#c\n", "[->[-]+++<]", "[>+++[->++<]<-]", "..", ",,",
+                            "[>+++[>++[-]<-]<-]", "[>[->+<]>[-]<<-]"};
+    constexpr int kPieces = sizeof pieces / sizeof *pieces;
     int stops = 0;
     for (int round = 0; round < 1500; ++round) {
         std::string source = ">>";
         int depth = 0;
         for (int i = 1 + random() % 30; i > 0; --i) {
-            int pick = random() % 26;
-            if (pick < 22) source += pieces[pick];
-            else if (pick < 24) { source += "["; ++depth; }
+            int pick = random() % (kPieces + 4);
+            if (pick < kPieces) source += pieces[pick];
+            else if (pick < kPieces + 2) { source += "["; ++depth; }
             else if (depth > 0) { source += "]"; --depth; }
         }
         source.append(depth, ']');
