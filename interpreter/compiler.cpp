@@ -1,6 +1,7 @@
 #include "compiler.h"
 
 #include "idioms.h"
+#include "known_cells.h"
 
 #include <algorithm>
 #include <climits>
@@ -10,6 +11,8 @@ namespace pellux {
 namespace {
 
 constexpr std::size_t kCheckEvery = 4096;  // source bytes between looks at the compiled form's size
+// Larger compiled forms are not gone through for what is known of the tape: it would take long.
+constexpr std::size_t kKnowingAtMost = std::size_t(1) << 20;
 
 // The block being compiled. Its cells are counted from the pointer where it began.
 struct Block {
@@ -26,11 +29,16 @@ struct OpenLoop {
     Block outer;         // the block around it, as it was at the '['; outer.pointer is the loop's cell
     std::uint32_t open;  // the '['
     bool outerGuardTaken = false;  // running it as a loop took the Guard of the block around it out
+    const LoopKnowledge* known = nullptr;  // what every run knows of the tape there
 };
 
 class Compiler {
 public:
-    Compiler(Program& program, const Places* places) : program_(program), places_(places) { beginBlock(0); }
+    // With `known`, what every run knows of the tape where each loop begins (known_cells.h).
+    Compiler(Program& program, const Places* places, bool keepOrigins, const std::vector<LoopKnowledge>* known)
+        : program_(program), places_(places), keepOrigins_(keepOrigins), known_(known) {
+        beginBlock(0);
+    }
 
     // The byte at `at`, and with it a comment or string line; returns where the next one lies.
     std::size_t read(std::size_t at);
@@ -55,7 +63,7 @@ private:
     void close(std::size_t at);
     void emit(OpCode op, std::int32_t cell, std::int32_t amount, std::int32_t link) {
         program_.code.push_back(Instruction{op, cell, amount, link});
-        if (places_) program_.origins.push_back(origin_);
+        if (keepOrigins_) program_.origins.push_back(origin_);
     }
     void emitAdd(std::int32_t cell, std::int32_t amount) {
         if ((static_cast<std::uint32_t>(amount) & program_.dialect.mask()) != 0) emit(OpCode::Add, cell, amount, 0);
@@ -66,7 +74,7 @@ private:
     }
     void truncate(std::size_t size) {
         program_.code.resize(size);
-        if (places_) program_.origins.resize(size);
+        if (keepOrigins_) program_.origins.resize(size);
     }
     void beginBlock(std::size_t from);
     bool endBlock(const Block& block, std::size_t to);
@@ -83,6 +91,8 @@ private:
 
     Program& program_;
     const Places* places_;
+    bool keepOrigins_;
+    const std::vector<LoopKnowledge>* known_;
     std::int32_t change_ = 0;  // a run of + and - folded into one Add
     std::uint32_t origin_ = 0;
     Block block_{};
@@ -163,7 +173,7 @@ bool Compiler::endBlock(const Block& block, std::size_t to) {
     std::vector<Instruction>& code = program_.code;
     if (block.low == 0 && block.high == 0) {
         code.erase(code.begin() + static_cast<std::ptrdiff_t>(block.guard));
-        if (places_) program_.origins.erase(program_.origins.begin() + static_cast<std::ptrdiff_t>(block.guard));
+        if (keepOrigins_) program_.origins.erase(program_.origins.begin() + static_cast<std::ptrdiff_t>(block.guard));
         return false;
     }
     code[block.guard] = Instruction{OpCode::Guard, block.low, block.high - block.low,
@@ -177,6 +187,7 @@ bool Compiler::endBlock(const Block& block, std::size_t to) {
 void Compiler::open(std::size_t at) {
     if (!loops_.empty() && !loops_.back().real) commit(loops_.back());
     OpenLoop loop{program_.code.size(), 0, false, block_, static_cast<std::uint32_t>(at)};
+    if (known_) loop.known = knowledgeAt(*known_, at);
     emitMove();
     loop.jump = program_.code.size();
     emit(OpCode::JumpIfZero, 0, 0, 0);
@@ -209,7 +220,7 @@ void Compiler::reopenOuter(const OpenLoop& loop) {
     if (loop.outerGuardTaken) {
         program_.code.insert(program_.code.begin() + static_cast<std::ptrdiff_t>(loop.outer.guard),
                              Instruction{OpCode::Guard, 0, 0, 0});
-        if (places_)
+        if (keepOrigins_)
             program_.origins.insert(program_.origins.begin() + static_cast<std::ptrdiff_t>(loop.outer.guard),
                                     loop.outer.from);
     }
@@ -235,7 +246,8 @@ bool Compiler::replaceWithIdiom(const OpenLoop& loop, std::size_t at) {
     std::vector<Instruction> replacement;
     Span span{loop.open, static_cast<std::uint32_t>(at + 1), std::min(0, inside.net), std::max(0, inside.net), inside.net};
     bool clear = isClearLoop(inside), scan = !clear && isScanLoop(inside);
-    if (!clear && !scan && !isMultiplyLoop(inside, program_.spans, replacement, span)) return false;
+    const KnownCells* atTurn = loop.known && loop.known->atTurn.reached() ? &loop.known->atTurn : nullptr;
+    if (!clear && !scan && !isMultiplyLoop(inside, program_.spans, replacement, span, atTurn)) return false;
     setOrigin(loop.open);  // what stands for the loop comes from its '['
     if (scan) {  // where a scan ends is known only when it runs: the block ends with it
         truncate(loop.jump);
@@ -305,10 +317,9 @@ std::size_t instructionsAtMost(const unsigned char* source, std::size_t size, co
     return count;
 }
 
-} // namespace
-
-Program compile(const unsigned char* source, std::size_t size, const Dialect& dialect, std::size_t limitBytes,
-                const Places* places) {
+// One pass over the source; with `known`, what every run knows where each loop begins.
+Program compileOnce(const unsigned char* source, std::size_t size, const Dialect& dialect, std::size_t limitBytes,
+                    const Places* places, bool keepOrigins, const std::vector<LoopKnowledge>* known) {
     Program program;
     program.dialect = dialect;
     program.source = source;
@@ -317,7 +328,7 @@ Program compile(const unsigned char* source, std::size_t size, const Dialect& di
     // Past the limit, only as far as the compiler goes before it looks.
     program.code.reserve(std::min(instructionsAtMost(source, size, dialect.syntax()) + 16,
                                   limitBytes / sizeof(Instruction) + kCheckEvery * 3));
-    Compiler compiler(program, places);
+    Compiler compiler(program, places, keepOrigins, known);
     std::size_t nextPlace = 0, nextCheck = 0;
     for (std::size_t at = 0; at < size;) {
         if (at >= nextCheck) {
@@ -336,6 +347,77 @@ Program compile(const unsigned char* source, std::size_t size, const Dialect& di
     }
     compiler.finish(size);
     return program;
+}
+
+// A loop that ran as a loop of one block, whose turns were not all done at once: an inner loop's
+// counter was not known. With what is known where its turns begin, they may be.
+struct Candidate {
+    std::size_t jump;  // its JumpIfZero
+    LoopBody body;     // its first turn's
+};
+
+std::vector<Candidate> candidates(const Program& program) {
+    const std::vector<Instruction>& code = program.code;
+    std::vector<Candidate> found;
+    for (std::size_t k = 0; k < code.size(); ++k) {
+        if (code[k].op != OpCode::JumpIfZero) continue;
+        std::size_t end = static_cast<std::size_t>(code[k].link) - 1, first = k + 1, last = end;
+        std::int32_t low = 0, high = 0;
+        if (code[first].op == OpCode::Guard) {
+            low = code[first].cell;
+            high = low + code[first].amount;
+            ++first;
+        }
+        bool simple = code[end].cell == 0, inner = false;
+        for (std::size_t i = first; i < end && simple; ++i) {
+            OpCode op = code[i].op;
+            simple = op == OpCode::Add || op == OpCode::Clear || op == OpCode::MulLoop || op == OpCode::MulTerm ||
+                     op == OpCode::SetTerm;
+            // The MulLoop that does the later turns (remainingTurns) comes from the loop's own '['.
+            bool later = op == OpCode::MulLoop && program.spans[static_cast<std::size_t>(code[i].link)].from ==
+                                                      program.origins[k];
+            if (later) last = std::min(last, i);
+            inner = inner || (op == OpCode::MulLoop && !later);
+        }
+        LoopBody body{code.data() + first, last - first, low, high, 0, program.dialect.mask()};
+        // One whose turns would differ even on a blank tape is no candidate: no knowledge helps it.
+        std::vector<Instruction> out;
+        Span span{};
+        KnownCells blank = KnownCells::blank();
+        if (simple && inner && isMultiplyLoop(body, program.spans, out, span, &blank)) found.push_back(Candidate{k, body});
+    }
+    return found;
+}
+
+// Whether what is known makes the turns of one of the candidates all the same.
+bool foldsWith(const Program& program, const std::vector<Candidate>& loops, const std::vector<LoopKnowledge>& known) {
+    for (const Candidate& loop : loops) {
+        const LoopKnowledge* at = knowledgeAt(known, program.origins[loop.jump]);
+        std::vector<Instruction> out;
+        Span span{};
+        if (at && at->atTurn.reached() && isMultiplyLoop(loop.body, program.spans, out, span, &at->atTurn)) return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// Compiled once, and when a loop that ran as a loop could be done at once with what every run
+// knows of the tape where its turns begin, once again with that knowledge.
+Program compile(const unsigned char* source, std::size_t size, const Dialect& dialect, std::size_t limitBytes,
+                const Places* places) {
+    Program first = compileOnce(source, size, dialect, limitBytes, places, true, nullptr);
+    if (!first.tooLarge && first.code.size() <= kKnowingAtMost) {
+        std::vector<Candidate> loops = candidates(first);
+        std::vector<LoopKnowledge> known;
+        if (!loops.empty()) known = knownAtLoops(first);
+        if (foldsWith(first, loops, known)) {
+            Program second = compileOnce(source, size, dialect, limitBytes, places, places != nullptr, &known);
+            if (!second.tooLarge) return second;
+        }
+    }
+    if (!places) std::vector<std::uint32_t>().swap(first.origins);
+    return first;
 }
 
 } // namespace pellux

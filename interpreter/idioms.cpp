@@ -13,6 +13,14 @@ struct CellEffect {
     bool set;
     bool unknown;  // changed by an inner loop whose turns depend on the cell's value
     std::uint32_t value;
+    bool given = false;  // known where every turn begins, as `was`: a set to the same value changes nothing
+    std::uint32_t was = 0;
+
+    void setTo(std::uint32_t to) {
+        set = true;
+        unknown = false;
+        value = to;
+    }
 };
 
 CellEffect& effectOn(std::vector<CellEffect>& effects, std::int32_t cell) {
@@ -20,6 +28,22 @@ CellEffect& effectOn(std::vector<CellEffect>& effects, std::int32_t cell) {
         if (effect.cell == cell) return effect;
     effects.push_back(CellEffect{cell, false, false, 0});
     return effects.back();
+}
+
+// The cells the body names, but its counter, that are known to hold zero where every turn
+// begins: a turn worked out from there sets them to what it leaves in them, and one that leaves
+// them at zero changes nothing there.
+std::vector<CellEffect> given(const LoopBody& body, const KnownCells* atTurn) {
+    std::vector<CellEffect> effects;
+    if (!atTurn) return effects;
+    for (std::size_t i = 0; i < body.size; ++i) {
+        std::int32_t cell = body.code[i].cell;
+        if (operation(body.code[i].op).cell != Operand::Offset || cell == 0) continue;
+        bool named = false;
+        for (const CellEffect& effect : effects) named = named || effect.cell == cell;
+        if (!named && atTurn->isZero(cell)) effects.push_back(CellEffect{cell, true, false, 0, true, 0});
+    }
+    return effects;
 }
 
 // The cells a turn visits: those of the body's moves and of the inner loops it knows to turn,
@@ -59,14 +83,14 @@ void evaluateInnerLoop(const LoopBody& body, std::size_t i, const Span& inner, s
             const Instruction& term = body.code[i + static_cast<std::size_t>(k)];
             CellEffect& target = effectOn(effects, term.cell);
             std::uint32_t amount = static_cast<std::uint32_t>(term.amount);
-            if (term.op == OpCode::SetTerm && known) target = CellEffect{term.cell, true, false, amount};
+            if (term.op == OpCode::SetTerm && known) target.setTo(amount);
             else if (term.op == OpCode::SetTerm) target.unknown = target.unknown || !holds(target, amount, body.mask);
             else if (!known) target.unknown = true;
             else target.value += turns * amount;
         }
         visited.include(loop.cell + inner.low, loop.cell + inner.high, known);
     }
-    effectOn(effects, loop.cell) = CellEffect{loop.cell, true, false, 0};
+    effectOn(effects, loop.cell).setTo(0);
 }
 
 // One turn of a body of adds, clears and multiply loops, worked out on symbols. `effects` may
@@ -79,7 +103,7 @@ bool evaluateTurn(const LoopBody& body, const std::vector<Span>& spans, std::vec
         if (in.op == OpCode::Add) {
             effectOn(effects, in.cell).value += static_cast<std::uint32_t>(in.amount);
         } else if (in.op == OpCode::Clear) {
-            effectOn(effects, in.cell) = CellEffect{in.cell, true, false, 0};
+            effectOn(effects, in.cell).setTo(0);
         } else if (in.op == OpCode::MulLoop) {
             evaluateInnerLoop(body, i, spans[static_cast<std::size_t>(in.link)], effects, visited);
             i += static_cast<std::size_t>(in.amount);
@@ -113,6 +137,7 @@ void turnsAtOnce(const std::vector<CellEffect>& effects, Visited visited, const 
     out.assign(1, Instruction{OpCode::MulLoop, 0, 0, 0});
     for (const CellEffect& effect : effects) {
         if (effect.cell == 0 || (!effect.set && (effect.value & body.mask) == 0)) continue;
+        if (effect.given && effect.set && ((effect.value ^ effect.was) & body.mask) == 0) continue;
         out.push_back(Instruction{effect.set ? OpCode::SetTerm : OpCode::MulTerm, effect.cell, cut(effect.value, body.mask), 0});
         visited.include(effect.cell, effect.cell, true);
     }
@@ -138,9 +163,10 @@ bool isScanLoop(const LoopBody& body) {
     return body.size == 0 && body.net != 0 && body.low >= std::min(0, body.net) && body.high <= std::max(0, body.net);
 }
 
-bool isMultiplyLoop(const LoopBody& body, const std::vector<Span>& spans, std::vector<Instruction>& out, Span& span) {
+bool isMultiplyLoop(const LoopBody& body, const std::vector<Span>& spans, std::vector<Instruction>& out, Span& span,
+                    const KnownCells* atTurn) {
     if (body.net != 0) return false;
-    std::vector<CellEffect> effects;
+    std::vector<CellEffect> effects = given(body, atTurn);
     Visited visited{body.low, body.high};
     if (!evaluateTurn(body, spans, effects, visited) || !sameEveryTurn(effects, visited)) return false;
     turnsAtOnce(effects, visited, body, effectOn(effects, 0).value, out, span);
