@@ -11,7 +11,8 @@ namespace pellux {
 namespace {
 
 constexpr std::size_t kCheckEvery = 4096;  // source bytes between looks at the compiled form's size
-// Larger compiled forms are not gone through for what is known of the tape: it would take long.
+// Programs that may compile to more instructions are not gone through for what is known of the
+// tape: it would take long.
 constexpr std::size_t kKnowingAtMost = std::size_t(1) << 20;
 
 // The block being compiled. Its cells are counted from the pointer where it began.
@@ -317,17 +318,18 @@ std::size_t instructionsAtMost(const unsigned char* source, std::size_t size, co
     return count;
 }
 
-// One pass over the source; with `known`, what every run knows where each loop begins.
+// One pass over the source, which compiles to at most `expected` instructions and a few; with
+// `known`, what every run knows where each loop begins.
 Program compileOnce(const unsigned char* source, std::size_t size, const Dialect& dialect, std::size_t limitBytes,
-                    const Places* places, bool keepOrigins, const std::vector<LoopKnowledge>* known) {
+                    const Places* places, std::size_t expected, bool keepOrigins,
+                    const std::vector<LoopKnowledge>* known) {
     Program program;
     program.dialect = dialect;
     program.source = source;
     program.size = size;
     // Room for the code up front: a big program's code is then never copied as it grows.
     // Past the limit, only as far as the compiler goes before it looks.
-    program.code.reserve(std::min(instructionsAtMost(source, size, dialect.syntax()) + 16,
-                                  limitBytes / sizeof(Instruction) + kCheckEvery * 3));
+    program.code.reserve(std::min(expected + 16, limitBytes / sizeof(Instruction) + kCheckEvery * 3));
     Compiler compiler(program, places, keepOrigins, known);
     std::size_t nextPlace = 0, nextCheck = 0;
     for (std::size_t at = 0; at < size;) {
@@ -406,13 +408,16 @@ bool foldsWith(const Program& program, const std::vector<Candidate>& loops, cons
 // knows of the tape where its turns begin, once again with that knowledge.
 Program compile(const unsigned char* source, std::size_t size, const Dialect& dialect, std::size_t limitBytes,
                 const Places* places) {
-    Program first = compileOnce(source, size, dialect, limitBytes, places, true, nullptr);
-    if (!first.tooLarge && first.code.size() <= kKnowingAtMost) {
+    std::size_t expected = instructionsAtMost(source, size, dialect.syntax());
+    // A large program is compiled once, as it comes: its origins are kept only under the debugger.
+    bool knowing = expected <= kKnowingAtMost;
+    Program first = compileOnce(source, size, dialect, limitBytes, places, expected, knowing || places != nullptr, nullptr);
+    if (knowing && !first.tooLarge) {
         std::vector<Candidate> loops = candidates(first);
         std::vector<LoopKnowledge> known;
         if (!loops.empty()) known = knownAtLoops(first);
         if (foldsWith(first, loops, known)) {
-            Program second = compileOnce(source, size, dialect, limitBytes, places, places != nullptr, &known);
+            Program second = compileOnce(source, size, dialect, limitBytes, places, expected, places != nullptr, &known);
             if (!second.tooLarge) return second;
         }
     }
