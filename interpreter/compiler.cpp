@@ -386,7 +386,8 @@ std::vector<Candidate> candidates(const Program& program) {
         std::vector<Instruction> out;
         Span span{};
         KnownCells blank = KnownCells::blank();
-        if (simple && inner && isMultiplyLoop(body, program.spans, out, span, &blank)) found.push_back(Candidate{k, body});
+        if (simple && inner && isMultiplyLoop(body, program.spans, out, span, &blank))
+            found.push_back(Candidate{k, body});
     }
     return found;
 }
@@ -411,13 +412,15 @@ Program compile(const unsigned char* source, std::size_t size, const Dialect& di
     std::size_t expected = instructionsAtMost(source, size, dialect.syntax());
     // A large program is compiled once, as it comes: its origins are kept only under the debugger.
     bool knowing = expected <= kKnowingAtMost;
-    Program first = compileOnce(source, size, dialect, limitBytes, places, expected, knowing || places != nullptr, nullptr);
+    bool origins = knowing || places != nullptr;
+    Program first = compileOnce(source, size, dialect, limitBytes, places, expected, origins, nullptr);
     if (knowing && !first.tooLarge) {
         std::vector<Candidate> loops = candidates(first);
         std::vector<LoopKnowledge> known;
         if (!loops.empty()) known = knownAtLoops(first);
         if (foldsWith(first, loops, known)) {
-            Program second = compileOnce(source, size, dialect, limitBytes, places, expected, places != nullptr, &known);
+            Program second =
+                compileOnce(source, size, dialect, limitBytes, places, expected, places != nullptr, &known);
             if (!second.tooLarge) return second;
         }
     }

@@ -80,6 +80,10 @@ private:
     Record& recordOf(std::size_t k) { return records_[static_cast<std::size_t>(slot_[k])]; }
     void multiply(std::size_t k, KnownCells& state) const;
     std::size_t laterTurns(std::size_t k, std::size_t end, std::uint32_t open) const;
+    // Whether a multiply loop's term, when the loop turns, may leave a zero cell other than zero.
+    bool changes(const Instruction& term) const {
+        return term.op == OpCode::MulTerm || (static_cast<std::uint32_t>(term.amount) & mask_) != 0;
+    }
     void invalidate(std::size_t from, std::size_t to) {
         for (std::size_t i = from; i < to; ++i)
             if (slot_[i] >= 0) records_[static_cast<std::size_t>(slot_[i])].valid = false;
@@ -148,7 +152,7 @@ void Analysis::multiply(std::size_t k, KnownCells& state) const {
     if (state.isZero(loop.cell)) return;  // it does not turn
     for (std::int32_t i = 1; i <= loop.amount; ++i) {
         const Instruction& term = code_[k + static_cast<std::size_t>(i)];
-        if (term.op == OpCode::MulTerm || (static_cast<std::uint32_t>(term.amount) & mask_) != 0) state.forget(term.cell);
+        if (changes(term)) state.forget(term.cell);
     }
     state.setZero(loop.cell);
 }
@@ -224,7 +228,7 @@ KnownCells Analysis::turns(std::size_t k, const KnownCells& before) {
         later.forget(0);
         for (std::int32_t i = 1; i <= code_[rest].amount; ++i) {
             const Instruction& term = code_[rest + static_cast<std::size_t>(i)];
-            if (term.op == OpCode::MulTerm || (static_cast<std::uint32_t>(term.amount) & mask_) != 0) later.forget(term.cell);
+            if (changes(term)) later.forget(term.cell);
         }
         sourceTurn.meet(later);
     }

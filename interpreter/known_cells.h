@@ -47,7 +47,8 @@ public:
     bool operator!=(const KnownCells& other) const { return !(*this == other); }
 
 private:
-    KnownCells(bool reached, bool restZero, std::uint64_t zeros) : reached_(reached), restZero_(restZero), zeros_(zeros) {}
+    KnownCells(bool reached, bool restZero, std::uint64_t zeros)
+        : reached_(reached), restZero_(restZero), zeros_(zeros) {}
     void set(std::int32_t cell, bool zero);
 
     bool reached_;

@@ -569,7 +569,8 @@ bool expectAsReference(Engine engine, const std::string& source, unsigned width,
     io.input = input;
     ReferenceResult expected = referenceRun(source, io.input, tape, 200000, ReferenceDialect{dialect.mask()});
     if (expected.status == ReferenceResult::OutOfSteps) return false;
-    pellux::Program program = pellux::compile(reinterpret_cast<const unsigned char*>(source.data()), source.size(), dialect);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(source.data());
+    pellux::Program program = pellux::compile(bytes, source.size(), dialect);
     pellux::NativeProgram native;
     if (engine == Engine::Native) native.load(program);
     std::unique_ptr<pellux::Machine> machine = pellux::Machine::make(program, pellux::RunIo{&io, capture, feed}, tape);
@@ -581,9 +582,7 @@ bool expectAsReference(Engine engine, const std::string& source, unsigned width,
                                                                          : pellux::RunStatus::MovedPastLastCell;
     EXPECT_EQ(got.status, status) << source << " at " << 8 * width << " bits";
     if (status != pellux::RunStatus::Finished && got.status == status) {
-        pellux::SourcePosition place =
-            pellux::positionOf(reinterpret_cast<const unsigned char*>(source.data()), source.size(), expected.at);
-        EXPECT_EQ(got.position.column, place.column) << source;
+        EXPECT_EQ(got.position.column, pellux::positionOf(bytes, source.size(), expected.at).column) << source;
     }
     for (std::size_t i = 0; i < expected.tape.size(); ++i)
         if (machine->cell(i) != expected.tape[i]) {
