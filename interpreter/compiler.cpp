@@ -361,6 +361,9 @@ struct Candidate {
 std::vector<Candidate> candidates(const Program& program) {
     const std::vector<Instruction>& code = program.code;
     std::vector<Candidate> found;
+    std::vector<Instruction> out;
+    Span span{};
+    const KnownCells blank = KnownCells::blank();
     for (std::size_t k = 0; k < code.size(); ++k) {
         if (code[k].op != OpCode::JumpIfZero) continue;
         std::size_t end = static_cast<std::size_t>(code[k].link) - 1, first = k + 1, last = end;
@@ -383,9 +386,6 @@ std::vector<Candidate> candidates(const Program& program) {
         }
         LoopBody body{code.data() + first, last - first, low, high, 0, program.dialect.mask()};
         // One whose turns would differ even on a blank tape is no candidate: no knowledge helps it.
-        std::vector<Instruction> out;
-        Span span{};
-        KnownCells blank = KnownCells::blank();
         if (simple && inner && isMultiplyLoop(body, program.spans, out, span, &blank))
             found.push_back(Candidate{k, body});
     }
@@ -417,7 +417,7 @@ Program compile(const unsigned char* source, std::size_t size, const Dialect& di
     if (knowing && !first.tooLarge) {
         std::vector<Candidate> loops = candidates(first);
         std::vector<LoopKnowledge> known;
-        if (!loops.empty()) known = knownAtLoops(first);
+        if (!loops.empty()) known = knownAtLoops(first, loops.back().jump);
         if (foldsWith(first, loops, known)) {
             Program second =
                 compileOnce(source, size, dialect, limitBytes, places, expected, places != nullptr, &known);

@@ -35,6 +35,7 @@ CellEffect& effectOn(std::vector<CellEffect>& effects, std::int32_t cell) {
 // them at zero changes nothing there.
 std::vector<CellEffect> given(const LoopBody& body, const KnownCells* atTurn) {
     std::vector<CellEffect> effects;
+    effects.reserve(body.size + 1);  // at most a cell for each instruction, and the counter
     if (!atTurn) return effects;
     for (std::size_t i = 0; i < body.size; ++i) {
         std::int32_t cell = body.code[i].cell;
@@ -175,9 +176,11 @@ bool isMultiplyLoop(const LoopBody& body, const std::vector<Span>& spans, std::v
 
 bool remainingTurns(const LoopBody& body, const std::vector<Span>& spans, std::vector<Instruction>& out, Span& span) {
     std::vector<CellEffect> first;
+    first.reserve(body.size + 1);
     Visited firstVisited{body.low, body.high};
     if (body.net != 0 || !evaluateTurn(body, spans, first, firstVisited)) return false;
     std::vector<CellEffect> later;
+    later.reserve(body.size + 1);
     for (const CellEffect& effect : first)
         if (effect.set && !effect.unknown) later.push_back(effect);
     std::vector<CellEffect> start = later;

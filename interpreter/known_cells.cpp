@@ -254,10 +254,14 @@ std::vector<LoopKnowledge> Analysis::result() const {
 
 } // namespace
 
-std::vector<LoopKnowledge> knownAtLoops(const Program& program) {
-    if (program.origins.size() != program.code.size()) return {};
+std::vector<LoopKnowledge> knownAtLoops(const Program& program, std::size_t last) {
+    const std::vector<Instruction>& code = program.code;
+    if (program.origins.size() != code.size() || last >= code.size()) return {};
+    std::size_t end = 0;  // past the outermost loop around `last`, or past `last`
+    while (end <= last)
+        end = code[end].op == OpCode::JumpIfZero ? static_cast<std::size_t>(code[end].link) : end + 1;
     Analysis analysis(program);
-    analysis.through(0, program.code.size(), KnownCells::blank());
+    analysis.through(0, end, KnownCells::blank());
     if (analysis.outOfWork()) return {};
     return analysis.result();
 }

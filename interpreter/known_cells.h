@@ -64,7 +64,9 @@ struct LoopKnowledge {
 
 // For each loop that runs as a loop in `program`, which must keep its origins, by its '['
 // (ascending): what holds where its turns begin. Empty when working it out would take too long.
-std::vector<LoopKnowledge> knownAtLoops(const Program& program);
+// Only the loops up to instruction `last` are asked about: the work ends with the outermost loop
+// around it.
+std::vector<LoopKnowledge> knownAtLoops(const Program& program, std::size_t last);
 
 // The knowledge of the loop whose '[' is at `open`, or none.
 const LoopKnowledge* knowledgeAt(const std::vector<LoopKnowledge>& known, std::size_t open);
