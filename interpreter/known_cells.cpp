@@ -1,7 +1,6 @@
 #include "known_cells.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace pellux {
 
