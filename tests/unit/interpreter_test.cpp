@@ -559,6 +559,39 @@ TEST_P(Interpreter, DeepNestingAndBinaryBytes) {
     }
 }
 
+// The same output, end, place of a fault and cells as the plain reference, at the width; false
+// when the reference runs out of steps and nothing was compared.
+bool expectAsReference(Engine engine, const std::string& source, unsigned width, const std::string& input,
+                       std::size_t tape) {
+    pellux::Dialect dialect;
+    dialect.cellBytes = width;
+    Captured io;
+    io.input = input;
+    ReferenceResult expected = referenceRun(source, io.input, tape, 200000, ReferenceDialect{dialect.mask()});
+    if (expected.status == ReferenceResult::OutOfSteps) return false;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(source.data());
+    pellux::Program program = pellux::compile(bytes, source.size(), dialect);
+    pellux::NativeProgram native;
+    if (engine == Engine::Native) native.load(program);
+    std::unique_ptr<pellux::Machine> machine = pellux::Machine::make(program, pellux::RunIo{&io, capture, feed}, tape);
+    pellux::RunResult got = native.code() ? machine->runNative(*native.code()) : machine->run();
+    machine->flush();
+    EXPECT_EQ(io.output, expected.output) << source << " at " << 8 * width << " bits";
+    pellux::RunStatus status = expected.status == ReferenceResult::Finished ? pellux::RunStatus::Finished
+                               : expected.status == ReferenceResult::Left ? pellux::RunStatus::MovedLeftOfFirstCell
+                                                                         : pellux::RunStatus::MovedPastLastCell;
+    EXPECT_EQ(got.status, status) << source << " at " << 8 * width << " bits";
+    if (status != pellux::RunStatus::Finished && got.status == status) {
+        EXPECT_EQ(got.position.column, pellux::positionOf(bytes, source.size(), expected.at).column) << source;
+    }
+    for (std::size_t i = 0; i < expected.tape.size(); ++i)
+        if (machine->cell(i) != expected.tape[i]) {
+            ADD_FAILURE() << source << " cell " << i << " at " << 8 * width << " bits";
+            break;
+        }
+    return true;
+}
+
 // Random programs, mostly of loops the optimiser rewrites, against the plain reading.
 // Random programs made of the idioms, at every cell width: the same output, end, place of a fault
 // and cells as the plain reference.
@@ -567,7 +600,12 @@ TEST_P(Interpreter, AgreesWithTheReferenceOnRandomProgramsAtEveryWidth) {
     const char* pieces[] = {"+", "-", ">", "<", ".", ",", "[-]", "[->+<]", "[->>++<<]", "[-<+>]", "[>]", "[<]",
                             "[>>]", "+++", "---", ">>", "<<", "%str\n", "#c\n", "[+>-<]", "[-<<->>]", "[--]",
                             "[->[-]+++<]", "[->++[->+<]<]", "[>+++[->++<]<-]", "[-<[-]>]", "[--->+<]", "+++[--->-<]",
-                            "[+++>++<]"};
+                            "[+++>++<]",
+                            // loops that hold only idioms: of known turns, of turns not known within the
+                            // body's own cells or past them, and a set that happens only if its loop turns
+                            "[>[-]+<-]", "[>+++[>++[-]<-]<-]", "[>[->+<]>[-]<<-]", "[>[->>+<<]<-]",
+                            "[>[->>+<<]>[-]+++[->[-]<]<<-]", "[>[-<<<<<<<<>>>>>>>>>+<]>[-]<<-]",
+                            "[>>[->+<]<[->[-]+++<][-]+<-]", "[<[-]>-]"};
     constexpr int kPieces = sizeof pieces / sizeof *pieces;
     constexpr std::size_t kTape = 1 << 16;
     int compared = 0;
@@ -583,36 +621,30 @@ TEST_P(Interpreter, AgreesWithTheReferenceOnRandomProgramsAtEveryWidth) {
         }
         source.append(depth, ']');
         for (unsigned width : {1u, 2u, 4u}) {
-            pellux::Dialect dialect;
-            dialect.cellBytes = width;
-            Captured io;
-            io.input = "\x05\x10\x01";
-            ReferenceResult expected = referenceRun(source, io.input, kTape, 200000, ReferenceDialect{dialect.mask()});
-            if (expected.status == ReferenceResult::OutOfSteps) continue;
-            pellux::Program program = pellux::compile(reinterpret_cast<const unsigned char*>(source.data()),
-                                                      source.size(), dialect);
-            pellux::NativeProgram native;
-            if (GetParam() == Engine::Native) native.load(program);
-            std::unique_ptr<pellux::Machine> machine =
-                pellux::Machine::make(program, pellux::RunIo{&io, capture, feed}, kTape);
-            pellux::RunResult got = native.code() ? machine->runNative(*native.code()) : machine->run();
-            machine->flush();
-            ASSERT_EQ(io.output, expected.output) << source << " at " << 8 * width << " bits";
-            pellux::RunStatus status = expected.status == ReferenceResult::Finished ? pellux::RunStatus::Finished
-                                       : expected.status == ReferenceResult::Left ? pellux::RunStatus::MovedLeftOfFirstCell
-                                                                                 : pellux::RunStatus::MovedPastLastCell;
-            ASSERT_EQ(got.status, status) << source << " at " << 8 * width << " bits";
-            if (status != pellux::RunStatus::Finished) {
-                pellux::SourcePosition place = pellux::positionOf(reinterpret_cast<const unsigned char*>(source.data()),
-                                                                  source.size(), expected.at);
-                ASSERT_EQ(got.position.column, place.column) << source;
-            }
-            for (std::size_t i = 0; i < expected.tape.size(); ++i)
-                ASSERT_EQ(machine->cell(i), expected.tape[i]) << source << " cell " << i << " at " << 8 * width << " bits";
+            if (!expectAsReference(GetParam(), source, width, "\x05\x10\x01", kTape)) continue;
+            ASSERT_FALSE(HasFailure()) << source;
             ++compared;
         }
     }
     EXPECT_GT(compared, 5000);
+}
+
+// Loops whose turns are all done at once because the cells they count with are known to hold zero
+// where their turns begin: a nest of known counts inside a loop that writes, and one that leaves
+// the tape inside; next to loops where such a cell is zero on the first turn only (by an outer
+// loop's later turns, or by the loop's own later turns, done at once), was read, or lies past a
+// scan. The same as the plain reading at every width.
+TEST_P(Interpreter, LoopsDoneAtOnceOnWhatIsKnownAgreeWithThePlainReading) {
+    const char* programs[] = {
+        "++++[>++++++++++[>++++++++++[>++++++++++[>++++++++++[-]<-]<-]<-]<.-]",
+        "++[>++[<<<[-]>>>-]<-]",
+        "+++[>+[>[->>+<<]<-]>+<<-]>>>>.",
+        ">>,<<+[>++[>[->+<]<-]<-]>>>.",
+        "+>+>>>+++++++<<<<[>]+[>>[->+<]<<-]>>>.",
+        "+++[>[->+<]>+<<-]>>.",
+    };
+    for (const char* program : programs)
+        for (unsigned width : {1u, 2u, 4u}) EXPECT_TRUE(expectAsReference(GetParam(), program, width, "\x05", 1 << 16));
 }
 
 TEST_P(Interpreter, BenchmarkProgramsGiveTheirExpectedOutput) {
@@ -696,15 +728,17 @@ TEST(Debugger, ABrokenOffReadStopsAtItsComma) {
 TEST(Debugger, StopsExactlyWhereSteppingPlainlyArrives) {
     std::mt19937 random(7);
     const char* pieces[] = {"+", "-", ">", "<", ".", ",", "[-]", "[->+<]", "[->>++<<]", "[-<+>]", "[>]", "[<]",
-                            "+++", "---", ">>", "<<", "%s\n", "#c\n", "[->[-]+++<]", "[>+++[->++<]<-]", "..", ",,"};
+                            "+++", "---", ">>", "<<", "%s\n", "#c\n", "[->[-]+++<]", "[>+++[->++<]<-]", "..", ",,",
+                            "[>+++[>++[-]<-]<-]", "[>[->+<]>[-]<<-]"};
+    constexpr int kPieces = sizeof pieces / sizeof *pieces;
     int stops = 0;
     for (int round = 0; round < 1500; ++round) {
         std::string source = ">>";
         int depth = 0;
         for (int i = 1 + random() % 30; i > 0; --i) {
-            int pick = random() % 26;
-            if (pick < 22) source += pieces[pick];
-            else if (pick < 24) { source += "["; ++depth; }
+            int pick = random() % (kPieces + 4);
+            if (pick < kPieces) source += pieces[pick];
+            else if (pick < kPieces + 2) { source += "["; ++depth; }
             else if (depth > 0) { source += "]"; --depth; }
         }
         source.append(depth, ']');
@@ -747,6 +781,36 @@ TEST(Debugger, StopsExactlyWhereSteppingPlainlyArrives) {
         ++stops;
     }
     EXPECT_GT(stops, 800) << "too few programs stopped";
+}
+
+// Stopping at any command of loops done at once on what is known to be zero (a stop there makes
+// them run as loops; a run may start there with any tape) leaves the same place, pointer, tape and
+// output as stepping there plainly.
+TEST(Debugger, StopsInsideLoopsDoneAtOnceOnWhatIsKnown) {
+    for (const std::string source : {"++++[>+++[>+++[>+++[-]<-]<-]<.-]", "+++[>+[>[->>+<<]<-]>+<<-]>>>>.",
+                                     "++[>++[<<<[-]>>>-]<-]"}) {
+        DebugRun plain(source);
+        std::vector<std::size_t> arrivals;  // each command where the run first comes to it
+        while (!plain.session.ended()) {
+            if (std::find(arrivals.begin(), arrivals.end(), plain.session.at()) == arrivals.end())
+                arrivals.push_back(plain.session.at());
+            if (plain.session.step().status != pellux::RunStatus::Finished) break;
+        }
+        for (std::size_t k = 1; k < arrivals.size(); ++k) {  // a run starts past the place it starts from
+            for (bool machineCode : {false, true}) {
+                DebugRun stepped(source), stopped(source);
+                stopped.session.useMachineCode(machineCode);
+                while (stepped.session.at() != arrivals[k]) stepped.session.step();
+                ASSERT_EQ(stopped.session.runTo({arrivals[k]}).status, pellux::RunStatus::Stopped) << source;
+                stopped.session.flush();
+                stepped.session.flush();
+                EXPECT_EQ(stopped.session.at(), arrivals[k]) << source;
+                EXPECT_EQ(stopped.session.pointer(), stepped.session.pointer()) << source << " at " << arrivals[k];
+                EXPECT_EQ(stopped.tape(), stepped.tape()) << source << " at " << arrivals[k];
+                EXPECT_EQ(stopped.io.output, stepped.io.output) << source << " at " << arrivals[k];
+            }
+        }
+    }
 }
 
 TEST(CompiledForm, ListingNamesEachOperationOnALineOfItsOwn) {
