@@ -91,6 +91,14 @@ Jcc scanCheck(Emitter& e, std::int32_t step);
 void scanStep(Emitter& e, std::int32_t step);
 // cell += by, leaving the flags as they are.
 void moveCell(Emitter& e, std::int32_t by);
+// A vector scan looks at the bytes from `from` to `from + bytes` past the current cell (`from` may
+// be negative). windowLimit loads ecx with the furthest the current cell may go in the scan's
+// direction (right: towards the end) while those bytes lie on the tape; then compareWithLimit
+// compares the current cell with ecx, unsigned.
+void windowLimit(Emitter& e, std::int32_t from, std::int32_t bytes, bool right);
+void compareWithLimit(Emitter& e);
+// cell += eax + by, eax zero-extended.
+void moveCellByEax(Emitter& e, std::int32_t by);
 // Compares so that the returned jump leaves when the output buffer has no room for `count`
 // bytes; then output writes the cell at `offset` to it `count` times (a short run: at most 127).
 Jcc outputFull(Emitter& e, std::int32_t count);

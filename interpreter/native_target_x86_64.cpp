@@ -85,6 +85,25 @@ void moveCell(Emitter& e, std::int32_t by) {
     e.u32(by);
 }
 
+void windowLimit(Emitter& e, std::int32_t from, std::int32_t bytes, bool right) {
+    if (right) {
+        e.raw({0x49, 0x8D, 0x8D});  // lea rcx, [r13 - (from + bytes)]
+        e.u32(-(from + bytes));
+    } else {
+        e.raw({0x49, 0x8D, 0x8C, 0x24});  // lea rcx, [r12 - from]
+        e.u32(-from);
+    }
+}
+
+void compareWithLimit(Emitter& e) {
+    e.raw({0x48, 0x39, 0xCB});  // cmp rbx, rcx
+}
+
+void moveCellByEax(Emitter& e, std::int32_t by) {
+    e.raw({0x48, 0x8D, 0x9C, 0x03});  // lea rbx, [rbx + rax + by]
+    e.u32(by);
+}
+
 Jcc outputFull(Emitter& e, std::int32_t count) {
     if (count == 1) {
         e.raw({0x4D, 0x3B, 0x7E, kStateOutEnd});  // cmp r15, [r14 + 40]

@@ -6,9 +6,56 @@
 #include <cstddef>
 #include <cstdint>
 
+#if defined(__GNUC__) && (defined(PELLUX_NATIVE_X86_64) || defined(PELLUX_NATIVE_I686))
+#include <cpuid.h>
+#elif defined(_MSC_VER) && (defined(PELLUX_NATIVE_X86_64) || defined(PELLUX_NATIVE_I686))
+#include <immintrin.h>
+#include <intrin.h>
+#endif
+
 namespace pellux {
 
 #if defined(PELLUX_NATIVE_X86_64) || defined(PELLUX_NATIVE_I686)
+
+// cpuid's leaves 1 and 7 say what the processor has; xgetbv says whether the system saves the XMM
+// and YMM registers on a switch, without which AVX must not be used at all. Asked once.
+Vectors vectorsOfThisProcessor() {
+    static const Vectors found = [] {
+        constexpr unsigned kSse2 = 1u << 26, kOsXsave = 1u << 27, kAvx = 1u << 28, kAvx2 = 1u << 5;
+        unsigned leaf1c = 0, leaf1d = 0, leaf7b = 0, highest = 0;
+        std::uint64_t saved = 0;
+#if defined(__GNUC__)
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        highest = __get_cpuid_max(0, nullptr);
+        if (highest >= 1) __cpuid(1, a, b, leaf1c, leaf1d);
+        if (highest >= 7) __cpuid_count(7, 0, a, leaf7b, c, d);
+        if (leaf1c & kOsXsave) {
+            unsigned low = 0, high = 0;
+            __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+            saved = (std::uint64_t(high) << 32) | low;
+        }
+#elif defined(_MSC_VER)
+        int r[4] = {0, 0, 0, 0};
+        __cpuid(r, 0);
+        highest = static_cast<unsigned>(r[0]);
+        if (highest >= 1) {
+            __cpuid(r, 1);
+            leaf1c = static_cast<unsigned>(r[2]);
+            leaf1d = static_cast<unsigned>(r[3]);
+        }
+        if (highest >= 7) {
+            __cpuidex(r, 7, 0);
+            leaf7b = static_cast<unsigned>(r[1]);
+        }
+        if (leaf1c & kOsXsave) saved = _xgetbv(0);
+#endif
+        constexpr std::uint64_t kXmmAndYmm = 6;
+        if (!(leaf1d & kSse2)) return Vectors::None;
+        if ((leaf1c & kAvx) && (saved & kXmmAndYmm) == kXmmAndYmm && (leaf7b & kAvx2)) return Vectors::Avx2;
+        return Vectors::Sse2;
+    }();
+    return found;
+}
 
 namespace {
 
@@ -93,9 +140,11 @@ constexpr std::int32_t kInlineRepeats = 16;  // longer runs of '.' are written b
 
 class Translator {
 public:
-    Translator(const Program& program, NativeCode& native, const volatile std::sig_atomic_t* interrupt)
+    Translator(const Program& program, NativeCode& native, const volatile std::sig_atomic_t* interrupt,
+               Vectors vectors)
         : program_(program), native_(native), e_(native.bytes), cells_(e_, program.dialect.cellBytes),
-          width_(program.dialect.cellBytes), mask_(program.dialect.mask()), interrupt_(interrupt) {}
+          width_(program.dialect.cellBytes), mask_(program.dialect.mask()), interrupt_(interrupt),
+          vectors_(std::min(vectors, vectorsOfThisProcessor())) {}
 
     bool translate();
 
@@ -124,6 +173,8 @@ private:
     void loopEnd(std::size_t k);
     bool multiply(std::size_t k);
     void scan(std::size_t k);
+    std::size_t vectorScan(std::int32_t step);
+    void vectorFound(std::int32_t step);
     void outputRepeated(std::size_t k);
 
     const Program& program_;
@@ -133,6 +184,7 @@ private:
     unsigned width_;
     std::uint32_t mask_;
     const volatile std::sig_atomic_t* interrupt_;
+    Vectors vectors_;
     bool tooFar_ = false;
     std::size_t exitCommon_ = 0;
     std::vector<Exit> exits_;
@@ -226,15 +278,73 @@ void Translator::scan(std::size_t k) {
     std::int32_t step = bytes(program_.code[k].amount);
     testCell(0);
     std::size_t done = e_.jumpLater(kJe);
+    std::size_t found = vectorScan(step);
     std::size_t loop = e_.size();
     exitIf(target::scanCheck(e_, step), k);
     target::scanStep(e_, step);
     cells_.compareWithZero(0);
     e_.bind(e_.jumpLater(kJne), loop);
+    if (found != 0) {
+        std::size_t out = e_.jumpLater(kJmp);
+        e_.bind(found, e_.size());
+        vectorFound(step);
+        e_.bind(out, e_.size());
+    }
     e_.bind(done, e_.size());
     known_ = afterDrift(known_, step > 0 ? Drift::Right : Drift::Left);
     flagsCell_ = kNoCell;
     zeros_.assign(1, 0);  // a scan ends on a zero
+}
+
+// From a cell that is not zero, compares a window of cells with zero at once and keeps those the
+// scan's steps reach: the whole window when the step is one cell, every sixth cell when it is
+// six. While no kept cell is zero the scan moves past them; near the tape's ends the plain loop
+// that follows takes over (so growth and faults stay the machine's). Returns the jump to take
+// with the kept cells' bits in eax, or 0 when the step is too long for the window to gain.
+std::size_t Translator::vectorScan(std::int32_t step) {
+    if (vectors_ == Vectors::None) return 0;
+    std::int32_t window = vectors_ == Vectors::Avx2 ? 32 : 16, width = static_cast<std::int32_t>(width_);
+    std::int32_t stride = step < 0 ? -step : step;
+    if (stride > window / 2) return 0;
+    std::int32_t reached = (window - width) / stride + 1;  // steps whose cells lie in the window
+    std::uint32_t mask = 0;
+    for (std::int32_t i = 0; i < reached; ++i) mask |= 1u << (step > 0 ? i * stride : window - width - i * stride);
+    // The window begins at the first step's cell, or ends with it.
+    std::int32_t from = step > 0 ? step : step - (window - width);
+    unsigned char compare = static_cast<unsigned char>(width == 1 ? 0x74 : width == 2 ? 0x75 : 0x76);
+    bool avx = vectors_ == Vectors::Avx2;
+    if (avx) e_.raw({0xC5, 0xF5, 0xEF, 0xC9});  // vpxor ymm1, ymm1, ymm1
+    else e_.raw({0x66, 0x0F, 0xEF, 0xC9});      // pxor xmm1, xmm1
+    target::windowLimit(e_, from, window, step > 0);
+    target::compareWithLimit(e_);
+    std::size_t plain = e_.jumpLater(step > 0 ? kJa : kJb);
+    std::size_t top = e_.size();
+    if (avx) {
+        e_.cellOperand({0xC5, 0xF5, compare}, 0, from);  // vpcmpeq ymm0, ymm1, [cell + from]
+        e_.raw({0xC5, 0xFD, 0xD7, 0xC0});                // vpmovmskb eax, ymm0
+    } else {
+        e_.cellOperand({0xF3, 0x0F, 0x6F}, 0, from);     // movdqu xmm0, [cell + from]
+        e_.raw({0x66, 0x0F, compare, 0xC1});             // pcmpeq xmm0, xmm1
+        e_.raw({0x66, 0x0F, 0xD7, 0xC0});                // pmovmskb eax, xmm0
+    }
+    e_.raw({0x25});  // and eax, mask
+    e_.u32(static_cast<std::int32_t>(mask));
+    std::size_t found = e_.jumpLater(kJne);
+    target::moveCell(e_, reached * step);
+    target::compareWithLimit(e_);
+    e_.bind(e_.jumpLater(step > 0 ? kJbe : kJae), top);
+    e_.bind(plain, e_.size());
+    if (avx) e_.raw({0xC5, 0xF8, 0x77});  // vzeroupper: the machine's own code may use SSE
+    return found;
+}
+
+// The nearest kept cell that is zero: the lowest bit of eax going right, the highest going left.
+void Translator::vectorFound(std::int32_t step) {
+    std::int32_t window = vectors_ == Vectors::Avx2 ? 32 : 16;
+    if (step > 0) e_.raw({0x0F, 0xBC, 0xC0});  // bsf eax, eax
+    else e_.raw({0x0F, 0xBD, 0xC0});           // bsr eax, eax
+    target::moveCellByEax(e_, step > 0 ? step : step - (window - static_cast<std::int32_t>(width_)));
+    if (vectors_ == Vectors::Avx2) e_.raw({0xC5, 0xF8, 0x77});  // vzeroupper
 }
 
 // A short run of '.': the same byte, the cell's lowest, stored n times when the buffer has room
@@ -470,8 +580,9 @@ bool Translator::translate() {
 
 } // namespace
 
-bool translate(const Program& program, NativeCode& native, const volatile std::sig_atomic_t* interrupt) {
-    Translator translator(program, native, interrupt);
+bool translate(const Program& program, NativeCode& native, const volatile std::sig_atomic_t* interrupt,
+               Vectors vectors) {
+    Translator translator(program, native, interrupt, vectors);
     if (translator.translate()) return true;
     native = NativeCode{};
     return false;
@@ -479,7 +590,9 @@ bool translate(const Program& program, NativeCode& native, const volatile std::s
 
 #else
 
-bool translate(const Program&, NativeCode& native, const volatile std::sig_atomic_t*) {
+Vectors vectorsOfThisProcessor() { return Vectors::None; }
+
+bool translate(const Program&, NativeCode& native, const volatile std::sig_atomic_t*, Vectors) {
     native = NativeCode{};
     return false;
 }

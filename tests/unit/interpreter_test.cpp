@@ -369,6 +369,69 @@ TEST_P(Interpreter, TapeGrowsAndOutputFlushesWhereverTheyAreNeeded) {
     EXPECT_EQ(runText("+[>,.<-],.", "ab").output, "ab");
 }
 
+// Scans in machine code compare a window of cells with zero at once, with each kind of vector this
+// processor has: for every step, at every width, a scan stops at the nearest zero its steps reach,
+// passes zeros between its steps and cells whose low bytes are zero, and one that finds none
+// leaves the tape where the plain reading says, wherever in a window the tape ends.
+TEST(MachineCode, ScansOverWindowsOfCellsStopWhereThePlainScanDoes) {
+    pellux::NativeCode probe;
+    if (!pellux::translate(compileText("+"), probe)) GTEST_SKIP() << "no machine code for this processor";
+    std::mt19937 random(19);
+    int compared = 0;
+    for (pellux::Vectors vectors : {pellux::Vectors::None, pellux::Vectors::Sse2, pellux::Vectors::Avx2}) {
+        if (vectors > pellux::vectorsOfThisProcessor()) continue;
+        for (unsigned width : {1u, 2u, 4u}) {
+            pellux::Dialect dialect;
+            dialect.cellBytes = width;
+            for (int step = -17; step <= 17; ++step) {
+                // The zero at each step's cell in turn, over several windows; then none.
+                for (int reach = 1; step != 0 && reach <= 41; ++reach) {
+                    std::size_t cells = 60 + random() % 100, fromEnd = random() % 16;
+                    std::size_t start = step > 0 ? fromEnd : cells - 1 - fromEnd;
+                    std::int64_t target = std::int64_t(start) + std::int64_t(reach) * step;
+                    bool last = reach == 41;
+                    if (!last && (target < 0 || target >= std::int64_t(cells))) continue;
+                    std::vector<char> zero(cells, 0);
+                    if (!last) zero[static_cast<std::size_t>(target)] = 1;
+                    std::int64_t further = target + step * std::int64_t(1 + random() % 4);  // the nearer one counts
+                    if (!last && further >= 0 && further < std::int64_t(cells)) zero[static_cast<std::size_t>(further)] = 1;
+                    std::size_t between = random() % cells;  // a zero no step reaches
+                    if ((std::int64_t(between) - std::int64_t(start)) % step != 0) zero[between] = 1;
+                    // 256 and -256 (at 8 bits both 0): a low byte of zero in a cell that is not.
+                    std::string low = ">++++++++++++++++[<" + std::string(16, random() % 2 ? '+' : '-') + ">-]<";
+                    std::string source;
+                    for (std::size_t i = 0; i < cells; ++i) {
+                        if (!zero[i]) source += width > 1 && i + 1 < cells && random() % 8 == 0 ? low : "+";
+                        if (i + 1 < cells) source += ">";
+                    }
+                    source += std::string(cells - 1 - start, '<') + "[" + std::string(std::abs(step), step > 0 ? '>' : '<') +
+                              "]+.";
+                    ReferenceResult expected = referenceRun(source, "", cells, 1000000, ReferenceDialect{dialect.mask()});
+                    pellux::Program program =
+                        pellux::compile(reinterpret_cast<const unsigned char*>(source.data()), source.size(), dialect);
+                    pellux::NativeProgram native;
+                    ASSERT_TRUE(native.load(program, nullptr, vectors));
+                    Captured io;
+                    std::unique_ptr<pellux::Machine> machine =
+                        pellux::Machine::make(program, pellux::RunIo{&io, capture, feed}, cells);
+                    pellux::RunResult got = machine->runNative(*native.code());
+                    machine->flush();
+                    std::string what = "step " + std::to_string(step) + " at " + std::to_string(8 * width) +
+                                       " bits, vectors " + std::to_string(static_cast<int>(vectors)) + ": " + source;
+                    ASSERT_EQ(got.status == pellux::RunStatus::Finished, expected.status == ReferenceResult::Finished)
+                        << what;
+                    if (expected.status != ReferenceResult::Finished) {
+                        ASSERT_EQ(got.position.column, expected.at + 1) << what;
+                    }
+                    for (std::size_t i = 0; i < expected.tape.size(); ++i) ASSERT_EQ(machine->cell(i), expected.tape[i]) << what;
+                    ++compared;
+                }
+            }
+        }
+    }
+    EXPECT_GE(compared, 34 * 3 * 10);
+}
+
 // Each '.' was an operation of its own: a big file of them took gigabytes.
 TEST_P(Interpreter, RunsOfOutputAndInputAreOneOperationWithTheSameEffect) {
     std::string dots(100000, '.');
