@@ -24,6 +24,7 @@ public:
     explicit Emitter(std::vector<unsigned char>& bytes) : bytes_(bytes) {}
 
     std::size_t size() const { return bytes_.size(); }
+    void truncate(std::size_t size) { bytes_.resize(size); }
     void raw(std::initializer_list<unsigned char> list) { bytes_.insert(bytes_.end(), list); }
     void u8(std::int32_t value) { bytes_.push_back(static_cast<unsigned char>(value)); }
     void u16(std::int32_t value) {

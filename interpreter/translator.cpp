@@ -132,6 +132,13 @@ private:
     unsigned width_;
 };
 
+// Operations that act on cells and leave the pointer where it is: a loop's body made of these (after
+// its Guard) is straight.
+constexpr bool staysInTurn(OpCode op) {
+    return op == OpCode::Guard || op == OpCode::Add || op == OpCode::Clear || op == OpCode::MulLoop ||
+           op == OpCode::MulTerm || op == OpCode::SetTerm || op == OpCode::Out || op == OpCode::OutMany;
+}
+
 constexpr std::int64_t kNoCell = INT64_MIN;  // the flags tell nothing of any cell
 constexpr std::size_t kZerosKept = 16;
 constexpr std::size_t kPrologueBytes = 64, kTypicalBytes = 8, kWithExitBytes = 32;
@@ -150,12 +157,13 @@ public:
 
 private:
     void findLoopsAndTargets();
-    std::size_t deferAdd(std::size_t k);
+    std::size_t deferAdd(std::size_t k, bool entries = true);
     void arriveAt(std::size_t k);
     bool instruction(std::size_t k);
     void exitIf(Jcc jcc, std::size_t k) {
-        if (jcc.size() != 0)
-            exits_.push_back(Exit{static_cast<std::uint32_t>(e_.jumpLater(jcc)), static_cast<std::uint32_t>(k)});
+        if (jcc.size() == 0) return;
+        exits_.push_back(Exit{static_cast<std::uint32_t>(e_.jumpLater(jcc)), static_cast<std::uint32_t>(k)});
+        ++branches_;
     }
     void exitNow(std::size_t k) { exitIf(kJmp, k); }
     // The bytes from the current cell to the one `cells` away; a translation whose distances do
@@ -171,6 +179,7 @@ private:
     void guard(std::size_t k);
     void loopStart(std::size_t k);
     void loopEnd(std::size_t k);
+    void laterTurns(std::size_t end);
     bool multiply(std::size_t k);
     void scan(std::size_t k);
     std::size_t vectorScan(std::int32_t step);
@@ -192,10 +201,13 @@ private:
     std::vector<Drift> drift_;     // by a loop's JumpIfZero
     std::vector<bool> target_;     // some jump lands here
     std::vector<std::int32_t> turnOf_;  // where a loop's turns start: its JumpIfZero; else -1
+    std::vector<bool> straight_;   // by a loop's JumpIfNotZero: it drifts, and holds no loop or scan
     Known known_;
+    std::size_t branches_ = 0;     // conditional ways out, and multiply loops' tests, emitted so far
     struct OpenLoop {
         Known atStart;
         Drift drift;
+        std::size_t branches;      // branches_ at its JumpIfZero
     };
     std::vector<OpenLoop> outer_;  // each open loop, with known_ at its JumpIfZero
     std::int64_t flagsCell_ = kNoCell;  // the cell whose value set the zero flag last
@@ -239,6 +251,7 @@ bool Translator::multiply(std::size_t k) {
     if (branch) {
         e_.raw({0x85, 0xC0});  // test eax, eax
         skip = e_.jumpLater(kJe);
+        ++branches_;
         checkRange(low, high, k);  // only when the loop turns: a loop that does not turn visits nothing
     }
     std::uint32_t perUnit = turnsPerUnit(info.step, mask_);
@@ -366,16 +379,24 @@ void Translator::findLoopsAndTargets() {
         std::size_t start;
         std::int64_t net;              // the turn's fixed moves
         bool right, left, unknown;     // what its inner loops and scans add to them
+        bool straight;                 // a Guard, then only operations that stay on their cells
     };
     std::vector<Open> open;
     drift_.assign(code.size(), Drift::Unknown);
+    straight_.assign(code.size(), false);
     target_.assign(code.size() + 1, false);
     turnOf_.assign(code.size() + 1, -1);
     for (std::size_t k = 0; k < code.size(); ++k) {
         const Instruction& in = code[k];
         const Operation& op = operation(in.op);
         if (op.link == Operand::Code) target_[static_cast<std::size_t>(in.link)] = true;
-        if (in.op == OpCode::JumpIfZero) open.push_back(Open{k, 0, false, false, false});
+        if (in.op == OpCode::JumpIfZero) {
+            if (!open.empty()) open.back().straight = false;
+            open.push_back(Open{k, 0, false, false, false, true});
+        } else if (!open.empty() && in.op != OpCode::JumpIfNotZero) {
+            bool first = k == open.back().start + 1;
+            open.back().straight = open.back().straight && (in.op == OpCode::Guard) == first && staysInTurn(in.op);
+        }
         if (open.empty()) continue;
         switch (op.motion) {
         case Motion::Stays: break;
@@ -395,6 +416,7 @@ void Translator::findLoopsAndTargets() {
         else if (loop.left) drift = loop.net <= 0 ? Drift::Left : Drift::Unknown;
         else drift = loop.net == 0 ? Drift::None : loop.net > 0 ? Drift::Right : Drift::Left;
         drift_[loop.start] = drift;
+        straight_[k] = loop.straight && loop.start + 1 < k && drift != Drift::None && drift != Drift::Unknown;
         if (open.empty()) continue;
         if (drift == Drift::Right) open.back().right = true;
         if (drift == Drift::Left) open.back().left = true;
@@ -404,7 +426,7 @@ void Translator::findLoopsAndTargets() {
 
 // An add whose cell the next jump tests goes last before the jump, so the jump can use the
 // flags the add sets. Returns the instruction to go on from: the jump, or k + 1.
-std::size_t Translator::deferAdd(std::size_t k) {
+std::size_t Translator::deferAdd(std::size_t k, bool entries) {
     const std::vector<Instruction>& code = program_.code;
     std::int64_t cell = code[k].cell;
     std::size_t j = k + 1, last = std::min(code.size(), k + kDeferLimit);
@@ -416,7 +438,7 @@ std::size_t Translator::deferAdd(std::size_t k) {
                    (code[j].op == OpCode::JumpIfNotZero && cell == code[j].cell));
     if (!tested || j == k + 1) return k + 1;
     for (std::size_t i = k + 1; i < j; ++i) {
-        native_.entries[i] = static_cast<std::uint32_t>(e_.size());  // no jump or return lands here
+        if (entries) native_.entries[i] = static_cast<std::uint32_t>(e_.size());  // no jump or return lands here
         instruction(i);
     }
     instruction(k);
@@ -457,7 +479,7 @@ void Translator::loopStart(std::size_t k) {
         testCell(0);
         jumps_.push_back(Jump{e_.jumpLater(kJe), in.link});
     }
-    outer_.push_back(OpenLoop{known_, drift_[k]});
+    outer_.push_back(OpenLoop{known_, drift_[k], branches_});
     known_ = afterDrift(known_, drift_[k]);  // at each turn's start
     flagsCell_ = kNoCell;
 }
@@ -468,11 +490,54 @@ void Translator::loopEnd(std::size_t k) {
     if (!isZero(0)) {  // a turn that always ends on a zero never goes round again
         testCell(0);
         jumps_.push_back(Jump{e_.jumpLater(kJne), in.link});
+        if (straight_[k] && !interrupt_) laterTurns(k);
     }
     known_ = afterDrift(outer_.back().atStart, outer_.back().drift);
     outer_.pop_back();
     flagsCell_ = kNoCell;
     zeros_.assign(1, 0);
+}
+
+// A straight loop that drifts runs its turns after the first in a copy of its body, which starts
+// knowing what the turn before checked (the tape has no holes: what lies between two cells on it
+// is on it too), so each turn checks only the cells it newly reaches, and a multiply loop within
+// those needs no test. A way out of the copy goes to the machine, which resumes in the first copy:
+// what that one assumes holds for any turn. The copy stays only where it branches less; under the
+// debugger, whose Ctrl+C is looked at where each turn starts, there is none.
+void Translator::laterTurns(std::size_t end) {
+    const Instruction& in = program_.code[end];
+    const OpenLoop& loop = outer_.back();
+    Known afterTurn = known_, atTurnStart = afterDrift(loop.atStart, loop.drift);
+    Known start{std::min(afterTurn.low, atTurnStart.low), std::max(afterTurn.high, atTurnStart.high)};
+    std::size_t bytesBefore = e_.size(), exitsBefore = exits_.size(), branchesBefore = branches_;
+    std::size_t firstTurn = branches_ - loop.branches;
+    Jump back = jumps_.back();
+    jumps_.pop_back();
+    std::size_t over = e_.jumpLater(kJmp);
+    std::size_t top = e_.size();
+    known_ = start;
+    zeros_.clear();
+    flagsCell_ = kNoCell;
+    for (std::size_t i = static_cast<std::size_t>(in.link); i < end;) {
+        std::size_t next = program_.code[i].op == OpCode::Add ? deferAdd(i, false) : i + 1;
+        if (next == i + 1) instruction(i);
+        i = next;
+    }
+    if (in.cell != 0) move(in.cell);
+    bool repeats = !isZero(0);
+    testCell(0);
+    e_.bind(e_.jumpLater(kJne), top);
+    // It must also hold where the copy's own turns go round.
+    bool holds = known_.low <= start.low && known_.high >= start.high;
+    if (repeats && holds && branches_ - branchesBefore < firstTurn) {
+        e_.bind(back.rel32At, top);
+        e_.bind(over, e_.size());
+        return;
+    }
+    e_.truncate(bytesBefore);
+    exits_.resize(exitsBefore);
+    branches_ = branchesBefore;
+    jumps_.push_back(back);
 }
 
 bool Translator::instruction(std::size_t k) {
