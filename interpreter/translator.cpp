@@ -115,6 +115,7 @@ public:
         else e_.cellOperand({0x0F, static_cast<unsigned char>(width_ == 1 ? 0xB6 : 0xB7)}, reg, disp);
     }
     void addRegister(int reg, std::int32_t disp) { op(0x00, 0x01, reg, disp); }
+    void storeRegister(int reg, std::int32_t disp) { op(0x88, 0x89, reg, disp); }
     void subtractRegister(int reg, std::int32_t disp) { op(0x28, 0x29, reg, disp); }
 
 private:
@@ -265,22 +266,26 @@ bool Translator::multiply(std::size_t k) {
         const Instruction& term = program_.code[k + static_cast<std::size_t>(i)];
         std::uint32_t factor = static_cast<std::uint32_t>(term.amount) & mask_;
         std::int32_t at = bytes(term.cell);
+        // A cell known to hold zero takes the product as it is: no read of what was just stored.
+        bool blank = isZero(term.cell);
+        forget(term.cell);
         if (term.op == OpCode::SetTerm) {
             cells_.store(at, term.amount);
         } else if (factor == 1) {
-            cells_.addRegister(kEax, at);
-        } else if (factor == mask_) {
+            if (blank) cells_.storeRegister(kEax, at);
+            else cells_.addRegister(kEax, at);
+        } else if (factor == mask_ && !blank) {
             cells_.subtractRegister(kEax, at);
         } else {
             e_.raw({0x69, 0xD0});  // imul edx, eax, factor
             e_.u32(static_cast<std::int32_t>(factor));
-            cells_.addRegister(kEdx, at);
+            if (blank) cells_.storeRegister(kEdx, at);
+            else cells_.addRegister(kEdx, at);
         }
     }
     cells_.store(bytes(loop.cell), 0);
     if (branch) e_.bind(skip, e_.size());
     flagsCell_ = kNoCell;
-    for (std::int32_t i = 1; i <= loop.amount; ++i) forget(program_.code[k + static_cast<std::size_t>(i)].cell);
     zero(loop.cell);
     return true;
 }
