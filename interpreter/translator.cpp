@@ -145,6 +145,7 @@ constexpr std::size_t kZerosKept = 16;
 constexpr std::size_t kPrologueBytes = 64, kTypicalBytes = 8, kWithExitBytes = 32;
 constexpr std::size_t kDeferLimit = 16;  // how far an add may move towards its jump: keeps translation linear
 constexpr std::int32_t kInlineRepeats = 16;  // longer runs of '.' are written by the machine
+constexpr int kWindowsPerTurn = 2;  // a vector scan's windows in each turn of its loop
 
 class Translator {
 public:
@@ -183,8 +184,13 @@ private:
     void laterTurns(std::size_t end);
     bool multiply(std::size_t k);
     void scan(std::size_t k);
-    std::size_t vectorScan(std::int32_t step);
-    void vectorFound(std::int32_t step);
+    struct VectorScan {
+        int windows;            // compared in each turn of the loop; 0: no vector loop
+        std::size_t found[kWindowsPerTurn];  // the jump each takes when a kept cell is zero
+        std::int32_t from;      // the first window's first byte, from the current cell
+        std::int32_t advance;   // from one window to the next
+    };
+    VectorScan vectorScan(std::int32_t step);
     void outputRepeated(std::size_t k);
 
     const Program& program_;
@@ -296,16 +302,19 @@ void Translator::scan(std::size_t k) {
     std::int32_t step = bytes(program_.code[k].amount);
     testCell(0);
     std::size_t done = e_.jumpLater(kJe);
-    std::size_t found = vectorScan(step);
+    VectorScan vector = vectorScan(step);
     std::size_t loop = e_.size();
     exitIf(target::scanCheck(e_, step), k);
     target::scanStep(e_, step);
     cells_.compareWithZero(0);
     e_.bind(e_.jumpLater(kJne), loop);
-    if (found != 0) {
+    for (int i = 0; i < vector.windows; ++i) {
         std::size_t out = e_.jumpLater(kJmp);
-        e_.bind(found, e_.size());
-        vectorFound(step);
+        e_.bind(vector.found[i], e_.size());
+        if (step > 0) e_.raw({0x0F, 0xBC, 0xC0});  // bsf eax, eax: the nearest zero going right
+        else e_.raw({0x0F, 0xBD, 0xC0});           // bsr eax, eax: going left
+        target::moveCellByEax(e_, vector.from + i * vector.advance);
+        if (vectors_ == Vectors::Avx2) e_.raw({0xC5, 0xF8, 0x77});  // vzeroupper
         e_.bind(out, e_.size());
     }
     e_.bind(done, e_.size());
@@ -314,55 +323,53 @@ void Translator::scan(std::size_t k) {
     zeros_.assign(1, 0);  // a scan ends on a zero
 }
 
-// From a cell that is not zero, compares a window of cells with zero at once and keeps those the
+// From a cell that is not zero, compares windows of cells with zero at once and keeps those the
 // scan's steps reach: the whole window when the step is one cell, every sixth cell when it is
 // six. While no kept cell is zero the scan moves past them; near the tape's ends the plain loop
-// that follows takes over (so growth and faults stay the machine's). Returns the jump to take
-// with the kept cells' bits in eax, or 0 when the step is too long for the window to gain.
-std::size_t Translator::vectorScan(std::int32_t step) {
-    if (vectors_ == Vectors::None) return 0;
+// that follows takes over (so growth and faults stay the machine's). Each window has its jump to
+// take with the kept cells' bits in eax; none when the step is too long for a window to gain.
+Translator::VectorScan Translator::vectorScan(std::int32_t step) {
+    VectorScan scan{};
+    if (vectors_ == Vectors::None) return scan;
     std::int32_t window = vectors_ == Vectors::Avx2 ? 32 : 16, width = static_cast<std::int32_t>(width_);
     std::int32_t stride = step < 0 ? -step : step;
-    if (stride > window / 2) return 0;
-    std::int32_t reached = (window - width) / stride + 1;  // steps whose cells lie in the window
+    if (stride > window / 2) return scan;
+    std::int32_t reached = (window - width) / stride + 1;  // steps whose cells lie in a window
     std::uint32_t mask = 0;
     for (std::int32_t i = 0; i < reached; ++i) mask |= 1u << (step > 0 ? i * stride : window - width - i * stride);
-    // The window begins at the first step's cell, or ends with it.
-    std::int32_t from = step > 0 ? step : step - (window - width);
+    // The first window begins at the first step's cell, or ends with it; the next one follows.
+    scan.from = step > 0 ? step : step - (window - width);
+    scan.advance = reached * step;
+    scan.windows = kWindowsPerTurn;
+    std::int32_t span = window + (scan.windows - 1) * reached * stride;
     unsigned char compare = static_cast<unsigned char>(width == 1 ? 0x74 : width == 2 ? 0x75 : 0x76);
     bool avx = vectors_ == Vectors::Avx2;
     if (avx) e_.raw({0xC5, 0xF5, 0xEF, 0xC9});  // vpxor ymm1, ymm1, ymm1
     else e_.raw({0x66, 0x0F, 0xEF, 0xC9});      // pxor xmm1, xmm1
-    target::windowLimit(e_, from, window, step > 0);
+    target::windowLimit(e_, step > 0 ? scan.from : scan.from + (scan.windows - 1) * scan.advance, span, step > 0);
     target::compareWithLimit(e_);
     std::size_t plain = e_.jumpLater(step > 0 ? kJa : kJb);
     std::size_t top = e_.size();
-    if (avx) {
-        e_.cellOperand({0xC5, 0xF5, compare}, 0, from);  // vpcmpeq ymm0, ymm1, [cell + from]
-        e_.raw({0xC5, 0xFD, 0xD7, 0xC0});                // vpmovmskb eax, ymm0
-    } else {
-        e_.cellOperand({0xF3, 0x0F, 0x6F}, 0, from);     // movdqu xmm0, [cell + from]
-        e_.raw({0x66, 0x0F, compare, 0xC1});             // pcmpeq xmm0, xmm1
-        e_.raw({0x66, 0x0F, 0xD7, 0xC0});                // pmovmskb eax, xmm0
+    for (int i = 0; i < scan.windows; ++i) {
+        std::int32_t at = scan.from + i * scan.advance;
+        if (avx) {
+            e_.cellOperand({0xC5, 0xF5, compare}, 0, at);  // vpcmpeq ymm0, ymm1, [cell + at]
+            e_.raw({0xC5, 0xFD, 0xD7, 0xC0});              // vpmovmskb eax, ymm0
+        } else {
+            e_.cellOperand({0xF3, 0x0F, 0x6F}, 0, at);     // movdqu xmm0, [cell + at]
+            e_.raw({0x66, 0x0F, compare, 0xC1});           // pcmpeq xmm0, xmm1
+            e_.raw({0x66, 0x0F, 0xD7, 0xC0});              // pmovmskb eax, xmm0
+        }
+        e_.raw({0x25});  // and eax, mask
+        e_.u32(static_cast<std::int32_t>(mask));
+        scan.found[i] = e_.jumpLater(kJne);
     }
-    e_.raw({0x25});  // and eax, mask
-    e_.u32(static_cast<std::int32_t>(mask));
-    std::size_t found = e_.jumpLater(kJne);
-    target::moveCell(e_, reached * step);
+    target::moveCell(e_, scan.windows * scan.advance);
     target::compareWithLimit(e_);
     e_.bind(e_.jumpLater(step > 0 ? kJbe : kJae), top);
     e_.bind(plain, e_.size());
     if (avx) e_.raw({0xC5, 0xF8, 0x77});  // vzeroupper: the machine's own code may use SSE
-    return found;
-}
-
-// The nearest kept cell that is zero: the lowest bit of eax going right, the highest going left.
-void Translator::vectorFound(std::int32_t step) {
-    std::int32_t window = vectors_ == Vectors::Avx2 ? 32 : 16;
-    if (step > 0) e_.raw({0x0F, 0xBC, 0xC0});  // bsf eax, eax
-    else e_.raw({0x0F, 0xBD, 0xC0});           // bsr eax, eax
-    target::moveCellByEax(e_, step > 0 ? step : step - (window - static_cast<std::int32_t>(width_)));
-    if (vectors_ == Vectors::Avx2) e_.raw({0xC5, 0xF8, 0x77});  // vzeroupper
+    return scan;
 }
 
 // A short run of '.': the same byte, the cell's lowest, stored n times when the buffer has room
