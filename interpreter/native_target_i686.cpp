@@ -106,6 +106,15 @@ void moveCellByEax(Emitter& e, std::int32_t by) {
     e.u32(by);
 }
 
+// esi and edi hold the tape's ends: no register is left to hold cells.
+int heldRegisters() { return 0; }
+void loadHeld(Emitter&, int, unsigned, std::int32_t) {}
+void storeHeld(Emitter&, int, unsigned, std::int32_t) {}
+void addToHeld(Emitter&, int, std::int32_t) {}
+void heldFromEax(Emitter&, int, std::uint32_t) {}
+void addEaxToHeld(Emitter&, int, std::uint32_t) {}
+void eaxFromHeld(Emitter&, int, std::int32_t) {}
+
 Jcc outputFull(Emitter& e, std::int32_t count) {
     e.raw({0x8B, 0x4D, kStateOut});  // mov ecx, [ebp + 16]
     if (count == 1) {

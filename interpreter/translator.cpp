@@ -146,6 +146,7 @@ constexpr std::size_t kPrologueBytes = 64, kTypicalBytes = 8, kWithExitBytes = 3
 constexpr std::size_t kDeferLimit = 16;  // how far an add may move towards its jump: keeps translation linear
 constexpr std::int32_t kInlineRepeats = 16;  // longer runs of '.' are written by the machine
 constexpr int kWindowsPerTurn = 2;  // a vector scan's windows in each turn of its loop
+constexpr std::size_t kRunLimit = 32;  // how far a run with cells in registers may reach: keeps translation linear
 
 class Translator {
 public:
@@ -178,11 +179,43 @@ private:
     void checkRange(std::int64_t low, std::int64_t high, std::size_t k);
     void testCell(std::int64_t offset);
     void move(std::int32_t by);
+    void add(std::int64_t cell, std::int32_t amount) {  // sets the zero flag for the cell
+        cells_.add(bytes(cell), amount);
+        flagsCell_ = cell;
+        forget(cell);
+    }
     void guard(std::size_t k);
     void loopStart(std::size_t k);
     void loopEnd(std::size_t k);
     void laterTurns(std::size_t end);
+    bool branches(std::size_t k) const;
+    void turns(std::size_t k);
+    void term(const Instruction& term);
     bool multiply(std::size_t k);
+    std::size_t emitFrom(std::size_t k, bool entries);
+    std::size_t heldRun(std::size_t k, bool entries);
+    // A cell held in a register over a run (see heldRun): its value is the register's plus
+    // `plus`, or `plus` alone (reg < 0); `dirty` while memory holds something else.
+    struct Held {
+        std::int64_t cell;
+        int uses;
+        bool used;
+        int reg;
+        std::uint32_t plus;
+        bool dirty;
+    };
+    std::vector<Held> held_;
+    std::vector<int>* heldFree_ = nullptr;  // the registers no held cell takes
+    Held lastAdd_{};  // the add to the cell the next jump tests, done at the run's end
+    Held* heldOf(std::int64_t cell) {
+        for (Held& h : held_)
+            if (h.cell == cell && h.uses >= 2) return &h;
+        return nullptr;
+    }
+    Held& value(Held& h);
+    void heldAdd(std::int64_t cell, std::uint32_t amount);
+    void heldMultiply(std::size_t k);
+    void flushHeld();
     void scan(std::size_t k);
     struct VectorScan {
         int windows;            // compared in each turn of the loop; 0: no vector loop
@@ -243,16 +276,55 @@ void Translator::testCell(std::int64_t offset) {
 }
 
 // tape[p + offset] turns to zero; each term adds turns * a to its cell, or sets it.
+// With every cell known to be on the tape and only adds to do, a loop that does not turn adds
+// zero everywhere: no branch, which the processor could only guess.
+bool Translator::branches(std::size_t k) const {
+    const Instruction& loop = program_.code[k];
+    const Span& info = program_.spans[static_cast<std::size_t>(loop.link)];
+    bool sets = false;
+    for (std::int32_t i = 1; i <= loop.amount; ++i)
+        sets = sets || program_.code[k + static_cast<std::size_t>(i)].op == OpCode::SetTerm;
+    return sets || std::int64_t(loop.cell) + info.low < known_.low || std::int64_t(loop.cell) + info.high > known_.high;
+}
+
+// eax, the counter's value, becomes the loop's turns.
+void Translator::turns(std::size_t k) {
+    std::uint32_t perUnit = turnsPerUnit(program_.spans[static_cast<std::size_t>(program_.code[k].link)].step, mask_);
+    if (perUnit == mask_) {
+        e_.raw({0xF7, 0xD8});  // neg eax: the turns, -v
+    } else if (perUnit != 1) {
+        e_.raw({0x69, 0xC0});  // imul eax, eax, perUnit
+        e_.u32(static_cast<std::int32_t>(perUnit));
+    }
+}
+
+// A term's cell in memory gets eax times its factor, or its value.
+void Translator::term(const Instruction& term) {
+    std::uint32_t factor = static_cast<std::uint32_t>(term.amount) & mask_;
+    std::int32_t at = bytes(term.cell);
+    // A cell known to hold zero takes the product as it is: no read of what was just stored.
+    bool blank = isZero(term.cell);
+    forget(term.cell);
+    if (term.op == OpCode::SetTerm) {
+        cells_.store(at, term.amount);
+    } else if (factor == 1) {
+        if (blank) cells_.storeRegister(kEax, at);
+        else cells_.addRegister(kEax, at);
+    } else if (factor == mask_ && !blank) {
+        cells_.subtractRegister(kEax, at);
+    } else {
+        e_.raw({0x69, 0xD0});  // imul edx, eax, factor
+        e_.u32(static_cast<std::int32_t>(factor));
+        if (blank) cells_.storeRegister(kEdx, at);
+        else cells_.addRegister(kEdx, at);
+    }
+}
+
 bool Translator::multiply(std::size_t k) {
     const Instruction& loop = program_.code[k];
     const Span& info = program_.spans[static_cast<std::size_t>(loop.link)];
     std::int64_t low = std::int64_t(loop.cell) + info.low, high = std::int64_t(loop.cell) + info.high;
-    bool sets = false;
-    for (std::int32_t i = 1; i <= loop.amount; ++i)
-        sets = sets || program_.code[k + static_cast<std::size_t>(i)].op == OpCode::SetTerm;
-    // With every cell known to be on the tape and only adds to do, a loop that does not turn adds
-    // zero everywhere: no branch, which the processor could only guess.
-    bool branch = sets || low < known_.low || high > known_.high;
+    bool branch = branches(k);
     cells_.load(kEax, bytes(loop.cell));
     std::size_t skip = 0;
     if (branch) {
@@ -261,34 +333,8 @@ bool Translator::multiply(std::size_t k) {
         ++branches_;
         checkRange(low, high, k);  // only when the loop turns: a loop that does not turn visits nothing
     }
-    std::uint32_t perUnit = turnsPerUnit(info.step, mask_);
-    if (perUnit == mask_) {
-        e_.raw({0xF7, 0xD8});  // neg eax: the turns, -v
-    } else if (perUnit != 1) {
-        e_.raw({0x69, 0xC0});  // imul eax, eax, perUnit
-        e_.u32(static_cast<std::int32_t>(perUnit));
-    }
-    for (std::int32_t i = 1; i <= loop.amount; ++i) {
-        const Instruction& term = program_.code[k + static_cast<std::size_t>(i)];
-        std::uint32_t factor = static_cast<std::uint32_t>(term.amount) & mask_;
-        std::int32_t at = bytes(term.cell);
-        // A cell known to hold zero takes the product as it is: no read of what was just stored.
-        bool blank = isZero(term.cell);
-        forget(term.cell);
-        if (term.op == OpCode::SetTerm) {
-            cells_.store(at, term.amount);
-        } else if (factor == 1) {
-            if (blank) cells_.storeRegister(kEax, at);
-            else cells_.addRegister(kEax, at);
-        } else if (factor == mask_ && !blank) {
-            cells_.subtractRegister(kEax, at);
-        } else {
-            e_.raw({0x69, 0xD0});  // imul edx, eax, factor
-            e_.u32(static_cast<std::int32_t>(factor));
-            if (blank) cells_.storeRegister(kEdx, at);
-            else cells_.addRegister(kEdx, at);
-        }
-    }
+    turns(k);
+    for (std::int32_t i = 1; i <= loop.amount; ++i) term(program_.code[k + static_cast<std::size_t>(i)]);
     cells_.store(bytes(loop.cell), 0);
     if (branch) e_.bind(skip, e_.size());
     flagsCell_ = kNoCell;
@@ -530,11 +576,7 @@ void Translator::laterTurns(std::size_t end) {
     known_ = start;
     zeros_.clear();
     flagsCell_ = kNoCell;
-    for (std::size_t i = static_cast<std::size_t>(in.link); i < end;) {
-        std::size_t next = program_.code[i].op == OpCode::Add ? deferAdd(i, false) : i + 1;
-        if (next == i + 1) instruction(i);
-        i = next;
-    }
+    for (std::size_t i = static_cast<std::size_t>(in.link); i < end;) i = emitFrom(i, false);
     if (in.cell != 0) move(in.cell);
     bool repeats = !isZero(0);
     testCell(0);
@@ -556,9 +598,7 @@ bool Translator::instruction(std::size_t k) {
     const Instruction& in = program_.code[k];
     switch (in.op) {
     case OpCode::Add:
-        cells_.add(bytes(in.cell), in.amount);
-        flagsCell_ = in.cell;
-        forget(in.cell);
+        add(in.cell, in.amount);
         break;
     case OpCode::Move:
         move(in.amount);
@@ -617,6 +657,182 @@ bool Translator::instruction(std::size_t k) {
     return true;
 }
 
+// The code from instruction k on: a run with cells held in registers, an add moved to the jump
+// that tests it, or the instruction alone. Returns where to go on from; with `entries`, records
+// where the instructions it passes begin.
+std::size_t Translator::emitFrom(std::size_t k, bool entries) {
+    std::size_t next = heldRun(k, entries);
+    if (next != k) return next;
+    next = program_.code[k].op == OpCode::Add ? deferAdd(k, entries) : k + 1;
+    if (next == k + 1) instruction(k);
+    return next;
+}
+
+// A run of adds, clears and multiply loops that branch nowhere, from k: the cells it uses more
+// than once (but the one the jump after it tests) are loaded into registers when first needed,
+// computed there, and stored once at its end, so no cell is read back just after it was written.
+// Nothing in the run leaves the code, and no jump lands in it. Returns where it ends, or k.
+std::size_t Translator::heldRun(std::size_t k, bool entries) {
+    const std::vector<Instruction>& code = program_.code;
+    int registers = target::heldRegisters();
+    if (registers == 0) return k;
+    held_.clear();
+    auto use = [&](std::int64_t cell) {
+        for (Held& h : held_)
+            if (h.cell == cell) {
+                ++h.uses;
+                return;
+            }
+        held_.push_back(Held{cell, 1, false, -1, 0, false});
+    };
+    std::size_t end = k;
+    bool multiplies = false;
+    while (end < code.size() && end - k < kRunLimit && (end == k || (!target_[end] && turnOf_[end] < 0))) {
+        const Instruction& in = code[end];
+        if (in.op == OpCode::Add || in.op == OpCode::Clear) {
+            use(in.cell);
+            ++end;
+        } else if (in.op == OpCode::MulLoop && !branches(end)) {
+            for (std::int32_t i = 0; i <= in.amount; ++i) use(code[end + static_cast<std::size_t>(i)].cell);
+            end += 1 + static_cast<std::size_t>(in.amount);
+            multiplies = true;
+        } else {
+            break;
+        }
+    }
+    // The cell the next jump tests stays in memory, so that its last add can set the flags.
+    std::int64_t moved = 0, tested = kNoCell;
+    std::size_t after = end;
+    while (after < code.size() && code[after].op == OpCode::Move) moved += code[after++].amount;
+    if (after < code.size() && code[after].op == OpCode::JumpIfZero) tested = moved;
+    if (after < code.size() && code[after].op == OpCode::JumpIfNotZero) tested = moved + code[after].cell;
+    int kept = 0;
+    lastAdd_ = Held{kNoCell, 0, false, -1, 0, false};
+    for (Held& h : held_) {
+        if (h.cell == tested && h.uses == 1) lastAdd_.cell = tested;  // its add, if any, goes last
+        if (h.cell == tested || kept == registers) h.uses = 1;
+        if (h.uses >= 2) ++kept;
+    }
+    if (!multiplies || kept == 0) return k;
+    std::vector<int> free;
+    for (int r = registers - 1; r >= 0; --r) free.push_back(r);
+    heldFree_ = &free;
+    for (std::size_t i = k; i < end;) {
+        if (entries) native_.entries[i] = static_cast<std::uint32_t>(e_.size());  // no jump or return lands here
+        const Instruction& in = code[i];
+        if (in.op == OpCode::Add) {
+            heldAdd(in.cell, static_cast<std::uint32_t>(in.amount));
+        } else if (in.op == OpCode::Clear) {
+            if (Held* h = heldOf(in.cell)) {
+                if (h->reg >= 0) free.push_back(h->reg);
+                *h = Held{h->cell, h->uses, true, -1, 0, true};
+            } else {
+                instruction(i);
+            }
+        } else {
+            heldMultiply(i);
+            for (std::int32_t t = 1; t <= in.amount && entries; ++t)
+                native_.entries[i + static_cast<std::size_t>(t)] = static_cast<std::uint32_t>(e_.size());
+            i += static_cast<std::size_t>(in.amount);
+        }
+        ++i;
+    }
+    flushHeld();
+    heldFree_ = nullptr;
+    return end;
+}
+
+// The held cell's value, loaded into a register when it is first needed (a cell known to be zero
+// needs no load).
+Translator::Held& Translator::value(Held& h) {
+    if (h.used) return h;
+    h.used = true;
+    if (isZero(h.cell)) return h;
+    h.reg = heldFree_->back();
+    heldFree_->pop_back();
+    target::loadHeld(e_, h.reg, width_, bytes(h.cell));
+    return h;
+}
+
+void Translator::heldAdd(std::int64_t cell, std::uint32_t amount) {
+    Held* h = heldOf(cell);
+    if (!h && cell == lastAdd_.cell) {
+        lastAdd_.plus += amount;
+        lastAdd_.dirty = true;
+        return;
+    }
+    if (!h) {
+        if ((amount & mask_) != 0) add(cell, static_cast<std::int32_t>(amount));
+        return;
+    }
+    value(*h).plus += amount;
+    h->dirty = true;
+}
+
+// A multiply loop within a run: its counter and its terms' cells held or in memory.
+void Translator::heldMultiply(std::size_t k) {
+    const Instruction& loop = program_.code[k];
+    Held* counter = heldOf(loop.cell);
+    if (counter && value(*counter).reg < 0) {
+        // A counter of known value: the turns are known, and each term is an add.
+        std::uint32_t perUnit = turnsPerUnit(program_.spans[static_cast<std::size_t>(loop.link)].step, mask_);
+        std::uint32_t turns = counter->plus * perUnit;
+        for (std::int32_t i = 1; i <= loop.amount; ++i) {
+            const Instruction& term = program_.code[k + static_cast<std::size_t>(i)];
+            heldAdd(term.cell, turns * static_cast<std::uint32_t>(term.amount));
+        }
+    } else {
+        if (counter) {
+            target::eaxFromHeld(e_, counter->reg, static_cast<std::int32_t>(counter->plus));
+        } else {
+            cells_.load(kEax, bytes(loop.cell));
+        }
+        turns(k);
+        for (std::int32_t i = 1; i <= loop.amount; ++i) {
+            const Instruction& term = program_.code[k + static_cast<std::size_t>(i)];
+            Held* h = heldOf(term.cell);
+            if (!h) {
+                this->term(term);
+                continue;
+            }
+            std::uint32_t factor = static_cast<std::uint32_t>(term.amount) & mask_;
+            if (value(*h).reg < 0) {
+                h->reg = heldFree_->back();
+                heldFree_->pop_back();
+                target::heldFromEax(e_, h->reg, factor);
+            } else {
+                target::addEaxToHeld(e_, h->reg, factor);
+            }
+            h->dirty = true;
+        }
+    }
+    if (counter) {
+        if (counter->reg >= 0) heldFree_->push_back(counter->reg);
+        *counter = Held{counter->cell, counter->uses, true, -1, 0, true};
+    } else {
+        cells_.store(bytes(loop.cell), 0);
+        zero(loop.cell);
+    }
+    flagsCell_ = kNoCell;
+}
+
+// The end of a run: each held cell that changed is stored.
+void Translator::flushHeld() {
+    for (Held& h : held_) {
+        if (h.uses < 2 || !h.dirty) continue;
+        forget(h.cell);
+        if (h.reg < 0) {
+            cells_.store(bytes(h.cell), static_cast<std::int32_t>(h.plus));
+            if ((h.plus & mask_) == 0) zero(h.cell);
+        } else {
+            if ((h.plus & mask_) != 0) target::addToHeld(e_, h.reg, static_cast<std::int32_t>(h.plus));
+            target::storeHeld(e_, h.reg, width_, bytes(h.cell));
+        }
+    }
+    flagsCell_ = kNoCell;
+    if (lastAdd_.dirty && (lastAdd_.plus & mask_) != 0) add(lastAdd_.cell, static_cast<std::int32_t>(lastAdd_.plus));
+}
+
 bool Translator::translate() {
     const std::vector<Instruction>& code = program_.code;
     native_.bytes.clear();
@@ -637,10 +853,8 @@ bool Translator::translate() {
         // Under the debugger each turn of a loop, the first included, starts by looking at the Ctrl+C
         // flag: the flags hold nothing here, and a set flag stops the run at the loop's JumpIfZero.
         if (interrupt_ && turnOf_[k] >= 0) exitIf(target::interrupted(e_, interrupt_), static_cast<std::size_t>(turnOf_[k]));
-        std::size_t next = code[k].op == OpCode::Add ? deferAdd(k) : k + 1;
-        if (next == k + 1 && !instruction(k)) return false;
+        k = emitFrom(k, true);
         if (e_.size() > INT32_MAX / 2) return false;
-        k = next;
     }
     if (tooFar_) return false;
     native_.entries[code.size()] = static_cast<std::uint32_t>(e_.size());
