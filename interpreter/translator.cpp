@@ -207,6 +207,7 @@ private:
     std::vector<Held> held_;
     std::vector<int>* heldFree_ = nullptr;  // the registers no held cell takes
     Held lastAdd_{};  // the add to the cell the next jump tests, done at the run's end
+    std::size_t noRunBefore_ = 0;  // no run worth holding cells starts before this instruction
     Held* heldOf(std::int64_t cell) {
         for (Held& h : held_)
             if (h.cell == cell && h.uses >= 2) return &h;
@@ -576,7 +577,10 @@ void Translator::laterTurns(std::size_t end) {
     known_ = start;
     zeros_.clear();
     flagsCell_ = kNoCell;
+    std::size_t noRunBefore = noRunBefore_;
+    noRunBefore_ = 0;  // the copy knows more: its runs may differ
     for (std::size_t i = static_cast<std::size_t>(in.link); i < end;) i = emitFrom(i, false);
+    noRunBefore_ = noRunBefore;
     if (in.cell != 0) move(in.cell);
     bool repeats = !isZero(0);
     testCell(0);
@@ -675,7 +679,7 @@ std::size_t Translator::emitFrom(std::size_t k, bool entries) {
 std::size_t Translator::heldRun(std::size_t k, bool entries) {
     const std::vector<Instruction>& code = program_.code;
     int registers = target::heldRegisters();
-    if (registers == 0) return k;
+    if (registers == 0 || k < noRunBefore_) return k;
     held_.clear();
     auto use = [&](std::int64_t cell) {
         for (Held& h : held_)
@@ -692,7 +696,8 @@ std::size_t Translator::heldRun(std::size_t k, bool entries) {
         if (in.op == OpCode::Add || in.op == OpCode::Clear) {
             use(in.cell);
             ++end;
-        } else if (in.op == OpCode::MulLoop && !branches(end)) {
+        } else if (in.op == OpCode::MulLoop && end + 1 + static_cast<std::size_t>(in.amount) - k <= kRunLimit &&
+                   !branches(end)) {
             for (std::int32_t i = 0; i <= in.amount; ++i) use(code[end + static_cast<std::size_t>(i)].cell);
             end += 1 + static_cast<std::size_t>(in.amount);
             multiplies = true;
@@ -713,7 +718,10 @@ std::size_t Translator::heldRun(std::size_t k, bool entries) {
         if (h.cell == tested || kept == registers) h.uses = 1;
         if (h.uses >= 2) ++kept;
     }
-    if (!multiplies || kept == 0) return k;
+    if (!multiplies || kept == 0) {
+        noRunBefore_ = end;  // a run that starts within this one would hold no more
+        return k;
+    }
     std::vector<int> free;
     for (int r = registers - 1; r >= 0; --r) free.push_back(r);
     heldFree_ = &free;
