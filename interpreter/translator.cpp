@@ -276,9 +276,9 @@ void Translator::testCell(std::int64_t offset) {
     cells_.compareWithZero(bytes(offset));
 }
 
-// tape[p + offset] turns to zero; each term adds turns * a to its cell, or sets it.
-// With every cell known to be on the tape and only adds to do, a loop that does not turn adds
-// zero everywhere: no branch, which the processor could only guess.
+// Whether a multiply loop tests its counter first. With every cell known to be on the tape and
+// only adds to do, a loop that does not turn adds zero everywhere: no branch, which the processor
+// could only guess.
 bool Translator::branches(std::size_t k) const {
     const Instruction& loop = program_.code[k];
     const Span& info = program_.spans[static_cast<std::size_t>(loop.link)];
@@ -321,6 +321,7 @@ void Translator::term(const Instruction& term) {
     }
 }
 
+// tape[p + offset] turns to zero; each term adds turns * a to its cell, or sets it.
 bool Translator::multiply(std::size_t k) {
     const Instruction& loop = program_.code[k];
     const Span& info = program_.spans[static_cast<std::size_t>(loop.link)];
