@@ -1,6 +1,7 @@
 #include "compiler.h"
 
 #include "idioms.h"
+#include "known_cells.h"
 
 #include <algorithm>
 #include <climits>
@@ -10,6 +11,9 @@ namespace pellux {
 namespace {
 
 constexpr std::size_t kCheckEvery = 4096;  // source bytes between looks at the compiled form's size
+// Programs that may compile to more instructions are not gone through for what is known of the
+// tape: it would take long.
+constexpr std::size_t kKnowingAtMost = std::size_t(1) << 20;
 
 // The block being compiled. Its cells are counted from the pointer where it began.
 struct Block {
@@ -25,11 +29,17 @@ struct OpenLoop {
     bool real;           // it runs as a loop: the block around it ended at its '['
     Block outer;         // the block around it, as it was at the '['; outer.pointer is the loop's cell
     std::uint32_t open;  // the '['
+    bool outerGuardTaken = false;  // running it as a loop took the Guard of the block around it out
+    const LoopKnowledge* known = nullptr;  // what every run knows of the tape there
 };
 
 class Compiler {
 public:
-    Compiler(Program& program, const Places* places) : program_(program), places_(places) { beginBlock(0); }
+    // With `known`, what every run knows of the tape where each loop begins (known_cells.h).
+    Compiler(Program& program, const Places* places, bool keepOrigins, const std::vector<LoopKnowledge>* known)
+        : program_(program), places_(places), keepOrigins_(keepOrigins), known_(known) {
+        beginBlock(0);
+    }
 
     // The byte at `at`, and with it a comment or string line; returns where the next one lies.
     std::size_t read(std::size_t at);
@@ -54,7 +64,7 @@ private:
     void close(std::size_t at);
     void emit(OpCode op, std::int32_t cell, std::int32_t amount, std::int32_t link) {
         program_.code.push_back(Instruction{op, cell, amount, link});
-        if (places_) program_.origins.push_back(origin_);
+        if (keepOrigins_) program_.origins.push_back(origin_);
     }
     void emitAdd(std::int32_t cell, std::int32_t amount) {
         if ((static_cast<std::uint32_t>(amount) & program_.dialect.mask()) != 0) emit(OpCode::Add, cell, amount, 0);
@@ -65,12 +75,13 @@ private:
     }
     void truncate(std::size_t size) {
         program_.code.resize(size);
-        if (places_) program_.origins.resize(size);
+        if (keepOrigins_) program_.origins.resize(size);
     }
     void beginBlock(std::size_t from);
     bool endBlock(const Block& block, std::size_t to);
     void commit(OpenLoop& loop);
     bool replaceWithIdiom(const OpenLoop& loop, std::size_t at);
+    void reopenOuter(const OpenLoop& loop);
     void closeLoop(const OpenLoop& loop, std::size_t at);
     LoopBody body() const {
         const Instruction* first = program_.code.data() + block_.guard + 1;
@@ -81,6 +92,8 @@ private:
 
     Program& program_;
     const Places* places_;
+    bool keepOrigins_;
+    const std::vector<LoopKnowledge>* known_;
     std::int32_t change_ = 0;  // a run of + and - folded into one Add
     std::uint32_t origin_ = 0;
     Block block_{};
@@ -161,7 +174,7 @@ bool Compiler::endBlock(const Block& block, std::size_t to) {
     std::vector<Instruction>& code = program_.code;
     if (block.low == 0 && block.high == 0) {
         code.erase(code.begin() + static_cast<std::ptrdiff_t>(block.guard));
-        if (places_) program_.origins.erase(program_.origins.begin() + static_cast<std::ptrdiff_t>(block.guard));
+        if (keepOrigins_) program_.origins.erase(program_.origins.begin() + static_cast<std::ptrdiff_t>(block.guard));
         return false;
     }
     code[block.guard] = Instruction{OpCode::Guard, block.low, block.high - block.low,
@@ -175,6 +188,7 @@ bool Compiler::endBlock(const Block& block, std::size_t to) {
 void Compiler::open(std::size_t at) {
     if (!loops_.empty() && !loops_.back().real) commit(loops_.back());
     OpenLoop loop{program_.code.size(), 0, false, block_, static_cast<std::uint32_t>(at)};
+    if (known_) loop.known = knowledgeAt(*known_, at);
     emitMove();
     loop.jump = program_.code.size();
     emit(OpCode::JumpIfZero, 0, 0, 0);
@@ -186,6 +200,7 @@ void Compiler::open(std::size_t at) {
 void Compiler::commit(OpenLoop& loop) {
     loop.real = true;
     if (endBlock(loop.outer, loop.open)) return;
+    loop.outerGuardTaken = true;
     --loop.start;  // everything after the Guard taken out moved back by one
     --loop.jump;
     --block_.guard;
@@ -194,9 +209,23 @@ void Compiler::commit(OpenLoop& loop) {
 void Compiler::close(std::size_t at) {
     OpenLoop loop = loops_.back();
     loops_.pop_back();
-    if (!loop.real && replaceWithIdiom(loop, at)) return;
+    if (replaceWithIdiom(loop, at)) return;
     if (!loop.real) commit(loop);
     closeLoop(loop, at);
+}
+
+// The loop stands for no code of its own after all: the block around it goes on from its '[',
+// with its Guard back in place.
+void Compiler::reopenOuter(const OpenLoop& loop) {
+    truncate(loop.start);
+    if (loop.outerGuardTaken) {
+        program_.code.insert(program_.code.begin() + static_cast<std::ptrdiff_t>(loop.outer.guard),
+                             Instruction{OpCode::Guard, 0, 0, 0});
+        if (keepOrigins_)
+            program_.origins.insert(program_.origins.begin() + static_cast<std::ptrdiff_t>(loop.outer.guard),
+                                    loop.outer.from);
+    }
+    block_ = loop.outer;
 }
 
 // The instructions of an idiom, made for the loop's cell, placed where that cell lies in the
@@ -210,22 +239,25 @@ void Compiler::append(const std::vector<Instruction>& instructions, std::int32_t
     program_.spans.push_back(span);
 }
 
+// A loop that held loops runs as a loop only if they did not all turn out to be idioms: its body
+// is then one block, and may be an idiom too.
 bool Compiler::replaceWithIdiom(const OpenLoop& loop, std::size_t at) {
+    if (loop.real && block_.guard != loop.jump + 1) return false;
     LoopBody inside = body();
     std::vector<Instruction> replacement;
     Span span{loop.open, static_cast<std::uint32_t>(at + 1), std::min(0, inside.net), std::max(0, inside.net), inside.net};
     bool clear = isClearLoop(inside), scan = !clear && isScanLoop(inside);
-    if (!clear && !scan && !isMultiplyLoop(inside, program_.spans, replacement, span)) return false;
+    const KnownCells* atTurn = loop.known && loop.known->atTurn.reached() ? &loop.known->atTurn : nullptr;
+    if (!clear && !scan && !isMultiplyLoop(inside, program_.spans, replacement, span, atTurn)) return false;
     setOrigin(loop.open);  // what stands for the loop comes from its '['
     if (scan) {  // where a scan ends is known only when it runs: the block ends with it
         truncate(loop.jump);
-        endBlock(loop.outer, loop.open);
+        if (!loop.real) endBlock(loop.outer, loop.open);  // a loop that ran as a loop ended it at its '['
         emit(OpCode::Scan, 0, inside.net, static_cast<std::int32_t>(program_.spans.size()));
         program_.spans.push_back(span);
         beginBlock(at + 1);
     } else {
-        truncate(loop.start);
-        block_ = loop.outer;
+        reopenOuter(loop);
         if (clear) emit(OpCode::Clear, block_.pointer, 0, 0);
         else append(replacement, block_.pointer, span);
     }
@@ -286,19 +318,19 @@ std::size_t instructionsAtMost(const unsigned char* source, std::size_t size, co
     return count;
 }
 
-} // namespace
-
-Program compile(const unsigned char* source, std::size_t size, const Dialect& dialect, std::size_t limitBytes,
-                const Places* places) {
+// One pass over the source, which compiles to at most `expected` instructions and a few; with
+// `known`, what every run knows where each loop begins.
+Program compileOnce(const unsigned char* source, std::size_t size, const Dialect& dialect, std::size_t limitBytes,
+                    const Places* places, std::size_t expected, bool keepOrigins,
+                    const std::vector<LoopKnowledge>* known) {
     Program program;
     program.dialect = dialect;
     program.source = source;
     program.size = size;
     // Room for the code up front: a big program's code is then never copied as it grows.
     // Past the limit, only as far as the compiler goes before it looks.
-    program.code.reserve(std::min(instructionsAtMost(source, size, dialect.syntax()) + 16,
-                                  limitBytes / sizeof(Instruction) + kCheckEvery * 3));
-    Compiler compiler(program, places);
+    program.code.reserve(std::min(expected + 16, limitBytes / sizeof(Instruction) + kCheckEvery * 3));
+    Compiler compiler(program, places, keepOrigins, known);
     std::size_t nextPlace = 0, nextCheck = 0;
     for (std::size_t at = 0; at < size;) {
         if (at >= nextCheck) {
@@ -317,6 +349,83 @@ Program compile(const unsigned char* source, std::size_t size, const Dialect& di
     }
     compiler.finish(size);
     return program;
+}
+
+// A loop that ran as a loop of one block, whose turns were not all done at once: an inner loop's
+// counter was not known. With what is known where its turns begin, they may be.
+struct Candidate {
+    std::size_t jump;  // its JumpIfZero
+    LoopBody body;     // its first turn's
+};
+
+std::vector<Candidate> candidates(const Program& program) {
+    const std::vector<Instruction>& code = program.code;
+    std::vector<Candidate> found;
+    std::vector<Instruction> out;
+    Span span{};
+    const KnownCells blank = KnownCells::blank();
+    for (std::size_t k = 0; k < code.size(); ++k) {
+        if (code[k].op != OpCode::JumpIfZero) continue;
+        std::size_t end = static_cast<std::size_t>(code[k].link) - 1, first = k + 1, last = end;
+        std::int32_t low = 0, high = 0;
+        if (code[first].op == OpCode::Guard) {
+            low = code[first].cell;
+            high = low + code[first].amount;
+            ++first;
+        }
+        bool simple = code[end].cell == 0, inner = false;
+        for (std::size_t i = first; i < end && simple; ++i) {
+            OpCode op = code[i].op;
+            simple = op == OpCode::Add || op == OpCode::Clear || op == OpCode::MulLoop || op == OpCode::MulTerm ||
+                     op == OpCode::SetTerm;
+            // The MulLoop that does the later turns (remainingTurns) comes from the loop's own '['.
+            bool later = op == OpCode::MulLoop && program.spans[static_cast<std::size_t>(code[i].link)].from ==
+                                                      program.origins[k];
+            if (later) last = std::min(last, i);
+            inner = inner || (op == OpCode::MulLoop && !later);
+        }
+        LoopBody body{code.data() + first, last - first, low, high, 0, program.dialect.mask()};
+        // One whose turns would differ even on a blank tape is no candidate: no knowledge helps it.
+        if (simple && inner && isMultiplyLoop(body, program.spans, out, span, &blank))
+            found.push_back(Candidate{k, body});
+    }
+    return found;
+}
+
+// Whether what is known makes the turns of one of the candidates all the same.
+bool foldsWith(const Program& program, const std::vector<Candidate>& loops, const std::vector<LoopKnowledge>& known) {
+    for (const Candidate& loop : loops) {
+        const LoopKnowledge* at = knowledgeAt(known, program.origins[loop.jump]);
+        std::vector<Instruction> out;
+        Span span{};
+        if (at && at->atTurn.reached() && isMultiplyLoop(loop.body, program.spans, out, span, &at->atTurn)) return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// Compiled once, and when a loop that ran as a loop could be done at once with what every run
+// knows of the tape where its turns begin, once again with that knowledge.
+Program compile(const unsigned char* source, std::size_t size, const Dialect& dialect, std::size_t limitBytes,
+                const Places* places) {
+    std::size_t expected = instructionsAtMost(source, size, dialect.syntax());
+    // A large program is compiled once, as it comes: its origins are kept only under the debugger.
+    bool knowing = expected <= kKnowingAtMost;
+    bool origins = knowing || places != nullptr;
+    Program first = compileOnce(source, size, dialect, limitBytes, places, expected, origins, nullptr);
+    if (knowing && !first.tooLarge) {
+        std::vector<Candidate> loops = candidates(first);
+        std::vector<LoopKnowledge> known;
+        if (!loops.empty()) known = knownAtLoops(first, loops.back().jump);
+        if (foldsWith(first, loops, known)) {
+            Program second =
+                compileOnce(source, size, dialect, limitBytes, places, expected, places != nullptr, &known);
+            if (!second.tooLarge) return second;
+        }
+    }
+    if (!places) std::vector<std::uint32_t>().swap(first.origins);
+    return first;
 }
 
 } // namespace pellux

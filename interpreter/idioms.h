@@ -4,6 +4,7 @@
 #ifndef PELLUX_INTERPRETER_IDIOMS_H
 #define PELLUX_INTERPRETER_IDIOMS_H
 
+#include "known_cells.h"
 #include "program.h"
 
 #include <vector>
@@ -25,11 +26,15 @@ bool isClearLoop(const LoopBody& body);
 // its start on the way and is no scan.
 bool isScanLoop(const LoopBody& body);
 
-// A body of adds, clears and multiply loops whose counters it has just set, with the loop's
-// counter stepping by an odd amount: every turn does the same to every cell, so all turns are
-// done at once ([->+<], [->++>+++<<], [->[-]+++<], [--->+<]). The MulLoop and its terms go to `out`, the cells its turns
-// visit to `span`.
-bool isMultiplyLoop(const LoopBody& body, const std::vector<Span>& spans, std::vector<Instruction>& out, Span& span);
+// A body of adds, clears and multiply loops, with the loop's counter stepping by an odd amount,
+// in which every turn does the same to every cell, so all turns are done at once ([->+<],
+// [->++>+++<<], [->[-]+++<], [--->+<], [>[->+<]>[-]<<-]). An inner loop whose counter the turn
+// has not just set may turn or not: it must stay within the cells the turn surely visits, and
+// what it changes must be set again after it. The MulLoop and its terms go to `out`, the cells
+// its turns visit to `span`. With `atTurn`, what is known of the cells where every turn begins:
+// an inner loop whose counter is known there turns a known number of times.
+bool isMultiplyLoop(const LoopBody& body, const std::vector<Span>& spans, std::vector<Instruction>& out, Span& span,
+                    const KnownCells* atTurn = nullptr);
 
 // A loop that runs as a loop, whose body ends where it began, and whose turns after the first all
 // do the same: the first turn sets the cells the others depend on ("+++[->+++++<]" inside it).

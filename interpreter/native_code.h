@@ -29,10 +29,16 @@ struct NativeCode {
     std::vector<std::uint32_t> entries;     // where instruction k begins, for each k
 };
 
+// The vector instructions a scan may use: those of this processor that its system also saves
+// (YMM registers only where the system saves their upper halves).
+enum class Vectors : std::uint8_t { None, Sse2, Avx2 };
+Vectors vectorsOfThisProcessor();
+
 // False where this machine's code is not generated (not x86) or the program does not fit. With
 // `interrupt`, each loop's turn starts by looking at the flag and leaves at the loop's JumpIfZero
-// when it is set.
-bool translate(const Program& program, NativeCode& native, const volatile std::sig_atomic_t* interrupt = nullptr);
+// when it is set. `vectors` may name fewer than the processor has, never more.
+bool translate(const Program& program, NativeCode& native, const volatile std::sig_atomic_t* interrupt = nullptr,
+               Vectors vectors = vectorsOfThisProcessor());
 
 // The routine at the start of the code, called with the state. On 32-bit x86 the convention is
 // named: a compiler's default there may differ between Windows and Linux, or change with options.

@@ -1,17 +1,15 @@
 #include "native_program.h"
 
-#include "native_code.h"
-
 #include <new>
 
 namespace pellux {
 
-bool NativeProgram::load(const Program& program, const volatile std::sig_atomic_t* interrupt) {
+bool NativeProgram::load(const Program& program, const volatile std::sig_atomic_t* interrupt, Vectors vectors) {
     clear();
     if (program.code.size() > kMostOperationsTranslated) return false;
     NativeCode native;
     try {
-        if (!translate(program, native, interrupt)) return false;
+        if (!translate(program, native, interrupt, vectors)) return false;
     } catch (const std::bad_alloc&) {  // the portable machine needs no more memory than it has
         return false;
     }

@@ -4,6 +4,7 @@
 #define PELLUX_INTERPRETER_NATIVE_PROGRAM_H
 
 #include "executable_memory.h"
+#include "native_code.h"
 #include "program.h"
 
 #include <csignal>
@@ -28,7 +29,9 @@ public:
     // loaded, where this processor has no translation, the program is too big to gain from one
     // or does not fit, or memory or executable pages are short: the portable machine runs it
     // then. With `interrupt` (the debugger's), each loop's turn starts by looking at the flag.
-    bool load(const Program& program, const volatile std::sig_atomic_t* interrupt = nullptr);
+    // `vectors`: at most what this processor has (tests try each).
+    bool load(const Program& program, const volatile std::sig_atomic_t* interrupt = nullptr,
+              Vectors vectors = vectorsOfThisProcessor());
     void clear();
     // What run() takes: null when nothing is loaded.
     const LoadedCode* code() const { return loaded_.base ? &loaded_ : nullptr; }

@@ -24,6 +24,7 @@ public:
     explicit Emitter(std::vector<unsigned char>& bytes) : bytes_(bytes) {}
 
     std::size_t size() const { return bytes_.size(); }
+    void truncate(std::size_t size) { bytes_.resize(size); }
     void raw(std::initializer_list<unsigned char> list) { bytes_.insert(bytes_.end(), list); }
     void u8(std::int32_t value) { bytes_.push_back(static_cast<unsigned char>(value)); }
     void u16(std::int32_t value) {
@@ -91,6 +92,25 @@ Jcc scanCheck(Emitter& e, std::int32_t step);
 void scanStep(Emitter& e, std::int32_t step);
 // cell += by, leaving the flags as they are.
 void moveCell(Emitter& e, std::int32_t by);
+// A vector scan looks at the bytes from `from` to `from + bytes` past the current cell (`from` may
+// be negative). windowLimit loads ecx with the furthest the current cell may go in the scan's
+// direction (right: towards the end) while those bytes lie on the tape; then compareWithLimit
+// compares the current cell with ecx, unsigned.
+void windowLimit(Emitter& e, std::int32_t from, std::int32_t bytes, bool right);
+void compareWithLimit(Emitter& e);
+// cell += eax + by, eax zero-extended.
+void moveCellByEax(Emitter& e, std::int32_t by);
+// Registers that hold cells over a run of code that branches nowhere: 0 to count - 1 (r8d-r11d on
+// x86-64; 32-bit x86 has none to spare). The cell's value lies in a register's low bits.
+int heldRegisters();
+// reg = the cell at disp (width bytes: 1, 2 or 4), zero-extended; the cell at disp = reg's low bits.
+void loadHeld(Emitter& e, int reg, unsigned width, std::int32_t disp);
+void storeHeld(Emitter& e, int reg, unsigned width, std::int32_t disp);
+void addToHeld(Emitter& e, int reg, std::int32_t value);
+// reg = eax * factor; reg += eax * factor (edx may change); eax = reg + plus.
+void heldFromEax(Emitter& e, int reg, std::uint32_t factor);
+void addEaxToHeld(Emitter& e, int reg, std::uint32_t factor);
+void eaxFromHeld(Emitter& e, int reg, std::int32_t plus);
 // Compares so that the returned jump leaves when the output buffer has no room for `count`
 // bytes; then output writes the cell at `offset` to it `count` times (a short run: at most 127).
 Jcc outputFull(Emitter& e, std::int32_t count);

@@ -90,6 +90,31 @@ void moveCell(Emitter& e, std::int32_t by) {
     e.u32(by);
 }
 
+// The window is a few dozen bytes and the tape a live allocation: its first byte lies that far
+// above 0, and an end at 2^32 (edi 0) gives the right limit modulo 2^32, so nothing wraps here.
+void windowLimit(Emitter& e, std::int32_t from, std::int32_t bytes, bool right) {
+    e.raw({0x8D, static_cast<unsigned char>(right ? 0x8F : 0x8E)});  // lea ecx, [edi - (from + bytes)] / [esi - from]
+    e.u32(right ? -(from + bytes) : -from);
+}
+
+void compareWithLimit(Emitter& e) {
+    e.raw({0x39, 0xCB});  // cmp ebx, ecx
+}
+
+void moveCellByEax(Emitter& e, std::int32_t by) {
+    e.raw({0x8D, 0x9C, 0x03});  // lea ebx, [ebx + eax + by]
+    e.u32(by);
+}
+
+// esi and edi hold the tape's ends: no register is left to hold cells.
+int heldRegisters() { return 0; }
+void loadHeld(Emitter&, int, unsigned, std::int32_t) {}
+void storeHeld(Emitter&, int, unsigned, std::int32_t) {}
+void addToHeld(Emitter&, int, std::int32_t) {}
+void heldFromEax(Emitter&, int, std::uint32_t) {}
+void addEaxToHeld(Emitter&, int, std::uint32_t) {}
+void eaxFromHeld(Emitter&, int, std::int32_t) {}
+
 Jcc outputFull(Emitter& e, std::int32_t count) {
     e.raw({0x8B, 0x4D, kStateOut});  // mov ecx, [ebp + 16]
     if (count == 1) {

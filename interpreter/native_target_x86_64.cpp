@@ -85,6 +85,71 @@ void moveCell(Emitter& e, std::int32_t by) {
     e.u32(by);
 }
 
+void windowLimit(Emitter& e, std::int32_t from, std::int32_t bytes, bool right) {
+    if (right) {
+        e.raw({0x49, 0x8D, 0x8D});  // lea rcx, [r13 - (from + bytes)]
+        e.u32(-(from + bytes));
+    } else {
+        e.raw({0x49, 0x8D, 0x8C, 0x24});  // lea rcx, [r12 - from]
+        e.u32(-from);
+    }
+}
+
+void compareWithLimit(Emitter& e) {
+    e.raw({0x48, 0x39, 0xCB});  // cmp rbx, rcx
+}
+
+void moveCellByEax(Emitter& e, std::int32_t by) {
+    e.raw({0x48, 0x8D, 0x9C, 0x03});  // lea rbx, [rbx + rax + by]
+    e.u32(by);
+}
+
+// r8d-r11d: saved by the caller in both conventions, and used nowhere else in the code.
+int heldRegisters() { return 4; }
+
+void loadHeld(Emitter& e, int reg, unsigned width, std::int32_t disp) {
+    if (width == 4) e.cellOperand({0x44, 0x8B}, reg, disp);  // mov r8d, [rbx + disp]
+    else e.cellOperand({0x44, 0x0F, static_cast<unsigned char>(width == 1 ? 0xB6 : 0xB7)}, reg, disp);  // movzx
+}
+
+void storeHeld(Emitter& e, int reg, unsigned width, std::int32_t disp) {
+    if (width == 2) e.u8(0x66);
+    e.cellOperand({0x44, static_cast<unsigned char>(width == 1 ? 0x88 : 0x89)}, reg, disp);  // mov [rbx + disp], r8b/w/d
+}
+
+void addToHeld(Emitter& e, int reg, std::int32_t value) {
+    e.raw({0x41, 0x81, static_cast<unsigned char>(0xC0 + reg)});  // add r8d, value
+    e.u32(value);
+}
+
+void heldFromEax(Emitter& e, int reg, std::uint32_t factor) {
+    if (factor == 1) {
+        e.raw({0x41, 0x89, static_cast<unsigned char>(0xC0 + reg)});  // mov r8d, eax
+        return;
+    }
+    e.raw({0x44, 0x69, static_cast<unsigned char>(0xC0 + (reg << 3))});  // imul r8d, eax, factor
+    e.u32(static_cast<std::int32_t>(factor));
+}
+
+void addEaxToHeld(Emitter& e, int reg, std::uint32_t factor) {
+    if (factor == 1) {
+        e.raw({0x41, 0x01, static_cast<unsigned char>(0xC0 + reg)});  // add r8d, eax
+        return;
+    }
+    e.raw({0x69, 0xD0});  // imul edx, eax, factor
+    e.u32(static_cast<std::int32_t>(factor));
+    e.raw({0x41, 0x01, static_cast<unsigned char>(0xD0 + reg)});  // add r8d, edx
+}
+
+void eaxFromHeld(Emitter& e, int reg, std::int32_t plus) {
+    if (plus == 0) {
+        e.raw({0x44, 0x89, static_cast<unsigned char>(0xC0 + (reg << 3))});  // mov eax, r8d
+        return;
+    }
+    e.raw({0x41, 0x8D, static_cast<unsigned char>(0x80 + reg)});  // lea eax, [r8 + plus]
+    e.u32(plus);
+}
+
 Jcc outputFull(Emitter& e, std::int32_t count) {
     if (count == 1) {
         e.raw({0x4D, 0x3B, 0x7E, kStateOutEnd});  // cmp r15, [r14 + 40]

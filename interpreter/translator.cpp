@@ -1,253 +1,66 @@
-#include "native_code.h"
-#include "native_target.h"
+// The translation of a compiled program into machine code for this processor: it takes the
+// compiled form and gives each instruction its place in the code, with a way out to the portable
+// machine wherever the code hands over. Loops, jumps and what is known of the tape are here; the
+// idioms and the runs held in registers have files of their own.
+#include "translator.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
 
+#if defined(__GNUC__) && (defined(PELLUX_NATIVE_X86_64) || defined(PELLUX_NATIVE_I686))
+#include <cpuid.h>
+#elif defined(_MSC_VER) && (defined(PELLUX_NATIVE_X86_64) || defined(PELLUX_NATIVE_I686))
+#include <immintrin.h>
+#include <intrin.h>
+#endif
+
 namespace pellux {
 
 #if defined(PELLUX_NATIVE_X86_64) || defined(PELLUX_NATIVE_I686)
 
-namespace {
-
-struct Exit {
-    std::uint32_t rel32At;  // the code stays below 1 GiB (see translate)
-    std::uint32_t instruction;
-};
-
-struct Jump {
-    std::size_t rel32At;
-    std::int32_t target;
-};
-
-// Cells known to lie on the tape, relative to the current cell: checked by an earlier block
-// the pointer has not left since. The tape only grows, so what was checked stays true.
-struct Known {
-    std::int64_t low = 0, high = 0;
-};
-
-// Where a loop's turns, or a scan, take the pointer: back where it was, never left of it, never
-// right of it, or either way.
-enum class Drift : std::uint8_t { None, Right, Left, Unknown };
-
-// The tape has no holes: after a move right by any amount, every cell from the leftmost known
-// one up to the current cell is on the tape; likewise to the left.
-Known afterDrift(Known known, Drift drift) {
-    switch (drift) {
-    case Drift::None: return known;
-    case Drift::Right: return Known{known.low, 0};
-    case Drift::Left: return Known{0, known.high};
-    case Drift::Unknown: break;
-    }
-    return Known{};
-}
-
-// The operations on the cell at [cell + disp], at the cells' width: encoded the same in both modes,
-// with the operand-size prefix for 16 bits. A load zero-extends into a 32-bit register, whose
-// low bits are all the arithmetic after it needs.
-class CellCode {
-public:
-    CellCode(Emitter& e, unsigned width) : e_(e), width_(width) {}
-
-    void add(std::int32_t disp, std::int32_t value) {  // sets the zero flag for the cell
-        op(0x80, 0x81, 0, disp);
-        immediate(value);
-    }
-    void store(std::int32_t disp, std::int32_t value) {
-        op(0xC6, 0xC7, 0, disp);
-        immediate(value);
-    }
-    void compareWithZero(std::int32_t disp) {
-        op(0x80, 0x83, 7, disp);
-        e_.u8(0);
-    }
-    void load(int reg, std::int32_t disp) {  // movzx reg, byte or word; mov reg, dword
-        if (width_ == 4) e_.cellOperand({0x8B}, reg, disp);
-        else e_.cellOperand({0x0F, static_cast<unsigned char>(width_ == 1 ? 0xB6 : 0xB7)}, reg, disp);
-    }
-    void addRegister(int reg, std::int32_t disp) { op(0x00, 0x01, reg, disp); }
-    void subtractRegister(int reg, std::int32_t disp) { op(0x28, 0x29, reg, disp); }
-
-private:
-    void op(unsigned char byteOpcode, unsigned char wideOpcode, int reg, std::int32_t disp) {
-        if (width_ == 2) e_.u8(0x66);
-        e_.cellOperand({width_ == 1 ? byteOpcode : wideOpcode}, reg, disp);
-    }
-    void immediate(std::int32_t value) {
-        if (width_ == 1) e_.u8(value);
-        else if (width_ == 2) e_.u16(value);
-        else e_.u32(value);
-    }
-
-    Emitter& e_;
-    unsigned width_;
-};
-
-constexpr std::int64_t kNoCell = INT64_MIN;  // the flags tell nothing of any cell
-constexpr std::size_t kZerosKept = 16;
-constexpr std::size_t kPrologueBytes = 64, kTypicalBytes = 8, kWithExitBytes = 32;
-constexpr std::size_t kDeferLimit = 16;  // how far an add may move towards its jump: keeps translation linear
-constexpr std::int32_t kInlineRepeats = 16;  // longer runs of '.' are written by the machine
-
-class Translator {
-public:
-    Translator(const Program& program, NativeCode& native, const volatile std::sig_atomic_t* interrupt)
-        : program_(program), native_(native), e_(native.bytes), cells_(e_, program.dialect.cellBytes),
-          width_(program.dialect.cellBytes), mask_(program.dialect.mask()), interrupt_(interrupt) {}
-
-    bool translate();
-
-private:
-    void findLoopsAndTargets();
-    std::size_t deferAdd(std::size_t k);
-    void arriveAt(std::size_t k);
-    bool instruction(std::size_t k);
-    void exitIf(Jcc jcc, std::size_t k) {
-        if (jcc.size() != 0)
-            exits_.push_back(Exit{static_cast<std::uint32_t>(e_.jumpLater(jcc)), static_cast<std::uint32_t>(k)});
-    }
-    void exitNow(std::size_t k) { exitIf(kJmp, k); }
-    // The bytes from the current cell to the one `cells` away; a translation whose distances do
-    // not fit a displacement fails.
-    std::int32_t bytes(std::int64_t cells) {
-        std::int64_t distance = cells * width_;
-        if (distance < INT32_MIN || distance > INT32_MAX) tooFar_ = true;
-        return static_cast<std::int32_t>(distance);
-    }
-    void checkRange(std::int64_t low, std::int64_t high, std::size_t k);
-    void testCell(std::int64_t offset);
-    void move(std::int32_t by);
-    void guard(std::size_t k);
-    void loopStart(std::size_t k);
-    void loopEnd(std::size_t k);
-    bool multiply(std::size_t k);
-    void scan(std::size_t k);
-    void outputRepeated(std::size_t k);
-
-    const Program& program_;
-    NativeCode& native_;
-    Emitter e_;
-    CellCode cells_;
-    unsigned width_;
-    std::uint32_t mask_;
-    const volatile std::sig_atomic_t* interrupt_;
-    bool tooFar_ = false;
-    std::size_t exitCommon_ = 0;
-    std::vector<Exit> exits_;
-    std::vector<Jump> jumps_;
-    std::vector<Drift> drift_;     // by a loop's JumpIfZero
-    std::vector<bool> target_;     // some jump lands here
-    std::vector<std::int32_t> turnOf_;  // where a loop's turns start: its JumpIfZero; else -1
-    Known known_;
-    struct OpenLoop {
-        Known atStart;
-        Drift drift;
-    };
-    std::vector<OpenLoop> outer_;  // each open loop, with known_ at its JumpIfZero
-    std::int64_t flagsCell_ = kNoCell;  // the cell whose value set the zero flag last
-    std::vector<std::int64_t> zeros_;   // cells known to hold zero, relative to the current cell
-
-    bool isZero(std::int64_t cell) const { return std::find(zeros_.begin(), zeros_.end(), cell) != zeros_.end(); }
-    void forget(std::int64_t cell) { zeros_.erase(std::remove(zeros_.begin(), zeros_.end(), cell), zeros_.end()); }
-    void zero(std::int64_t cell) {
-        if (!isZero(cell) && zeros_.size() < kZerosKept) zeros_.push_back(cell);
-    }
-    void shiftZeros(std::int64_t by) {
-        for (std::int64_t& cell : zeros_) cell -= by;
-    }
-};
-
-// Checks the sides of [low, high] not yet known to be on the tape.
-void Translator::checkRange(std::int64_t low, std::int64_t high, std::size_t k) {
-    if (low < known_.low) exitIf(target::checkBelow(e_, bytes(low)), k);
-    if (high > known_.high) exitIf(target::checkAbove(e_, bytes(high)), k);
-    if (low < known_.low || high > known_.high) flagsCell_ = kNoCell;
-}
-
-void Translator::testCell(std::int64_t offset) {
-    if (flagsCell_ == offset) return;  // the add that just changed the cell set the zero flag
-    cells_.compareWithZero(bytes(offset));
-}
-
-// tape[p + offset] turns to zero; each term adds turns * a to its cell, or sets it.
-bool Translator::multiply(std::size_t k) {
-    const Instruction& loop = program_.code[k];
-    const Span& info = program_.spans[static_cast<std::size_t>(loop.link)];
-    std::int64_t low = std::int64_t(loop.cell) + info.low, high = std::int64_t(loop.cell) + info.high;
-    bool sets = false;
-    for (std::int32_t i = 1; i <= loop.amount; ++i)
-        sets = sets || program_.code[k + static_cast<std::size_t>(i)].op == OpCode::SetTerm;
-    // With every cell known to be on the tape and only adds to do, a loop that does not turn adds
-    // zero everywhere: no branch, which the processor could only guess.
-    bool branch = sets || low < known_.low || high > known_.high;
-    cells_.load(kEax, bytes(loop.cell));
-    std::size_t skip = 0;
-    if (branch) {
-        e_.raw({0x85, 0xC0});  // test eax, eax
-        skip = e_.jumpLater(kJe);
-        checkRange(low, high, k);  // only when the loop turns: a loop that does not turn visits nothing
-    }
-    std::uint32_t perUnit = turnsPerUnit(info.step, mask_);
-    if (perUnit == mask_) {
-        e_.raw({0xF7, 0xD8});  // neg eax: the turns, -v
-    } else if (perUnit != 1) {
-        e_.raw({0x69, 0xC0});  // imul eax, eax, perUnit
-        e_.u32(static_cast<std::int32_t>(perUnit));
-    }
-    for (std::int32_t i = 1; i <= loop.amount; ++i) {
-        const Instruction& term = program_.code[k + static_cast<std::size_t>(i)];
-        std::uint32_t factor = static_cast<std::uint32_t>(term.amount) & mask_;
-        std::int32_t at = bytes(term.cell);
-        if (term.op == OpCode::SetTerm) {
-            cells_.store(at, term.amount);
-        } else if (factor == 1) {
-            cells_.addRegister(kEax, at);
-        } else if (factor == mask_) {
-            cells_.subtractRegister(kEax, at);
-        } else {
-            e_.raw({0x69, 0xD0});  // imul edx, eax, factor
-            e_.u32(static_cast<std::int32_t>(factor));
-            cells_.addRegister(kEdx, at);
+// cpuid's leaves 1 and 7 say what the processor has; xgetbv says whether the system saves the XMM
+// and YMM registers on a switch, without which AVX must not be used at all. Asked once.
+Vectors vectorsOfThisProcessor() {
+    static const Vectors found = [] {
+        constexpr unsigned kSse2 = 1u << 26, kOsXsave = 1u << 27, kAvx = 1u << 28, kAvx2 = 1u << 5;
+        unsigned leaf1c = 0, leaf1d = 0, leaf7b = 0, highest = 0;
+        std::uint64_t saved = 0;
+#if defined(__GNUC__)
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        highest = __get_cpuid_max(0, nullptr);
+        if (highest >= 1) __cpuid(1, a, b, leaf1c, leaf1d);
+        if (highest >= 7) __cpuid_count(7, 0, a, leaf7b, c, d);
+        if (leaf1c & kOsXsave) {
+            unsigned low = 0, high = 0;
+            __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+            saved = (std::uint64_t(high) << 32) | low;
         }
-    }
-    cells_.store(bytes(loop.cell), 0);
-    if (branch) e_.bind(skip, e_.size());
-    flagsCell_ = kNoCell;
-    for (std::int32_t i = 1; i <= loop.amount; ++i) forget(program_.code[k + static_cast<std::size_t>(i)].cell);
-    zero(loop.cell);
-    return true;
+#elif defined(_MSC_VER)
+        int r[4] = {0, 0, 0, 0};
+        __cpuid(r, 0);
+        highest = static_cast<unsigned>(r[0]);
+        if (highest >= 1) {
+            __cpuid(r, 1);
+            leaf1c = static_cast<unsigned>(r[2]);
+            leaf1d = static_cast<unsigned>(r[3]);
+        }
+        if (highest >= 7) {
+            __cpuidex(r, 7, 0);
+            leaf7b = static_cast<unsigned>(r[1]);
+        }
+        if (leaf1c & kOsXsave) saved = _xgetbv(0);
+#endif
+        constexpr std::uint64_t kXmmAndYmm = 6;
+        if (!(leaf1d & kSse2)) return Vectors::None;
+        if ((leaf1c & kAvx) && (saved & kXmmAndYmm) == kXmmAndYmm && (leaf7b & kAvx2)) return Vectors::Avx2;
+        return Vectors::Sse2;
+    }();
+    return found;
 }
 
-// Moves by the step while the cell is not zero. Before each move that would leave the tape it
-// hands the scan, at the cell reached so far, to the machine.
-void Translator::scan(std::size_t k) {
-    std::int32_t step = bytes(program_.code[k].amount);
-    testCell(0);
-    std::size_t done = e_.jumpLater(kJe);
-    std::size_t loop = e_.size();
-    exitIf(target::scanCheck(e_, step), k);
-    target::scanStep(e_, step);
-    cells_.compareWithZero(0);
-    e_.bind(e_.jumpLater(kJne), loop);
-    e_.bind(done, e_.size());
-    known_ = afterDrift(known_, step > 0 ? Drift::Right : Drift::Left);
-    flagsCell_ = kNoCell;
-    zeros_.assign(1, 0);  // a scan ends on a zero
-}
-
-// A short run of '.': the same byte, the cell's lowest, stored n times when the buffer has room
-// for all of them.
-void Translator::outputRepeated(std::size_t k) {
-    const Instruction& in = program_.code[k];
-    if (in.amount > kInlineRepeats) {
-        exitNow(k);
-        return;
-    }
-    exitIf(target::outputFull(e_, in.amount), k);
-    target::output(e_, bytes(in.cell), in.amount);
-}
+namespace translation {
 
 // Finds which way each loop's turns take the pointer, and the jumps' landing places.
 void Translator::findLoopsAndTargets() {
@@ -256,16 +69,24 @@ void Translator::findLoopsAndTargets() {
         std::size_t start;
         std::int64_t net;              // the turn's fixed moves
         bool right, left, unknown;     // what its inner loops and scans add to them
+        bool straight;                 // a Guard, then only operations that stay on their cells
     };
     std::vector<Open> open;
     drift_.assign(code.size(), Drift::Unknown);
+    straight_.assign(code.size(), false);
     target_.assign(code.size() + 1, false);
     turnOf_.assign(code.size() + 1, -1);
     for (std::size_t k = 0; k < code.size(); ++k) {
         const Instruction& in = code[k];
         const Operation& op = operation(in.op);
         if (op.link == Operand::Code) target_[static_cast<std::size_t>(in.link)] = true;
-        if (in.op == OpCode::JumpIfZero) open.push_back(Open{k, 0, false, false, false});
+        if (in.op == OpCode::JumpIfZero) {
+            if (!open.empty()) open.back().straight = false;
+            open.push_back(Open{k, 0, false, false, false, true});
+        } else if (!open.empty() && in.op != OpCode::JumpIfNotZero) {
+            bool first = k == open.back().start + 1;
+            open.back().straight = open.back().straight && (in.op == OpCode::Guard) == first && staysInTurn(in.op);
+        }
         if (open.empty()) continue;
         switch (op.motion) {
         case Motion::Stays: break;
@@ -285,6 +106,7 @@ void Translator::findLoopsAndTargets() {
         else if (loop.left) drift = loop.net <= 0 ? Drift::Left : Drift::Unknown;
         else drift = loop.net == 0 ? Drift::None : loop.net > 0 ? Drift::Right : Drift::Left;
         drift_[loop.start] = drift;
+        straight_[k] = loop.straight && loop.start + 1 < k && drift != Drift::None && drift != Drift::Unknown;
         if (open.empty()) continue;
         if (drift == Drift::Right) open.back().right = true;
         if (drift == Drift::Left) open.back().left = true;
@@ -294,7 +116,7 @@ void Translator::findLoopsAndTargets() {
 
 // An add whose cell the next jump tests goes last before the jump, so the jump can use the
 // flags the add sets. Returns the instruction to go on from: the jump, or k + 1.
-std::size_t Translator::deferAdd(std::size_t k) {
+std::size_t Translator::deferAdd(std::size_t k, bool entries) {
     const std::vector<Instruction>& code = program_.code;
     std::int64_t cell = code[k].cell;
     std::size_t j = k + 1, last = std::min(code.size(), k + kDeferLimit);
@@ -306,7 +128,7 @@ std::size_t Translator::deferAdd(std::size_t k) {
                    (code[j].op == OpCode::JumpIfNotZero && cell == code[j].cell));
     if (!tested || j == k + 1) return k + 1;
     for (std::size_t i = k + 1; i < j; ++i) {
-        native_.entries[i] = static_cast<std::uint32_t>(e_.size());  // no jump or return lands here
+        if (entries) native_.entries[i] = static_cast<std::uint32_t>(e_.size());  // no jump or return lands here
         instruction(i);
     }
     instruction(k);
@@ -347,7 +169,7 @@ void Translator::loopStart(std::size_t k) {
         testCell(0);
         jumps_.push_back(Jump{e_.jumpLater(kJe), in.link});
     }
-    outer_.push_back(OpenLoop{known_, drift_[k]});
+    outer_.push_back(OpenLoop{known_, drift_[k], branches_});
     known_ = afterDrift(known_, drift_[k]);  // at each turn's start
     flagsCell_ = kNoCell;
 }
@@ -358,6 +180,7 @@ void Translator::loopEnd(std::size_t k) {
     if (!isZero(0)) {  // a turn that always ends on a zero never goes round again
         testCell(0);
         jumps_.push_back(Jump{e_.jumpLater(kJne), in.link});
+        if (straight_[k] && !interrupt_) laterTurns(k);
     }
     known_ = afterDrift(outer_.back().atStart, outer_.back().drift);
     outer_.pop_back();
@@ -365,13 +188,52 @@ void Translator::loopEnd(std::size_t k) {
     zeros_.assign(1, 0);
 }
 
+// A straight loop that drifts runs its turns after the first in a copy of its body, which starts
+// knowing what the turn before checked (the tape has no holes: what lies between two cells on it
+// is on it too), so each turn checks only the cells it newly reaches, and a multiply loop within
+// those needs no test. A way out of the copy goes to the machine, which resumes in the first copy:
+// what that one assumes holds for any turn. The copy stays only where it branches less; under the
+// debugger, whose Ctrl+C is looked at where each turn starts, there is none.
+void Translator::laterTurns(std::size_t end) {
+    const Instruction& in = program_.code[end];
+    const OpenLoop& loop = outer_.back();
+    Known afterTurn = known_, atTurnStart = afterDrift(loop.atStart, loop.drift);
+    Known start{std::min(afterTurn.low, atTurnStart.low), std::max(afterTurn.high, atTurnStart.high)};
+    std::size_t bytesBefore = e_.size(), exitsBefore = exits_.size(), branchesBefore = branches_;
+    std::size_t firstTurn = branches_ - loop.branches;
+    Jump back = jumps_.back();
+    jumps_.pop_back();
+    std::size_t over = e_.jumpLater(kJmp);
+    std::size_t top = e_.size();
+    known_ = start;
+    zeros_.clear();
+    flagsCell_ = kNoCell;
+    std::size_t noRunBefore = noRunBefore_;
+    noRunBefore_ = 0;  // the copy knows more: its runs may differ
+    for (std::size_t i = static_cast<std::size_t>(in.link); i < end;) i = emitFrom(i, false);
+    noRunBefore_ = noRunBefore;
+    if (in.cell != 0) move(in.cell);
+    bool repeats = !isZero(0);
+    testCell(0);
+    e_.bind(e_.jumpLater(kJne), top);
+    // It must also hold where the copy's own turns go round.
+    bool holds = known_.low <= start.low && known_.high >= start.high;
+    if (repeats && holds && branches_ - branchesBefore < firstTurn) {
+        e_.bind(back.rel32At, top);
+        e_.bind(over, e_.size());
+        return;
+    }
+    e_.truncate(bytesBefore);
+    exits_.resize(exitsBefore);
+    branches_ = branchesBefore;
+    jumps_.push_back(back);
+}
+
 bool Translator::instruction(std::size_t k) {
     const Instruction& in = program_.code[k];
     switch (in.op) {
     case OpCode::Add:
-        cells_.add(bytes(in.cell), in.amount);
-        flagsCell_ = in.cell;
-        forget(in.cell);
+        add(in.cell, in.amount);
         break;
     case OpCode::Move:
         move(in.amount);
@@ -450,10 +312,8 @@ bool Translator::translate() {
         // Under the debugger each turn of a loop, the first included, starts by looking at the Ctrl+C
         // flag: the flags hold nothing here, and a set flag stops the run at the loop's JumpIfZero.
         if (interrupt_ && turnOf_[k] >= 0) exitIf(target::interrupted(e_, interrupt_), static_cast<std::size_t>(turnOf_[k]));
-        std::size_t next = code[k].op == OpCode::Add ? deferAdd(k) : k + 1;
-        if (next == k + 1 && !instruction(k)) return false;
+        k = emitFrom(k, true);
         if (e_.size() > INT32_MAX / 2) return false;
-        k = next;
     }
     if (tooFar_) return false;
     native_.entries[code.size()] = static_cast<std::uint32_t>(e_.size());
@@ -468,10 +328,12 @@ bool Translator::translate() {
     return true;
 }
 
-} // namespace
+} // namespace translation
 
-bool translate(const Program& program, NativeCode& native, const volatile std::sig_atomic_t* interrupt) {
-    Translator translator(program, native, interrupt);
+
+bool translate(const Program& program, NativeCode& native, const volatile std::sig_atomic_t* interrupt,
+               Vectors vectors) {
+    translation::Translator translator(program, native, interrupt, vectors);
     if (translator.translate()) return true;
     native = NativeCode{};
     return false;
@@ -479,7 +341,9 @@ bool translate(const Program& program, NativeCode& native, const volatile std::s
 
 #else
 
-bool translate(const Program&, NativeCode& native, const volatile std::sig_atomic_t*) {
+Vectors vectorsOfThisProcessor() { return Vectors::None; }
+
+bool translate(const Program&, NativeCode& native, const volatile std::sig_atomic_t*, Vectors) {
     native = NativeCode{};
     return false;
 }

@@ -40,18 +40,22 @@ bool sameCells(const pellux::Session& x, const pellux::Session& y, std::size_t c
     return true;
 }
 
-// The length picks the dialect, so that a program and its neighbours in size try them all.
+// The length picks the dialect, and the vectors the machine code's scans use (at most what this
+// processor has), so that a program and its neighbours in size try them all.
 struct Chosen {
     pellux::Dialect dialect;
     std::int64_t endOfInput;
+    pellux::Vectors vectors;
 };
 
 Chosen chosenFor(std::size_t size) {
     const std::int64_t ends[] = {-1, 0, 255, 0xFFFFFFFF};
+    const pellux::Vectors vectors[] = {pellux::Vectors::Avx2, pellux::Vectors::Sse2, pellux::Vectors::None};
     Chosen chosen;
     chosen.dialect.cellBytes = 1u << (size % 3);
     chosen.dialect.reading = (size / 3) % 2 ? syntax::Reading::Classic : syntax::Reading::Extended;
     chosen.endOfInput = ends[(size / 6) % 4];
+    chosen.vectors = vectors[(size / 24) % 3];
     return chosen;
 }
 
@@ -147,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     interruptAtOnce(data, size, input, kTape, chosen);
 
     pellux::NativeProgram native;
-    if (!native.load(program)) return 0;
+    if (!native.load(program, nullptr, chosen.vectors)) return 0;
     Captured nativeIo{"", &input, 0};
     pellux::RunResult nativeResult =
         runAndCompareTape(program, ioFor(&nativeIo, chosen), kTape, native.code(), expected.tape);

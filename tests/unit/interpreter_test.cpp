@@ -369,6 +369,143 @@ TEST_P(Interpreter, TapeGrowsAndOutputFlushesWhereverTheyAreNeeded) {
     EXPECT_EQ(runText("+[>,.<-],.", "ab").output, "ab");
 }
 
+// Scans in machine code compare a window of cells with zero at once, with each kind of vector this
+// processor has: for every step, at every width, a scan stops at the nearest zero its steps reach,
+// passes zeros between its steps and cells whose low bytes are zero, and one that finds none
+// leaves the tape where the plain reading says, wherever in a window the tape ends.
+TEST(MachineCode, ScansOverWindowsOfCellsStopWhereThePlainScanDoes) {
+    pellux::NativeCode probe;
+    if (!pellux::translate(compileText("+"), probe)) GTEST_SKIP() << "no machine code for this processor";
+    std::mt19937 random(19);
+    int compared = 0;
+    for (pellux::Vectors vectors : {pellux::Vectors::None, pellux::Vectors::Sse2, pellux::Vectors::Avx2}) {
+        if (vectors > pellux::vectorsOfThisProcessor()) continue;
+        for (unsigned width : {1u, 2u, 4u}) {
+            pellux::Dialect dialect;
+            dialect.cellBytes = width;
+            for (int step = -17; step <= 17; ++step) {
+                // The zero at each step's cell in turn, over several windows; then none.
+                for (int reach = 1; step != 0 && reach <= 41; ++reach) {
+                    std::size_t cells = 60 + random() % 100, fromEnd = random() % 16;
+                    std::size_t start = step > 0 ? fromEnd : cells - 1 - fromEnd;
+                    std::int64_t target = std::int64_t(start) + std::int64_t(reach) * step;
+                    bool last = reach == 41;
+                    if (!last && (target < 0 || target >= std::int64_t(cells))) continue;
+                    std::vector<char> zero(cells, 0);
+                    if (!last) zero[static_cast<std::size_t>(target)] = 1;
+                    std::int64_t further = target + step * std::int64_t(1 + random() % 4);  // the nearer one counts
+                    if (!last && further >= 0 && further < std::int64_t(cells)) zero[static_cast<std::size_t>(further)] = 1;
+                    std::size_t between = random() % cells;  // a zero no step reaches
+                    if ((std::int64_t(between) - std::int64_t(start)) % step != 0) zero[between] = 1;
+                    // 256 and -256 (at 8 bits both 0): a low byte of zero in a cell that is not.
+                    std::string low = ">++++++++++++++++[<" + std::string(16, random() % 2 ? '+' : '-') + ">-]<";
+                    std::string source;
+                    for (std::size_t i = 0; i < cells; ++i) {
+                        if (!zero[i]) source += width > 1 && i + 1 < cells && random() % 8 == 0 ? low : "+";
+                        if (i + 1 < cells) source += ">";
+                    }
+                    source += std::string(cells - 1 - start, '<') + "[" + std::string(std::abs(step), step > 0 ? '>' : '<') +
+                              "]+.";
+                    ReferenceResult expected = referenceRun(source, "", cells, 1000000, ReferenceDialect{dialect.mask()});
+                    pellux::Program program =
+                        pellux::compile(reinterpret_cast<const unsigned char*>(source.data()), source.size(), dialect);
+                    pellux::NativeProgram native;
+                    ASSERT_TRUE(native.load(program, nullptr, vectors));
+                    Captured io;
+                    std::unique_ptr<pellux::Machine> machine =
+                        pellux::Machine::make(program, pellux::RunIo{&io, capture, feed}, cells);
+                    pellux::RunResult got = machine->runNative(*native.code());
+                    machine->flush();
+                    std::string what = "step " + std::to_string(step) + " at " + std::to_string(8 * width) +
+                                       " bits, vectors " + std::to_string(static_cast<int>(vectors)) + ": " + source;
+                    ASSERT_EQ(got.status == pellux::RunStatus::Finished, expected.status == ReferenceResult::Finished)
+                        << what;
+                    if (expected.status != ReferenceResult::Finished) {
+                        ASSERT_EQ(got.position.column, expected.at + 1) << what;
+                    }
+                    for (std::size_t i = 0; i < expected.tape.size(); ++i) ASSERT_EQ(machine->cell(i), expected.tape[i]) << what;
+                    ++compared;
+                }
+            }
+        }
+    }
+    EXPECT_GE(compared, 34 * 3 * 10);
+}
+
+// A loop that drifts and holds no loop runs its later turns in a second copy that checks only the
+// cells each turn newly reaches: random such loops, at every width, that stop, or leave the tape at
+// either end in a later turn, in the middle of a multiply loop or of the turn, give the plain
+// reading's output, end, place and cells; one whose writes fill the output buffer, and whose
+// tape must grow, more than once in the copy, gives the same output too.
+TEST(MachineCode, LaterTurnsOfDriftingLoopsAgreeWithThePlainReading) {
+    pellux::NativeCode probe;
+    if (!pellux::translate(compileText("+"), probe)) GTEST_SKIP() << "no machine code for this processor";
+    std::mt19937 random(2019);
+    const char* pieces[] = {"+", "-", "++", "---", ">", "<", ">>>", "<<", ".", "[-]", "[->+<]", "[->>++<<]",
+                            "[-<+>]", "[-<<<->>>]", "[->[-]+++<]", "[--->+<]", "[->>>>>>>>>>+<<<<<<<<<<]"};
+    constexpr int kPieces = sizeof pieces / sizeof *pieces;
+    int compared = 0;
+    for (int round = 0; round < 1500; ++round) {
+        std::size_t cells = 20 + random() % 60;
+        std::string source;
+        for (std::size_t i = 0; i + 1 < cells; ++i) source += std::string(random() % 3, '+') + ">";
+        // A scan that does not move leaves the machine code knowing the tape on one side only.
+        source += std::string(random() % cells, '<') + (random() % 2 ? "[-][<]+[" : "[-][>]+[");
+        int net = 0;
+        for (int i = 1 + random() % 6; i > 0; --i) {
+            std::string piece = pieces[random() % kPieces];
+            net += piece == ">" ? 1 : piece == "<" ? -1 : piece == ">>>" ? 3 : piece == "<<" ? -2 : 0;
+            source += piece;
+        }
+        int drift = 1 + random() % 10;
+        if (random() % 2) drift = -drift;
+        source += std::string(std::abs(drift - net), drift > net ? '>' : '<');
+        source += random() % 3 ? "+]" : "]";  // keeps going to the tape's end, or stops on a zero
+        source += ".";
+        for (unsigned width : {1u, 2u, 4u}) {
+            pellux::Dialect dialect;
+            dialect.cellBytes = width;
+            ReferenceResult expected = referenceRun(source, "", cells, 1000000, ReferenceDialect{dialect.mask()});
+            if (expected.status == ReferenceResult::OutOfSteps) continue;
+            pellux::Program program =
+                pellux::compile(reinterpret_cast<const unsigned char*>(source.data()), source.size(), dialect);
+            pellux::NativeProgram native;
+            ASSERT_TRUE(native.load(program));
+            Captured io;
+            std::unique_ptr<pellux::Machine> machine = pellux::Machine::make(program, pellux::RunIo{&io, capture, feed}, cells);
+            pellux::RunResult got = machine->runNative(*native.code());
+            machine->flush();
+            std::string what = source + " at " + std::to_string(8 * width) + " bits";
+            ASSERT_EQ(io.output, expected.output) << what;
+            ASSERT_EQ(got.status == pellux::RunStatus::Finished, expected.status == ReferenceResult::Finished) << what;
+            ASSERT_EQ(got.status == pellux::RunStatus::MovedLeftOfFirstCell, expected.status == ReferenceResult::Left)
+                << what;
+            if (expected.status != ReferenceResult::Finished) {
+                ASSERT_EQ(got.position.column, expected.at + 1) << what;
+            }
+            for (std::size_t i = 0; i < expected.tape.size(); ++i) ASSERT_EQ(machine->cell(i), expected.tape[i]) << what;
+            ++compared;
+        }
+    }
+    EXPECT_GT(compared, 3000);
+    // 200,000 turns that each write a byte: the buffer fills three times, the tape grows twice, in
+    // the copy's turns, and the machine resumes in the first copy each time.
+    std::string writes = "+>>+<<[>>]+[.<->[-<<++>>]>+]";
+    ReferenceResult expected = referenceRun(writes, "", 200000, 10000000);
+    ASSERT_EQ(expected.status, ReferenceResult::Right);
+    pellux::Program program = compileText(writes);
+    pellux::NativeProgram native;
+    ASSERT_TRUE(native.load(program));
+    Captured io;
+    std::unique_ptr<pellux::Machine> machine = pellux::Machine::make(program, pellux::RunIo{&io, capture, feed}, 200000);
+    pellux::RunResult got = machine->runNative(*native.code());
+    machine->flush();
+    EXPECT_EQ(got.status, pellux::RunStatus::MovedPastLastCell);
+    EXPECT_EQ(got.position.column, expected.at + 1);
+    EXPECT_TRUE(io.output == expected.output) << io.output.size() << " bytes written, not " << expected.output.size();
+    for (std::size_t i = 0; i < expected.tape.size(); ++i) ASSERT_EQ(machine->cell(i), expected.tape[i]) << i;
+}
+
 // Each '.' was an operation of its own: a big file of them took gigabytes.
 TEST_P(Interpreter, RunsOfOutputAndInputAreOneOperationWithTheSameEffect) {
     std::string dots(100000, '.');
@@ -559,6 +696,39 @@ TEST_P(Interpreter, DeepNestingAndBinaryBytes) {
     }
 }
 
+// The same output, end, place of a fault and cells as the plain reference, at the width; false
+// when the reference runs out of steps and nothing was compared.
+bool expectAsReference(Engine engine, const std::string& source, unsigned width, const std::string& input,
+                       std::size_t tape) {
+    pellux::Dialect dialect;
+    dialect.cellBytes = width;
+    Captured io;
+    io.input = input;
+    ReferenceResult expected = referenceRun(source, io.input, tape, 200000, ReferenceDialect{dialect.mask()});
+    if (expected.status == ReferenceResult::OutOfSteps) return false;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(source.data());
+    pellux::Program program = pellux::compile(bytes, source.size(), dialect);
+    pellux::NativeProgram native;
+    if (engine == Engine::Native) native.load(program);
+    std::unique_ptr<pellux::Machine> machine = pellux::Machine::make(program, pellux::RunIo{&io, capture, feed}, tape);
+    pellux::RunResult got = native.code() ? machine->runNative(*native.code()) : machine->run();
+    machine->flush();
+    EXPECT_EQ(io.output, expected.output) << source << " at " << 8 * width << " bits";
+    pellux::RunStatus status = expected.status == ReferenceResult::Finished ? pellux::RunStatus::Finished
+                               : expected.status == ReferenceResult::Left ? pellux::RunStatus::MovedLeftOfFirstCell
+                                                                         : pellux::RunStatus::MovedPastLastCell;
+    EXPECT_EQ(got.status, status) << source << " at " << 8 * width << " bits";
+    if (status != pellux::RunStatus::Finished && got.status == status) {
+        EXPECT_EQ(got.position.column, pellux::positionOf(bytes, source.size(), expected.at).column) << source;
+    }
+    for (std::size_t i = 0; i < expected.tape.size(); ++i)
+        if (machine->cell(i) != expected.tape[i]) {
+            ADD_FAILURE() << source << " cell " << i << " at " << 8 * width << " bits";
+            break;
+        }
+    return true;
+}
+
 // Random programs, mostly of loops the optimiser rewrites, against the plain reading.
 // Random programs made of the idioms, at every cell width: the same output, end, place of a fault
 // and cells as the plain reference.
@@ -567,7 +737,12 @@ TEST_P(Interpreter, AgreesWithTheReferenceOnRandomProgramsAtEveryWidth) {
     const char* pieces[] = {"+", "-", ">", "<", ".", ",", "[-]", "[->+<]", "[->>++<<]", "[-<+>]", "[>]", "[<]",
                             "[>>]", "+++", "---", ">>", "<<", "%str\n", "#c\n", "[+>-<]", "[-<<->>]", "[--]",
                             "[->[-]+++<]", "[->++[->+<]<]", "[>+++[->++<]<-]", "[-<[-]>]", "[--->+<]", "+++[--->-<]",
-                            "[+++>++<]"};
+                            "[+++>++<]",
+                            // loops that hold only idioms: of known turns, of turns not known within the
+                            // body's own cells or past them, and a set that happens only if its loop turns
+                            "[>[-]+<-]", "[>+++[>++[-]<-]<-]", "[>[->+<]>[-]<<-]", "[>[->>+<<]<-]",
+                            "[>[->>+<<]>[-]+++[->[-]<]<<-]", "[>[-<<<<<<<<>>>>>>>>>+<]>[-]<<-]",
+                            "[>>[->+<]<[->[-]+++<][-]+<-]", "[<[-]>-]"};
     constexpr int kPieces = sizeof pieces / sizeof *pieces;
     constexpr std::size_t kTape = 1 << 16;
     int compared = 0;
@@ -583,36 +758,30 @@ TEST_P(Interpreter, AgreesWithTheReferenceOnRandomProgramsAtEveryWidth) {
         }
         source.append(depth, ']');
         for (unsigned width : {1u, 2u, 4u}) {
-            pellux::Dialect dialect;
-            dialect.cellBytes = width;
-            Captured io;
-            io.input = "\x05\x10\x01";
-            ReferenceResult expected = referenceRun(source, io.input, kTape, 200000, ReferenceDialect{dialect.mask()});
-            if (expected.status == ReferenceResult::OutOfSteps) continue;
-            pellux::Program program = pellux::compile(reinterpret_cast<const unsigned char*>(source.data()),
-                                                      source.size(), dialect);
-            pellux::NativeProgram native;
-            if (GetParam() == Engine::Native) native.load(program);
-            std::unique_ptr<pellux::Machine> machine =
-                pellux::Machine::make(program, pellux::RunIo{&io, capture, feed}, kTape);
-            pellux::RunResult got = native.code() ? machine->runNative(*native.code()) : machine->run();
-            machine->flush();
-            ASSERT_EQ(io.output, expected.output) << source << " at " << 8 * width << " bits";
-            pellux::RunStatus status = expected.status == ReferenceResult::Finished ? pellux::RunStatus::Finished
-                                       : expected.status == ReferenceResult::Left ? pellux::RunStatus::MovedLeftOfFirstCell
-                                                                                 : pellux::RunStatus::MovedPastLastCell;
-            ASSERT_EQ(got.status, status) << source << " at " << 8 * width << " bits";
-            if (status != pellux::RunStatus::Finished) {
-                pellux::SourcePosition place = pellux::positionOf(reinterpret_cast<const unsigned char*>(source.data()),
-                                                                  source.size(), expected.at);
-                ASSERT_EQ(got.position.column, place.column) << source;
-            }
-            for (std::size_t i = 0; i < expected.tape.size(); ++i)
-                ASSERT_EQ(machine->cell(i), expected.tape[i]) << source << " cell " << i << " at " << 8 * width << " bits";
+            if (!expectAsReference(GetParam(), source, width, "\x05\x10\x01", kTape)) continue;
+            ASSERT_FALSE(HasFailure()) << source;
             ++compared;
         }
     }
     EXPECT_GT(compared, 5000);
+}
+
+// Loops whose turns are all done at once because the cells they count with are known to hold zero
+// where their turns begin: a nest of known counts inside a loop that writes, and one that leaves
+// the tape inside; next to loops where such a cell is zero on the first turn only (by an outer
+// loop's later turns, or by the loop's own later turns, done at once), was read, or lies past a
+// scan. The same as the plain reading at every width.
+TEST_P(Interpreter, LoopsDoneAtOnceOnWhatIsKnownAgreeWithThePlainReading) {
+    const char* programs[] = {
+        "++++[>++++++++++[>++++++++++[>++++++++++[>++++++++++[-]<-]<-]<-]<.-]",
+        "++[>++[<<<[-]>>>-]<-]",
+        "+++[>+[>[->>+<<]<-]>+<<-]>>>>.",
+        ">>,<<+[>++[>[->+<]<-]<-]>>>.",
+        "+>+>>>+++++++<<<<[>]+[>>[->+<]<<-]>>>.",
+        "+++[>[->+<]>+<<-]>>.",
+    };
+    for (const char* program : programs)
+        for (unsigned width : {1u, 2u, 4u}) EXPECT_TRUE(expectAsReference(GetParam(), program, width, "\x05", 1 << 16));
 }
 
 TEST_P(Interpreter, BenchmarkProgramsGiveTheirExpectedOutput) {
@@ -696,15 +865,17 @@ TEST(Debugger, ABrokenOffReadStopsAtItsComma) {
 TEST(Debugger, StopsExactlyWhereSteppingPlainlyArrives) {
     std::mt19937 random(7);
     const char* pieces[] = {"+", "-", ">", "<", ".", ",", "[-]", "[->+<]", "[->>++<<]", "[-<+>]", "[>]", "[<]",
-                            "+++", "---", ">>", "<<", "%s\n", "#c\n", "[->[-]+++<]", "[>+++[->++<]<-]", "..", ",,"};
+                            "+++", "---", ">>", "<<", "%s\n", "#c\n", "[->[-]+++<]", "[>+++[->++<]<-]", "..", ",,",
+                            "[>+++[>++[-]<-]<-]", "[>[->+<]>[-]<<-]"};
+    constexpr int kPieces = sizeof pieces / sizeof *pieces;
     int stops = 0;
     for (int round = 0; round < 1500; ++round) {
         std::string source = ">>";
         int depth = 0;
         for (int i = 1 + random() % 30; i > 0; --i) {
-            int pick = random() % 26;
-            if (pick < 22) source += pieces[pick];
-            else if (pick < 24) { source += "["; ++depth; }
+            int pick = random() % (kPieces + 4);
+            if (pick < kPieces) source += pieces[pick];
+            else if (pick < kPieces + 2) { source += "["; ++depth; }
             else if (depth > 0) { source += "]"; --depth; }
         }
         source.append(depth, ']');
@@ -747,6 +918,36 @@ TEST(Debugger, StopsExactlyWhereSteppingPlainlyArrives) {
         ++stops;
     }
     EXPECT_GT(stops, 800) << "too few programs stopped";
+}
+
+// Stopping at any command of loops done at once on what is known to be zero (a stop there makes
+// them run as loops; a run may start there with any tape) leaves the same place, pointer, tape and
+// output as stepping there plainly.
+TEST(Debugger, StopsInsideLoopsDoneAtOnceOnWhatIsKnown) {
+    for (const std::string source : {"++++[>+++[>+++[>+++[-]<-]<-]<.-]", "+++[>+[>[->>+<<]<-]>+<<-]>>>>.",
+                                     "++[>++[<<<[-]>>>-]<-]"}) {
+        DebugRun plain(source);
+        std::vector<std::size_t> arrivals;  // each command where the run first comes to it
+        while (!plain.session.ended()) {
+            if (std::find(arrivals.begin(), arrivals.end(), plain.session.at()) == arrivals.end())
+                arrivals.push_back(plain.session.at());
+            if (plain.session.step().status != pellux::RunStatus::Finished) break;
+        }
+        for (std::size_t k = 1; k < arrivals.size(); ++k) {  // a run starts past the place it starts from
+            for (bool machineCode : {false, true}) {
+                DebugRun stepped(source), stopped(source);
+                stopped.session.useMachineCode(machineCode);
+                while (stepped.session.at() != arrivals[k]) stepped.session.step();
+                ASSERT_EQ(stopped.session.runTo({arrivals[k]}).status, pellux::RunStatus::Stopped) << source;
+                stopped.session.flush();
+                stepped.session.flush();
+                EXPECT_EQ(stopped.session.at(), arrivals[k]) << source;
+                EXPECT_EQ(stopped.session.pointer(), stepped.session.pointer()) << source << " at " << arrivals[k];
+                EXPECT_EQ(stopped.tape(), stepped.tape()) << source << " at " << arrivals[k];
+                EXPECT_EQ(stopped.io.output, stepped.io.output) << source << " at " << arrivals[k];
+            }
+        }
+    }
 }
 
 TEST(CompiledForm, ListingNamesEachOperationOnALineOfItsOwn) {

@@ -1,0 +1,232 @@
+// The translator's parts, shared by the files that emit each kind of instruction: the way out
+// of the code, what is known of the tape, the cells' operations at their width, and the class.
+#ifndef PELLUX_INTERPRETER_TRANSLATOR_H
+#define PELLUX_INTERPRETER_TRANSLATOR_H
+
+#include "native_code.h"
+#include "native_target.h"
+
+#include <algorithm>
+#include <climits>
+#include <csignal>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#if defined(PELLUX_NATIVE_X86_64) || defined(PELLUX_NATIVE_I686)
+
+namespace pellux::translation {
+
+
+struct Exit {
+    std::uint32_t rel32At;  // the code stays below 1 GiB (see translate)
+    std::uint32_t instruction;
+};
+
+struct Jump {
+    std::size_t rel32At;
+    std::int32_t target;
+};
+
+// Cells known to lie on the tape, relative to the current cell: checked by an earlier block
+// the pointer has not left since. The tape only grows, so what was checked stays true.
+struct Known {
+    std::int64_t low = 0, high = 0;
+};
+
+// Where a loop's turns, or a scan, take the pointer: back where it was, never left of it, never
+// right of it, or either way.
+enum class Drift : std::uint8_t { None, Right, Left, Unknown };
+
+// The tape has no holes: after a move right by any amount, every cell from the leftmost known
+// one up to the current cell is on the tape; likewise to the left.
+inline Known afterDrift(Known known, Drift drift) {
+    switch (drift) {
+    case Drift::None: return known;
+    case Drift::Right: return Known{known.low, 0};
+    case Drift::Left: return Known{0, known.high};
+    case Drift::Unknown: break;
+    }
+    return Known{};
+}
+
+// The operations on the cell at [cell + disp], at the cells' width: encoded the same in both modes,
+// with the operand-size prefix for 16 bits. A load zero-extends into a 32-bit register, whose
+// low bits are all the arithmetic after it needs.
+class CellCode {
+public:
+    CellCode(Emitter& e, unsigned width) : e_(e), width_(width) {}
+
+    void add(std::int32_t disp, std::int32_t value) {  // sets the zero flag for the cell
+        op(0x80, 0x81, 0, disp);
+        immediate(value);
+    }
+    void store(std::int32_t disp, std::int32_t value) {
+        op(0xC6, 0xC7, 0, disp);
+        immediate(value);
+    }
+    void compareWithZero(std::int32_t disp) {
+        op(0x80, 0x83, 7, disp);
+        e_.u8(0);
+    }
+    void load(int reg, std::int32_t disp) {  // movzx reg, byte or word; mov reg, dword
+        if (width_ == 4) e_.cellOperand({0x8B}, reg, disp);
+        else e_.cellOperand({0x0F, static_cast<unsigned char>(width_ == 1 ? 0xB6 : 0xB7)}, reg, disp);
+    }
+    void addRegister(int reg, std::int32_t disp) { op(0x00, 0x01, reg, disp); }
+    void storeRegister(int reg, std::int32_t disp) { op(0x88, 0x89, reg, disp); }
+    void subtractRegister(int reg, std::int32_t disp) { op(0x28, 0x29, reg, disp); }
+
+private:
+    void op(unsigned char byteOpcode, unsigned char wideOpcode, int reg, std::int32_t disp) {
+        if (width_ == 2) e_.u8(0x66);
+        e_.cellOperand({width_ == 1 ? byteOpcode : wideOpcode}, reg, disp);
+    }
+    void immediate(std::int32_t value) {
+        if (width_ == 1) e_.u8(value);
+        else if (width_ == 2) e_.u16(value);
+        else e_.u32(value);
+    }
+
+    Emitter& e_;
+    unsigned width_;
+};
+
+// Operations that act on cells and leave the pointer where it is: a loop's body made of these (after
+// its Guard) is straight.
+constexpr bool staysInTurn(OpCode op) {
+    return op == OpCode::Guard || op == OpCode::Add || op == OpCode::Clear || op == OpCode::MulLoop ||
+           op == OpCode::MulTerm || op == OpCode::SetTerm || op == OpCode::Out || op == OpCode::OutMany;
+}
+
+constexpr std::int64_t kNoCell = INT64_MIN;  // the flags tell nothing of any cell
+constexpr std::size_t kZerosKept = 16;
+constexpr std::size_t kPrologueBytes = 64, kTypicalBytes = 8, kWithExitBytes = 32;
+constexpr std::size_t kDeferLimit = 16;  // how far an add may move towards its jump: keeps translation linear
+constexpr std::int32_t kInlineRepeats = 16;  // longer runs of '.' are written by the machine
+constexpr int kWindowsPerTurn = 2;  // a vector scan's windows in each turn of its loop
+constexpr std::size_t kRunLimit = 32;  // how far a run with cells in registers may reach: keeps translation linear
+
+class Translator {
+public:
+    Translator(const Program& program, NativeCode& native, const volatile std::sig_atomic_t* interrupt,
+               Vectors vectors)
+        : program_(program), native_(native), e_(native.bytes), cells_(e_, program.dialect.cellBytes),
+          width_(program.dialect.cellBytes), mask_(program.dialect.mask()), interrupt_(interrupt),
+          vectors_(std::min(vectors, vectorsOfThisProcessor())) {}
+
+    bool translate();
+
+private:
+    void findLoopsAndTargets();
+    std::size_t deferAdd(std::size_t k, bool entries = true);
+    void arriveAt(std::size_t k);
+    bool instruction(std::size_t k);
+    void exitIf(Jcc jcc, std::size_t k) {
+        if (jcc.size() == 0) return;
+        exits_.push_back(Exit{static_cast<std::uint32_t>(e_.jumpLater(jcc)), static_cast<std::uint32_t>(k)});
+        ++branches_;
+    }
+    void exitNow(std::size_t k) { exitIf(kJmp, k); }
+    // The bytes from the current cell to the one `cells` away; a translation whose distances do
+    // not fit a displacement fails.
+    std::int32_t bytes(std::int64_t cells) {
+        std::int64_t distance = cells * width_;
+        if (distance < INT32_MIN || distance > INT32_MAX) tooFar_ = true;
+        return static_cast<std::int32_t>(distance);
+    }
+    void checkRange(std::int64_t low, std::int64_t high, std::size_t k);
+    void testCell(std::int64_t offset);
+    void move(std::int32_t by);
+    void add(std::int64_t cell, std::int32_t amount) {  // sets the zero flag for the cell
+        cells_.add(bytes(cell), amount);
+        flagsCell_ = cell;
+        forget(cell);
+    }
+    void guard(std::size_t k);
+    void loopStart(std::size_t k);
+    void loopEnd(std::size_t k);
+    void laterTurns(std::size_t end);
+    bool branches(std::size_t k) const;
+    void turns(std::size_t k);
+    void term(const Instruction& term);
+    bool multiply(std::size_t k);
+    std::size_t emitFrom(std::size_t k, bool entries);
+    std::size_t heldRun(std::size_t k, bool entries);
+    std::size_t heldRunEnd(std::size_t k, bool& multiplies);
+    int keepHeld(std::size_t end, int registers);
+    // A cell held in a register over a run (see heldRun): its value is the register's plus
+    // `plus`, or `plus` alone (reg < 0); `dirty` while memory holds something else.
+    struct Held {
+        std::int64_t cell;
+        int uses;
+        bool used;
+        int reg;
+        std::uint32_t plus;
+        bool dirty;
+    };
+    std::vector<Held> held_;
+    std::vector<int>* heldFree_ = nullptr;  // the registers no held cell takes
+    Held lastAdd_{};  // the add to the cell the next jump tests, done at the run's end
+    std::size_t noRunBefore_ = 0;  // no run worth holding cells starts before this instruction
+    Held* heldOf(std::int64_t cell) {
+        for (Held& h : held_)
+            if (h.cell == cell && h.uses >= 2) return &h;
+        return nullptr;
+    }
+    Held& value(Held& h);
+    void heldAdd(std::int64_t cell, std::uint32_t amount);
+    void heldMultiply(std::size_t k);
+    void flushHeld();
+    void scan(std::size_t k);
+    struct VectorScan {
+        int windows;            // compared in each turn of the loop; 0: no vector loop
+        std::size_t found[kWindowsPerTurn];  // the jump each takes when a kept cell is zero
+        std::int32_t from;      // the first window's first byte, from the current cell
+        std::int32_t advance;   // from one window to the next
+    };
+    VectorScan vectorScan(std::int32_t step);
+    void outputRepeated(std::size_t k);
+
+    const Program& program_;
+    NativeCode& native_;
+    Emitter e_;
+    CellCode cells_;
+    unsigned width_;
+    std::uint32_t mask_;
+    const volatile std::sig_atomic_t* interrupt_;
+    Vectors vectors_;
+    bool tooFar_ = false;
+    std::size_t exitCommon_ = 0;
+    std::vector<Exit> exits_;
+    std::vector<Jump> jumps_;
+    std::vector<Drift> drift_;     // by a loop's JumpIfZero
+    std::vector<bool> target_;     // some jump lands here
+    std::vector<std::int32_t> turnOf_;  // where a loop's turns start: its JumpIfZero; else -1
+    std::vector<bool> straight_;   // by a loop's JumpIfNotZero: it drifts, and holds no loop or scan
+    Known known_;
+    std::size_t branches_ = 0;     // conditional ways out, and multiply loops' tests, emitted so far
+    struct OpenLoop {
+        Known atStart;
+        Drift drift;
+        std::size_t branches;      // branches_ at its JumpIfZero
+    };
+    std::vector<OpenLoop> outer_;  // each open loop, with known_ at its JumpIfZero
+    std::int64_t flagsCell_ = kNoCell;  // the cell whose value set the zero flag last
+    std::vector<std::int64_t> zeros_;   // cells known to hold zero, relative to the current cell
+
+    bool isZero(std::int64_t cell) const { return std::find(zeros_.begin(), zeros_.end(), cell) != zeros_.end(); }
+    void forget(std::int64_t cell) { zeros_.erase(std::remove(zeros_.begin(), zeros_.end(), cell), zeros_.end()); }
+    void zero(std::int64_t cell) {
+        if (!isZero(cell) && zeros_.size() < kZerosKept) zeros_.push_back(cell);
+    }
+    void shiftZeros(std::int64_t by) {
+        for (std::int64_t& cell : zeros_) cell -= by;
+    }
+};
+
+} // namespace pellux::translation
+
+#endif
+
+#endif

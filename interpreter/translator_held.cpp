@@ -1,0 +1,205 @@
+// Runs of instructions whose cells are held in registers while they last.
+#include "translator.h"
+
+#if defined(PELLUX_NATIVE_X86_64) || defined(PELLUX_NATIVE_I686)
+
+namespace pellux::translation {
+
+// The code from instruction k on: a run with cells held in registers, an add moved to the jump
+// that tests it, or the instruction alone. Returns where to go on from; with `entries`, records
+// where the instructions it passes begin.
+std::size_t Translator::emitFrom(std::size_t k, bool entries) {
+    std::size_t next = heldRun(k, entries);
+    if (next != k) return next;
+    next = program_.code[k].op == OpCode::Add ? deferAdd(k, entries) : k + 1;
+    if (next == k + 1) instruction(k);
+    return next;
+}
+
+// The cells a run from k uses, each with how often, in held_. Returns where the run ends.
+std::size_t Translator::heldRunEnd(std::size_t k, bool& multiplies) {
+    const std::vector<Instruction>& code = program_.code;
+    held_.clear();
+    auto use = [&](std::int64_t cell) {
+        for (Held& h : held_)
+            if (h.cell == cell) {
+                ++h.uses;
+                return;
+            }
+        held_.push_back(Held{cell, 1, false, -1, 0, false});
+    };
+    std::size_t end = k;
+    multiplies = false;
+    while (end < code.size() && end - k < kRunLimit && (end == k || (!target_[end] && turnOf_[end] < 0))) {
+        const Instruction& in = code[end];
+        if (in.op == OpCode::Add || in.op == OpCode::Clear) {
+            use(in.cell);
+            ++end;
+        } else if (in.op == OpCode::MulLoop && end + 1 + static_cast<std::size_t>(in.amount) - k <= kRunLimit &&
+                   !branches(end)) {
+            for (std::int32_t i = 0; i <= in.amount; ++i) use(code[end + static_cast<std::size_t>(i)].cell);
+            end += 1 + static_cast<std::size_t>(in.amount);
+            multiplies = true;
+        } else {
+            break;
+        }
+    }
+    return end;
+}
+
+// Which of the run's cells get registers: those used more than once, as many as there are
+// registers, but the cell the next jump tests, which stays in memory so that its last add can set
+// the flags. Returns how many are kept.
+int Translator::keepHeld(std::size_t end, int registers) {
+    const std::vector<Instruction>& code = program_.code;
+    std::int64_t moved = 0, tested = kNoCell;
+    std::size_t after = end;
+    while (after < code.size() && code[after].op == OpCode::Move) moved += code[after++].amount;
+    if (after < code.size() && code[after].op == OpCode::JumpIfZero) tested = moved;
+    if (after < code.size() && code[after].op == OpCode::JumpIfNotZero) tested = moved + code[after].cell;
+    int kept = 0;
+    lastAdd_ = Held{kNoCell, 0, false, -1, 0, false};
+    for (Held& h : held_) {
+        if (h.cell == tested && h.uses == 1) lastAdd_.cell = tested;  // its add, if any, goes last
+        if (h.cell == tested || kept == registers) h.uses = 1;
+        if (h.uses >= 2) ++kept;
+    }
+    return kept;
+}
+
+// A run of adds, clears and multiply loops that branch nowhere, from k: the cells it uses more
+// than once (but the one the jump after it tests) are loaded into registers when first needed,
+// computed there, and stored once at its end, so no cell is read back just after it was written.
+// Nothing in the run leaves the code, and no jump lands in it. Returns where it ends, or k.
+std::size_t Translator::heldRun(std::size_t k, bool entries) {
+    const std::vector<Instruction>& code = program_.code;
+    int registers = target::heldRegisters();
+    if (registers == 0 || k < noRunBefore_) return k;
+    bool multiplies = false;
+    std::size_t end = heldRunEnd(k, multiplies);
+    if (keepHeld(end, registers) == 0 || !multiplies) {
+        noRunBefore_ = end;  // a run that starts within this one would hold no more
+        return k;
+    }
+    std::vector<int> free;
+    for (int r = registers - 1; r >= 0; --r) free.push_back(r);
+    heldFree_ = &free;
+    for (std::size_t i = k; i < end;) {
+        if (entries) native_.entries[i] = static_cast<std::uint32_t>(e_.size());  // no jump or return lands here
+        const Instruction& in = code[i];
+        if (in.op == OpCode::Add) {
+            heldAdd(in.cell, static_cast<std::uint32_t>(in.amount));
+        } else if (in.op == OpCode::Clear) {
+            if (Held* h = heldOf(in.cell)) {
+                if (h->reg >= 0) free.push_back(h->reg);
+                *h = Held{h->cell, h->uses, true, -1, 0, true};
+            } else {
+                instruction(i);
+            }
+        } else {
+            heldMultiply(i);
+            for (std::int32_t t = 1; t <= in.amount && entries; ++t)
+                native_.entries[i + static_cast<std::size_t>(t)] = static_cast<std::uint32_t>(e_.size());
+            i += static_cast<std::size_t>(in.amount);
+        }
+        ++i;
+    }
+    flushHeld();
+    heldFree_ = nullptr;
+    return end;
+}
+
+// The held cell's value, loaded into a register when it is first needed (a cell known to be zero
+// needs no load).
+Translator::Held& Translator::value(Held& h) {
+    if (h.used) return h;
+    h.used = true;
+    if (isZero(h.cell)) return h;
+    h.reg = heldFree_->back();
+    heldFree_->pop_back();
+    target::loadHeld(e_, h.reg, width_, bytes(h.cell));
+    return h;
+}
+
+void Translator::heldAdd(std::int64_t cell, std::uint32_t amount) {
+    Held* h = heldOf(cell);
+    if (!h && cell == lastAdd_.cell) {
+        lastAdd_.plus += amount;
+        lastAdd_.dirty = true;
+        return;
+    }
+    if (!h) {
+        if ((amount & mask_) != 0) add(cell, static_cast<std::int32_t>(amount));
+        return;
+    }
+    value(*h).plus += amount;
+    h->dirty = true;
+}
+
+// A multiply loop within a run: its counter and its terms' cells held or in memory.
+void Translator::heldMultiply(std::size_t k) {
+    const Instruction& loop = program_.code[k];
+    Held* counter = heldOf(loop.cell);
+    if (counter && value(*counter).reg < 0) {
+        // A counter of known value: the turns are known, and each term is an add.
+        std::uint32_t perUnit = turnsPerUnit(program_.spans[static_cast<std::size_t>(loop.link)].step, mask_);
+        std::uint32_t turns = counter->plus * perUnit;
+        for (std::int32_t i = 1; i <= loop.amount; ++i) {
+            const Instruction& term = program_.code[k + static_cast<std::size_t>(i)];
+            heldAdd(term.cell, turns * static_cast<std::uint32_t>(term.amount));
+        }
+    } else {
+        if (counter) {
+            target::eaxFromHeld(e_, counter->reg, static_cast<std::int32_t>(counter->plus));
+        } else {
+            cells_.load(kEax, bytes(loop.cell));
+        }
+        turns(k);
+        for (std::int32_t i = 1; i <= loop.amount; ++i) {
+            const Instruction& term = program_.code[k + static_cast<std::size_t>(i)];
+            Held* h = heldOf(term.cell);
+            if (!h) {
+                this->term(term);
+                continue;
+            }
+            std::uint32_t factor = static_cast<std::uint32_t>(term.amount) & mask_;
+            if (value(*h).reg < 0) {
+                h->reg = heldFree_->back();
+                heldFree_->pop_back();
+                target::heldFromEax(e_, h->reg, factor);
+            } else {
+                target::addEaxToHeld(e_, h->reg, factor);
+            }
+            h->dirty = true;
+        }
+    }
+    if (counter) {
+        if (counter->reg >= 0) heldFree_->push_back(counter->reg);
+        *counter = Held{counter->cell, counter->uses, true, -1, 0, true};
+    } else {
+        cells_.store(bytes(loop.cell), 0);
+        zero(loop.cell);
+    }
+    flagsCell_ = kNoCell;
+}
+
+// The end of a run: each held cell that changed is stored.
+void Translator::flushHeld() {
+    for (Held& h : held_) {
+        if (h.uses < 2 || !h.dirty) continue;
+        forget(h.cell);
+        if (h.reg < 0) {
+            cells_.store(bytes(h.cell), static_cast<std::int32_t>(h.plus));
+            if ((h.plus & mask_) == 0) zero(h.cell);
+        } else {
+            if ((h.plus & mask_) != 0) target::addToHeld(e_, h.reg, static_cast<std::int32_t>(h.plus));
+            target::storeHeld(e_, h.reg, width_, bytes(h.cell));
+        }
+    }
+    flagsCell_ = kNoCell;
+    if (lastAdd_.dirty && (lastAdd_.plus & mask_) != 0) add(lastAdd_.cell, static_cast<std::int32_t>(lastAdd_.plus));
+}
+
+} // namespace pellux::translation
+
+#endif
