@@ -80,6 +80,11 @@ floor=$(best_of 5 "$work/nothing" /dev/null true)
 echo "  start-up floor: $floor s to start and end /usr/bin/true the same way (this machine's cost of a process)"
 printf '  %-22s %9s %9s %9s %9s %9s %9s %9s   %s\n' program pellux portable wine gcc-O2 plain beef hsbf "ratios"
 cases=("mandelbrot.b:" "factor.b:factor.b.in" "factor.b:factor179.in" "long.b:" "bench.b:" "hanoi.b:")
+# The shared programs live beside the repository (../shared/bench); a checkout elsewhere has none.
+if [ ! -f "$programs/mandelbrot.b" ]; then
+    echo "  not measured: the shared benchmark programs are not in $programs"
+    cases=()
+fi
 for entry in "${cases[@]}"; do
     program=${entry%%:*} input_name=${entry#*:}
     input=/dev/null; expected=$programs/$program.out; label=$program
@@ -152,6 +157,10 @@ build_table() {
     local runner=$1 pellux=$2 plain=$3 cc=$4 paths=$5 suffix="" run=(); shift 5
     local table_cases=("$@")
     [ ${#table_cases[@]} -gt 0 ] || table_cases=("${cases[@]}")
+    if [ ${#cases[@]} -eq 0 ]; then
+        echo "  not measured: the shared benchmark programs are not in $programs"
+        return
+    fi
     [ -z "$runner" ] || run=("$runner")
     [ "$paths" != windows ] || suffix=.exe
     local dir=$work/compiled-$(basename "$cc")
@@ -269,7 +278,9 @@ done
 echo
 echo "== the debugger (/d) with a breakpoint that is never reached, then c (native, wall seconds, best of 5)"
 printf '  %-22s %9s %9s %9s   %s\n' program "/d" pellux portable ratios
-for entry in "mandelbrot.b:" "factor.b:factor.b.in"; do
+debugged_cases=("mandelbrot.b:" "factor.b:factor.b.in")
+[ ${#cases[@]} -gt 0 ] || { debugged_cases=(); echo "  not measured: the shared benchmark programs are not in $programs"; }
+for entry in "${debugged_cases[@]}"; do
     program=${entry%%:*} input_name=${entry#*:}
     input=$work/nothing; expected=$programs/$program.out; label=$program
     if [ -n "$input_name" ]; then
