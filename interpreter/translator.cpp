@@ -206,8 +206,7 @@ bool Translator::laterTurns(std::size_t end) {
     const Instruction& in = program_.code[end];
     OpenLoop& loop = outer_.back();
     Known afterTurn = known_, atTurnStart = afterDrift(loop.atStart, loop.drift);
-    // Less than a Guard's reach, so that the copy's own checks reach as far each turn.
-    Known start{std::min(afterTurn.low, atTurnStart.low), std::max(afterTurn.high - reach_, atTurnStart.high)};
+    Known start{std::min(afterTurn.low, atTurnStart.low), std::max(afterTurn.high, atTurnStart.high)};
     std::size_t bytesBefore = e_.size(), exitsBefore = exits_.size(), branchesBefore = branches_;
     std::size_t firstTurn = branches_ - loop.branches;
     Jump back = jumps_.back();
