@@ -45,6 +45,12 @@ private:
         return true;
     }
     bool guard(const Instruction& in, std::size_t p, RunResult& fault);
+    // Whether the tape holds, or can grow to hold, `reach` cells past a Guard's block.
+    bool reaches(const Instruction& in, std::size_t p, std::int32_t reach) {
+        if (in.op != OpCode::Guard) return true;
+        std::ptrdiff_t last = static_cast<std::ptrdiff_t>(p) + in.cell + in.amount;
+        return last < 0 || grow(static_cast<std::size_t>(last) + static_cast<std::size_t>(reach));
+    }
     bool scan(const Instruction& in, std::size_t& p, RunResult& fault);
     bool multiply(const Instruction& loop, const Instruction* terms, std::size_t p, RunResult& fault);
     RunResult faultIn(const Instruction& in, std::size_t p, RunStatus side);
@@ -214,7 +220,10 @@ RunResult CellMachine<Cell>::runNative(const LoadedCode& native, std::size_t ip,
         outSize_ = static_cast<std::size_t>(state.out - out_);
         handedBack_ = false;
         std::size_t at = static_cast<std::size_t>(state.cell - state.tape) / sizeof(Cell);
-        RunResult result = handOver(static_cast<std::size_t>(state.exitAt), at);
+        std::size_t exitAt = static_cast<std::size_t>(state.exitAt);
+        // The code past a Guard counts on its reach: without the room for it, the rest is run here.
+        if (native.reach > 0 && !reaches(program_->code[exitAt], at, native.reach)) return run(exitAt, at);
+        RunResult result = handOver(exitAt, at);
         if (!handedBack_) return result;
         ip = resumeIp_;
         p = resumePointer_;

@@ -27,6 +27,10 @@ struct NativeState {
 struct NativeCode {
     std::vector<unsigned char> bytes;       // entry routine at 0
     std::vector<std::uint32_t> entries;     // where instruction k begins, for each k
+    // Cells past its block's last that a Guard's check of the tape's end also covers, so that the
+    // blocks after it check less. A Guard the code hands over has the tape grown that far, or the
+    // run goes on without the code (see runNative).
+    std::int32_t reach = 0;
 };
 
 // The vector instructions a scan may use: those of this processor that its system also saves

@@ -15,14 +15,14 @@ bool NativeProgram::load(const Program& program, const volatile std::sig_atomic_
     }
     if (!memory_.load(native.bytes.data(), native.bytes.size())) return false;
     entries_.swap(native.entries);
-    loaded_ = LoadedCode{memory_.address(), entries_.data()};
+    loaded_ = LoadedCode{memory_.address(), entries_.data(), native.reach};
     return true;
 }
 
 void NativeProgram::clear() {
     memory_.release();
     entries_ = std::vector<std::uint32_t>();
-    loaded_ = LoadedCode{nullptr, nullptr};
+    loaded_ = LoadedCode{nullptr, nullptr, 0};
 }
 
 } // namespace pellux

@@ -17,6 +17,7 @@ namespace pellux {
 struct LoadedCode {
     const unsigned char* base;
     const std::uint32_t* entries;  // where instruction k begins, from base
+    std::int32_t reach;            // NativeCode::reach
 };
 
 // Past this many operations a program is mostly code that runs once: its translation would take
@@ -39,7 +40,7 @@ public:
 private:
     ExecutableMemory memory_;
     std::vector<std::uint32_t> entries_;
-    LoadedCode loaded_{nullptr, nullptr};
+    LoadedCode loaded_{nullptr, nullptr, 0};
 };
 
 } // namespace pellux

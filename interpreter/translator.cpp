@@ -156,6 +156,7 @@ void Translator::move(std::int32_t by) {
 void Translator::guard(std::size_t k) {
     const Instruction& in = program_.code[k];
     std::int64_t high = std::int64_t(in.cell) + in.amount;
+    if (high > known_.high) high += reach_;
     checkRange(in.cell, high, k);
     known_.low = std::min<std::int64_t>(known_.low, in.cell);
     known_.high = std::max(known_.high, high);
@@ -169,7 +170,7 @@ void Translator::loopStart(std::size_t k) {
         testCell(0);
         jumps_.push_back(Jump{e_.jumpLater(kJe), in.link});
     }
-    outer_.push_back(OpenLoop{known_, drift_[k], branches_});
+    outer_.push_back(OpenLoop{known_, drift_[k], branches_, Known{}});
     known_ = afterDrift(known_, drift_[k]);  // at each turn's start
     flagsCell_ = kNoCell;
 }
@@ -177,12 +178,19 @@ void Translator::loopStart(std::size_t k) {
 void Translator::loopEnd(std::size_t k) {
     const Instruction& in = program_.code[k];
     if (in.cell != 0) move(in.cell);
+    // Past the loop lies what every way out knows: the start's, where it does not turn, and the end
+    // of each copy's turn; also, the tape has no holes. Not under the debugger, whose runs may
+    // start at a loop's JumpIfZero in a later turn.
+    Known left = known_;
     if (!isZero(0)) {  // a turn that always ends on a zero never goes round again
         testCell(0);
         jumps_.push_back(Jump{e_.jumpLater(kJne), in.link});
-        if (straight_[k] && !interrupt_) laterTurns(k);
+        if (straight_[k] && !interrupt_ && laterTurns(k)) left = outer_.back().leaving;
     }
-    known_ = afterDrift(outer_.back().atStart, outer_.back().drift);
+    const OpenLoop& loop = outer_.back();
+    Known drifted = afterDrift(loop.atStart, loop.drift);
+    Known every{std::max({loop.atStart.low, known_.low, left.low}), std::min({loop.atStart.high, known_.high, left.high})};
+    known_ = reach_ == 0 ? drifted : Known{std::min(drifted.low, every.low), std::max(drifted.high, every.high)};
     outer_.pop_back();
     flagsCell_ = kNoCell;
     zeros_.assign(1, 0);
@@ -194,9 +202,9 @@ void Translator::loopEnd(std::size_t k) {
 // those needs no test. A way out of the copy goes to the machine, which resumes in the first copy:
 // what that one assumes holds for any turn. The copy stays only where it branches less; under the
 // debugger, whose Ctrl+C is looked at where each turn starts, there is none.
-void Translator::laterTurns(std::size_t end) {
+bool Translator::laterTurns(std::size_t end) {
     const Instruction& in = program_.code[end];
-    const OpenLoop& loop = outer_.back();
+    OpenLoop& loop = outer_.back();
     Known afterTurn = known_, atTurnStart = afterDrift(loop.atStart, loop.drift);
     Known start{std::min(afterTurn.low, atTurnStart.low), std::max(afterTurn.high, atTurnStart.high)};
     std::size_t bytesBefore = e_.size(), exitsBefore = exits_.size(), branchesBefore = branches_;
@@ -221,12 +229,16 @@ void Translator::laterTurns(std::size_t end) {
     if (repeats && holds && branches_ - branchesBefore < firstTurn) {
         e_.bind(back.rel32At, top);
         e_.bind(over, e_.size());
-        return;
+        loop.leaving = known_;
+        known_ = afterTurn;
+        return true;
     }
     e_.truncate(bytesBefore);
     exits_.resize(exitsBefore);
     branches_ = branchesBefore;
     jumps_.push_back(back);
+    known_ = afterTurn;
+    return false;
 }
 
 bool Translator::instruction(std::size_t k) {
@@ -303,6 +315,10 @@ bool Translator::translate() {
     native_.bytes.reserve(expected);
     native_.entries.assign(code.size() + 1, 0);
     findLoopsAndTargets();
+    bool places = false;
+    for (const Instruction& in : code) places = places || in.op == OpCode::Place || in.op == OpCode::Stop;
+    reach_ = interrupt_ || places ? 0 : kReachCells;
+    native_.reach = static_cast<std::int32_t>(reach_);
     target::prologue(e_, interrupt_);
     exitCommon_ = e_.size();
     target::epilogue(e_, interrupt_);

@@ -105,6 +105,10 @@ constexpr std::size_t kPrologueBytes = 64, kTypicalBytes = 8, kWithExitBytes = 3
 constexpr std::size_t kDeferLimit = 16;  // how far an add may move towards its jump: keeps translation linear
 constexpr std::int32_t kInlineRepeats = 16;  // longer runs of '.' are written by the machine
 constexpr int kWindowsPerTurn = 2;  // a vector scan's windows in each turn of its loop
+// How far past a block's last cell a Guard checks the tape's end: the blocks that follow within
+// it check nothing there. Not under the debugger, whose runs may start where only the plain
+// reading went before.
+constexpr std::int32_t kReachCells = 64;
 constexpr std::size_t kRunLimit = 32;  // how far a run with cells in registers may reach: keeps translation linear
 
 class Translator {
@@ -146,7 +150,7 @@ private:
     void guard(std::size_t k);
     void loopStart(std::size_t k);
     void loopEnd(std::size_t k);
-    void laterTurns(std::size_t end);
+    bool laterTurns(std::size_t end);
     bool branches(std::size_t k) const;
     void turns(std::size_t k);
     void term(const Instruction& term);
@@ -196,6 +200,7 @@ private:
     std::uint32_t mask_;
     const volatile std::sig_atomic_t* interrupt_;
     Vectors vectors_;
+    std::int64_t reach_ = 0;       // see kReachCells
     bool tooFar_ = false;
     std::size_t exitCommon_ = 0;
     std::vector<Exit> exits_;
@@ -210,6 +215,7 @@ private:
         Known atStart;
         Drift drift;
         std::size_t branches;      // branches_ at its JumpIfZero
+        Known leaving;             // where a turn that was not the first ended, when a copy runs those
     };
     std::vector<OpenLoop> outer_;  // each open loop, with known_ at its JumpIfZero
     std::int64_t flagsCell_ = kNoCell;  // the cell whose value set the zero flag last
