@@ -229,10 +229,29 @@ do_dist() {
     say "$build/dist/$(basename "$(dist_zip)")"
 }
 
+# A setting the user gives must be a whole number within its range; one line says which is not,
+# before anything is installed or built.
+check_setting() {  # name, least, most
+    local value=${!1-}
+    [ -n "${!1+set}" ] || return 0
+    if [[ ! "$value" =~ ^[0-9]{1,10}$ ]] || [ "$((10#$value))" -lt "$2" ] || [ "$((10#$value))" -gt "$3" ]; then
+        echo "$1 must be a whole number from $2 to $3, not '$value'" >&2
+        exit 2
+    fi
+}
+
 case "${1:-}" in
     run|test|bench|peers|fuzz|dist|soak) ;;
     *) echo "usage: $0 run|test|bench|peers|fuzz|dist|soak" >&2; exit 2 ;;
 esac
+check_setting PELLUX_FUZZ_SECONDS 1 86400
+check_setting PELLUX_PEER_RUNS 1 100
+check_setting PELLUX_RANDOM_START 0 4294967295
+check_setting PELLUX_RANDOM_SECONDS 1 86400
+check_setting PELLUX_RANDOM_ACTIONS 0 100000000
+check_setting PELLUX_RANDOM_BIG_KB 1 8192
+check_setting PELLUX_RANDOM_DEADLINE 1 3600
+check_setting PELLUX_SOAK_CYCLES 0 1000000
 ensure_packages
 arch=$(runnable_arch)
 i686_emulator=$(i686_emulator)
