@@ -185,7 +185,7 @@ void Translator::loopEnd(std::size_t k) {
     if (!isZero(0)) {  // a turn that always ends on a zero never goes round again
         testCell(0);
         jumps_.push_back(Jump{e_.jumpLater(kJne), in.link});
-        if (straight_[k] && !interrupt_ && laterTurns(k)) left = outer_.back().leaving;
+        if (straight_[k] && laterTurns(k)) left = outer_.back().leaving;
     }
     const OpenLoop& loop = outer_.back();
     Known drifted = afterDrift(loop.atStart, loop.drift);
@@ -200,8 +200,7 @@ void Translator::loopEnd(std::size_t k) {
 // knowing what the turn before checked (the tape has no holes: what lies between two cells on it
 // is on it too), so each turn checks only the cells it newly reaches, and a multiply loop within
 // those needs no test. A way out of the copy goes to the machine, which resumes in the first copy:
-// what that one assumes holds for any turn. The copy stays only where it branches less; under the
-// debugger, whose Ctrl+C is looked at where each turn starts, there is none.
+// what that one assumes holds for any turn. The copy stays only where it branches less.
 bool Translator::laterTurns(std::size_t end) {
     const Instruction& in = program_.code[end];
     OpenLoop& loop = outer_.back();
@@ -213,6 +212,10 @@ bool Translator::laterTurns(std::size_t end) {
     jumps_.pop_back();
     std::size_t over = e_.jumpLater(kJmp);
     std::size_t top = e_.size();
+    // Under the debugger each of its turns, as each of the first copy's, starts by looking at the
+    // Ctrl+C flag.
+    std::int32_t turns = turnOf_[static_cast<std::size_t>(in.link)];
+    if (interrupt_ && turns >= 0) exitIf(target::interrupted(e_, interrupt_), static_cast<std::size_t>(turns));
     known_ = start;
     zeros_.clear();
     flagsCell_ = kNoCell;

@@ -859,6 +859,41 @@ TEST(Debugger, ABrokenOffReadStopsAtItsComma) {
     }
 }
 
+// A Ctrl+C that comes while a loop drifts along the tape, here with the output that fills the buffer
+// halfway along, stops both engines at the same turn's start, in the loop's first copy or in the
+// copy of its later turns.
+TEST(Debugger, ACtrlCInADriftingLoopStopsBothEnginesAtTheSameTurn) {
+    static volatile std::sig_atomic_t raised = 0;
+    auto raiseOnWrite = [](void* context, const unsigned char* bytes, std::size_t size) {
+        raised = 1;
+        return capture(context, bytes, size);
+    };
+    const std::string far = std::string(40000, '>');
+    for (const std::string& source : {std::string("+[>+..]"), std::string("+[>+<.>.]"), far + "+[<+..]"}) {
+        std::string shown = source.size() > 12 ? "40000 '>' then " + source.substr(40000) : source;
+        std::string tapes[2], outputs[2];
+        std::size_t places[2] = {}, pointers[2] = {};
+        for (bool machineCode : {false, true}) {
+            raised = 0;
+            Captured io;
+            pellux::Session session(reinterpret_cast<const unsigned char*>(source.data()), source.size(),
+                                    pellux::RunIo{&io, raiseOnWrite, feed, true, -1}, 1 << 16);
+            session.useMachineCode(machineCode);
+            session.interruptWith(&raised);
+            EXPECT_EQ(session.runTo({}).status, pellux::RunStatus::Stopped) << shown;
+            session.flush();
+            places[machineCode] = session.at();
+            pointers[machineCode] = session.pointer();
+            outputs[machineCode] = io.output;
+            for (std::size_t i = 0; i < (1 << 16); ++i) tapes[machineCode] += static_cast<char>(session.cell(i));
+        }
+        EXPECT_EQ(places[0], places[1]) << shown;
+        EXPECT_EQ(pointers[0], pointers[1]) << shown;
+        EXPECT_EQ(outputs[0].size(), outputs[1].size()) << shown;
+        EXPECT_TRUE(tapes[0] == tapes[1]) << shown;
+    }
+}
+
 // Stopping at any command, also inside runs that are folded and loops that are rewritten when
 // nothing stops there, leaves the same place, pointer, tape and output as stepping there plainly;
 // and stepping plainly to the end agrees with the reference.
