@@ -14,6 +14,7 @@ namespace {
 // An unassigned key code, one X has no key for: when the focus moves, Wine sets each key X knows
 // to the state X gives it, which could undo the marker's state half-way.
 constexpr WORD kMarkerKey = 0x88;
+constexpr DWORD kMarkerRepressMs = 2000;  // a press not taken by then is pressed again
 constexpr DWORD kFrontPollMs = 10;
 constexpr int kTextCapacity = 512;
 constexpr SIZE_T kRemoteBytes = 4096;
@@ -257,13 +258,21 @@ bool EditorSession::bringToFront(DWORD timeout, std::string& why) {
 }
 
 // Down and up at once, so that no focus change can come between them: each press flips the
-// key's toggle state once the editor has taken it.
+// key's toggle state once the editor has taken it. A press that reaches a window as it closes (a
+// box just answered) is thrown away with it and never flips anything: pressed again after a while,
+// an editor that takes input takes the next one, and one that does not still fails at the deadline.
 bool EditorSession::markerTaken(DWORD start, DWORD timeout, std::string& why) {
     SHORT before = GetKeyState(kMarkerKey);
     press(kMarkerKey);
+    DWORD pressed = GetTickCount();
     for (;;) {
         SHORT now = GetKeyState(kMarkerKey);
         if ((now & 1) != (before & 1) && !(now & 0x8000)) return true;
+        if (GetTickCount() - pressed > kMarkerRepressMs) {
+            before = now;
+            press(kMarkerKey);
+            pressed = GetTickCount();
+        }
         if (!alive()) {
             why = "the editor has ended";
             return false;
