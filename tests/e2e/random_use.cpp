@@ -559,6 +559,11 @@ void Run::actInMain() {
             command(kMenu[2]);  // Save instead
             return;
         }
+        // Maximize Window gives the editor a new size: see the window actions below.
+        if (item.act == Act::Maximize && length_ > kLongText) {
+            windowCommand(SC_MINIMIZE, "minimize", Act::Minimize);
+            return;
+        }
         command(item);
         return;
     }
