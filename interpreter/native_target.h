@@ -86,6 +86,13 @@ void epilogue(Emitter& e, const volatile std::sig_atomic_t* flag);
 // before the first cell, or (checkAbove) past the last. An empty jump: it cannot, nothing written.
 Jcc checkBelow(Emitter& e, std::int64_t disp);
 Jcc checkAbove(Emitter& e, std::int64_t disp);
+// A drifting loop's later turns keep the limit of the end they newly reach in a register (rsi
+// on x86-64; 32-bit x86 has none to spare), so that each turn's check is one compare: setLimit
+// loads it, leaving the flags, for the cell at disp below the first or past the last; checkLimit
+// compares the current cell with it.
+bool hasLimitRegister();
+void setLimit(Emitter& e, bool below, std::int64_t disp);
+Jcc checkLimit(Emitter& e, bool below);
 // Compares so that the returned jump leaves when a scan's next step leaves the tape; then
 // scanStep makes that step.
 Jcc scanCheck(Emitter& e, std::int32_t step);

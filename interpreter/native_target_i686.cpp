@@ -67,6 +67,11 @@ Jcc checkAbove(Emitter& e, std::int64_t disp) {
     return kJbe;
 }
 
+// No register is left for a limit: the translator never asks for one here.
+bool hasLimitRegister() { return false; }
+void setLimit(Emitter&, bool, std::int64_t) {}
+Jcc checkLimit(Emitter&, bool) { return kJmp; }
+
 Jcc scanCheck(Emitter& e, std::int32_t step) {
     if (step > 0) {
         e.raw({0x89, 0xF8, 0x29, 0xD8});  // mov eax, edi; sub eax, ebx

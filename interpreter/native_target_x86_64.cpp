@@ -9,9 +9,10 @@ namespace target {
 namespace {
 
 // Registers while the code runs: rbx the current cell, r12 the first cell, r13 one past the
-// last, r14 the NativeState, r15 the next free output byte, and under the debugger rbp the Ctrl+C
-// flag; rax, rcx and rdx are scratch. All six are saved by the callee in both the System V and the
-// Windows calling conventions, and the code calls nothing, so it needs no stack frame or unwind
+// last, r14 the NativeState, r15 the next free output byte, rsi a drifting loop's limit (see
+// setLimit), and under the debugger rbp the Ctrl+C flag; rax, rcx and rdx are scratch. All seven
+// are saved by the callee in the Windows calling convention (rsi is not in System V's, where
+// saving it costs nothing), and the code calls nothing, so it needs no stack frame or unwind
 // data.
 constexpr int kStateTapeEnd = 16, kStateResume = 24, kStateOut = 32, kStateOutEnd = 40, kStateExitAt = 48;
 static_assert(offsetof(NativeState, cell) == 0 && offsetof(NativeState, tape) == 8 &&
@@ -34,7 +35,7 @@ void prologue(Emitter& e, const volatile std::sig_atomic_t* flag) {
 #else
     const unsigned char kStateFromArgument = 0xFE;  // mov r14, rdi
 #endif
-    e.raw({0x53, 0x41, 0x54, 0x41, 0x55, 0x41, 0x56, 0x41, 0x57});  // push rbx, r12, r13, r14, r15
+    e.raw({0x53, 0x56, 0x41, 0x54, 0x41, 0x55, 0x41, 0x56, 0x41, 0x57});  // push rbx, rsi, r12, r13, r14, r15
     if (flag) {
         std::uint64_t address = reinterpret_cast<std::uintptr_t>(flag);
         e.raw({0x55, 0x48, 0xBD});  // push rbp; mov rbp, flag
@@ -54,7 +55,7 @@ void epilogue(Emitter& e, const volatile std::sig_atomic_t* flag) {
     e.raw({0x49, 0x89, 0x1E});                                      // mov [r14], rbx
     e.raw({0x4D, 0x89, 0x7E, kStateOut});                           // mov [r14 + 32], r15
     if (flag) e.raw({0x5D});                                        // pop rbp
-    e.raw({0x41, 0x5F, 0x41, 0x5E, 0x41, 0x5D, 0x41, 0x5C, 0x5B});  // pop r15, r14, r13, r12, rbx
+    e.raw({0x41, 0x5F, 0x41, 0x5E, 0x41, 0x5D, 0x41, 0x5C, 0x5E, 0x5B});  // pop r15, r14, r13, r12, rsi, rbx
     e.raw({0xC3});                                                  // ret
 }
 
@@ -68,6 +69,21 @@ Jcc checkAbove(Emitter& e, std::int64_t disp) {
     leaCell(e, kEcx, disp);
     e.raw({0x4C, 0x39, 0xE9});  // cmp rcx, r13
     return kJae;
+}
+
+bool hasLimitRegister() { return true; }
+
+// The cell at disp from the current one lies before the first while the current one lies below
+// first - disp; it lies past the last while the current one lies at or above end - disp.
+void setLimit(Emitter& e, bool below, std::int64_t disp) {
+    if (below) e.raw({0x49, 0x8D, 0xB4, 0x24});  // lea rsi, [r12 - disp]
+    else e.raw({0x49, 0x8D, 0xB5});              // lea rsi, [r13 - disp]
+    e.u32(static_cast<std::int32_t>(-disp));
+}
+
+Jcc checkLimit(Emitter& e, bool below) {
+    e.raw({0x48, 0x39, 0xF3});  // cmp rbx, rsi
+    return below ? kJl : kJae;
 }
 
 Jcc scanCheck(Emitter& e, std::int32_t step) {

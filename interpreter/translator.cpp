@@ -147,6 +147,7 @@ void Translator::arriveAt(std::size_t k) {
 // The pointer moves by `by`; the flags stay.
 void Translator::move(std::int32_t by) {
     target::moveCell(e_, bytes(by));
+    limit_.active = false;  // it was the cell's before the move
     known_.low -= by;
     known_.high -= by;
     if (flagsCell_ != kNoCell) flagsCell_ -= by;
@@ -155,8 +156,7 @@ void Translator::move(std::int32_t by) {
 
 void Translator::guard(std::size_t k) {
     const Instruction& in = program_.code[k];
-    std::int64_t high = std::int64_t(in.cell) + in.amount;
-    if (high > known_.high) high += reach_;
+    std::int64_t high = guardHigh(in);
     checkRange(in.cell, high, k);
     known_.low = std::min<std::int64_t>(known_.low, in.cell);
     known_.high = std::max(known_.high, high);
@@ -200,7 +200,9 @@ void Translator::loopEnd(std::size_t k) {
 // knowing what the turn before checked (the tape has no holes: what lies between two cells on it
 // is on it too), so each turn checks only the cells it newly reaches, and a multiply loop within
 // those needs no test. A way out of the copy goes to the machine, which resumes in the first copy:
-// what that one assumes holds for any turn. The copy stays only where it branches less.
+// what that one assumes holds for any turn. Where a turn newly reaches one end of the tape, that
+// end's limit for the current cell waits in a register, loaded on the way in (see setLimit). The
+// copy stays only where it branches less, or as often with the check against that register.
 bool Translator::laterTurns(std::size_t end) {
     const Instruction& in = program_.code[end];
     OpenLoop& loop = outer_.back();
@@ -211,26 +213,31 @@ bool Translator::laterTurns(std::size_t end) {
     Jump back = jumps_.back();
     jumps_.pop_back();
     std::size_t over = e_.jumpLater(kJmp);
+    known_ = start;
+    std::size_t entry = e_.size();
+    limit_ = setLimit(static_cast<std::size_t>(in.link));
     std::size_t top = e_.size();
     // Under the debugger each of its turns, as each of the first copy's, starts by looking at the
     // Ctrl+C flag.
     std::int32_t turns = turnOf_[static_cast<std::size_t>(in.link)];
     if (interrupt_ && turns >= 0) exitIf(target::interrupted(e_, interrupt_), static_cast<std::size_t>(turns));
-    known_ = start;
     zeros_.clear();
     flagsCell_ = kNoCell;
     std::size_t noRunBefore = noRunBefore_;
     noRunBefore_ = 0;  // the copy knows more: its runs may differ
     for (std::size_t i = static_cast<std::size_t>(in.link); i < end;) i = emitFrom(i, false);
     noRunBefore_ = noRunBefore;
+    bool limited = limit_.used;
+    limit_ = Limit{};
     if (in.cell != 0) move(in.cell);
     bool repeats = !isZero(0);
     testCell(0);
     e_.bind(e_.jumpLater(kJne), top);
     // It must also hold where the copy's own turns go round.
     bool holds = known_.low <= start.low && known_.high >= start.high;
-    if (repeats && holds && branches_ - branchesBefore < firstTurn) {
-        e_.bind(back.rel32At, top);
+    std::size_t branches = branches_ - branchesBefore;
+    if (repeats && holds && (branches < firstTurn || (limited && branches == firstTurn))) {
+        e_.bind(back.rel32At, entry);
         e_.bind(over, e_.size());
         loop.leaving = known_;
         known_ = afterTurn;
@@ -242,6 +249,19 @@ bool Translator::laterTurns(std::size_t end) {
     jumps_.push_back(back);
     known_ = afterTurn;
     return false;
+}
+
+// Loads the limit register for the side of the tape the Guard at k newly reaches, when it
+// reaches only one.
+Translator::Limit Translator::setLimit(std::size_t k) {
+    const Instruction& in = program_.code[k];
+    if (!target::hasLimitRegister() || in.op != OpCode::Guard) return Limit{};
+    std::int64_t high = guardHigh(in);
+    bool below = in.cell < known_.low, above = high > known_.high;
+    if (below == above) return Limit{};
+    std::int64_t cell = below ? std::int64_t(in.cell) : high;
+    target::setLimit(e_, below, bytes(cell));
+    return Limit{true, below, false, cell};
 }
 
 bool Translator::instruction(std::size_t k) {

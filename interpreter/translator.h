@@ -147,12 +147,30 @@ private:
         flagsCell_ = cell;
         forget(cell);
     }
+    std::int64_t guardHigh(const Instruction& guard) const {
+        std::int64_t high = std::int64_t(guard.cell) + guard.amount;
+        return high > known_.high ? high + reach_ : high;
+    }
     void guard(std::size_t k);
+    // The end of the tape a drifting loop's later turns newly reach, whose limit a register holds
+    // while they run; `cell` is the one the turn's Guard checks on that side.
+    struct Limit {
+        bool active = false, below = false, used = false;
+        std::int64_t cell = 0;
+    };
+    Limit limit_;
+    Limit setLimit(std::size_t k);
+    bool limited(bool below, std::int64_t cell) {
+        if (!limit_.active || limit_.below != below || limit_.cell != cell) return false;
+        limit_.used = true;
+        return true;
+    }
     void loopStart(std::size_t k);
     void loopEnd(std::size_t k);
     bool laterTurns(std::size_t end);
     bool branches(std::size_t k) const;
     void turns(std::size_t k);
+    void productInEdx(std::uint32_t factor);
     void term(const Instruction& term);
     bool multiply(std::size_t k);
     std::size_t emitFrom(std::size_t k, bool entries);
