@@ -62,8 +62,25 @@ Vectors vectorsOfThisProcessor() {
 
 namespace translation {
 
+// Whether the cell a loop's JumpIfNotZero at k tests is zero however the code gets there: just
+// after an inner loop that ended on it, a clear of it or a multiply loop it counted. Its jump back
+// is never taken, so the loop's start is no jump's target.
+bool Translator::neverBack(std::size_t k) const {
+    const std::vector<Instruction>& code = program_.code;
+    if (code[k].cell != 0 || k == 0) return false;
+    std::size_t before = k - 1;
+    while (before > 0 && (code[before].op == OpCode::MulTerm || code[before].op == OpCode::SetTerm)) --before;
+    const Instruction& last = code[before];
+    switch (last.op) {
+    case OpCode::JumpIfNotZero: return before == k - 1 && last.cell == 0;
+    case OpCode::Clear: return before == k - 1 && last.cell == 0;
+    case OpCode::MulLoop: return before + static_cast<std::size_t>(last.amount) == k - 1 && last.cell == 0;
+    default: return false;
+    }
+}
+
 // Finds which way each loop's turns take the pointer, and the jumps' landing places.
-void Translator::findLoopsAndTargets() {
+void Translator::findLoopsAndTargets(bool plainEntries) {
     const std::vector<Instruction>& code = program_.code;
     struct Open {
         std::size_t start;
@@ -74,12 +91,16 @@ void Translator::findLoopsAndTargets() {
     std::vector<Open> open;
     drift_.assign(code.size(), Drift::Unknown);
     straight_.assign(code.size(), false);
+    neverBack_.assign(code.size(), false);
     target_.assign(code.size() + 1, false);
     turnOf_.assign(code.size() + 1, -1);
     for (std::size_t k = 0; k < code.size(); ++k) {
         const Instruction& in = code[k];
         const Operation& op = operation(in.op);
-        if (op.link == Operand::Code) target_[static_cast<std::size_t>(in.link)] = true;
+        // Where the machine starts runs only as the code goes (not the debugger's, nor after a
+        // place), a jump that is never taken lands nowhere.
+        if (in.op == OpCode::JumpIfNotZero) neverBack_[k] = plainEntries && neverBack(k);
+        if (op.link == Operand::Code && !neverBack_[k]) target_[static_cast<std::size_t>(in.link)] = true;
         if (in.op == OpCode::JumpIfZero) {
             if (!open.empty()) open.back().straight = false;
             open.push_back(Open{k, 0, false, false, false, true});
@@ -139,6 +160,7 @@ std::size_t Translator::deferAdd(std::size_t k, bool entries) {
 void Translator::arriveAt(std::size_t k) {
     if (!target_[k]) return;
     flagsCell_ = kNoCell;
+    dropMirrors();
     // Past a loop both ways in (the skip and the last turn) leave the cell at zero, as its
     // JumpIfNotZero has recorded; a loop's start is also reached from its end.
     if (k == 0 || program_.code[k - 1].op != OpCode::JumpIfNotZero) zeros_.clear();
@@ -182,7 +204,7 @@ void Translator::loopEnd(std::size_t k) {
     // of each copy's turn; also, the tape has no holes. Not under the debugger, whose runs may
     // start at a loop's JumpIfZero in a later turn.
     Known left = known_;
-    if (!isZero(0)) {  // a turn that always ends on a zero never goes round again
+    if (!isZero(0) && !neverBack_[k]) {  // a turn that always ends on a zero never goes round again
         testCell(0);
         jumps_.push_back(Jump{e_.jumpLater(kJne), in.link});
         if (straight_[k] && laterTurns(k)) left = outer_.back().leaving;
@@ -194,6 +216,7 @@ void Translator::loopEnd(std::size_t k) {
     outer_.pop_back();
     flagsCell_ = kNoCell;
     zeros_.assign(1, 0);
+    dropMirrors();  // the ways out of the loop's copies meet here
 }
 
 // A straight loop that drifts runs its turns after the first in a copy of its body, which starts
@@ -223,6 +246,7 @@ bool Translator::laterTurns(std::size_t end) {
     if (interrupt_ && turns >= 0) exitIf(target::interrupted(e_, interrupt_), static_cast<std::size_t>(turns));
     zeros_.clear();
     flagsCell_ = kNoCell;
+    dropMirrors();
     std::size_t noRunBefore = noRunBefore_;
     noRunBefore_ = 0;  // the copy knows more: its runs may differ
     for (std::size_t i = static_cast<std::size_t>(in.link); i < end;) i = emitFrom(i, false);
@@ -266,9 +290,10 @@ Translator::Limit Translator::setLimit(std::size_t k) {
 
 bool Translator::instruction(std::size_t k) {
     const Instruction& in = program_.code[k];
+    keepMirrors(k);
     switch (in.op) {
     case OpCode::Add:
-        add(in.cell, in.amount);
+        mirroredAdd(k);
         break;
     case OpCode::Move:
         move(in.amount);
@@ -337,9 +362,9 @@ bool Translator::translate() {
         expected += operation(in.op).done == Done::Inline ? kTypicalBytes : kWithExitBytes;
     native_.bytes.reserve(expected);
     native_.entries.assign(code.size() + 1, 0);
-    findLoopsAndTargets();
     bool places = false;
     for (const Instruction& in : code) places = places || in.op == OpCode::Place || in.op == OpCode::Stop;
+    findLoopsAndTargets(!interrupt_ && !places);
     reach_ = interrupt_ || places ? 0 : kReachCells;
     native_.reach = static_cast<std::int32_t>(reach_);
     target::prologue(e_, interrupt_);
@@ -348,6 +373,7 @@ bool Translator::translate() {
     for (std::size_t k = 0; k < code.size();) {
         native_.entries[k] = static_cast<std::uint32_t>(e_.size());
         arriveAt(k);
+        entryThroughReload(k);
         // Under the debugger each turn of a loop, the first included, starts by looking at the Ctrl+C
         // flag: the flags hold nothing here, and a set flag stops the run at the loop's JumpIfZero.
         if (interrupt_ && turnOf_[k] >= 0) exitIf(target::interrupted(e_, interrupt_), static_cast<std::size_t>(turnOf_[k]));
@@ -356,6 +382,7 @@ bool Translator::translate() {
     }
     if (tooFar_) return false;
     native_.entries[code.size()] = static_cast<std::uint32_t>(e_.size());
+    emitReloads();
     for (const Jump& jump : jumps_) e_.bind(jump.rel32At, native_.entries[static_cast<std::size_t>(jump.target)]);
     // Each way out sets eax to its instruction; the stubs lie after the code, off the hot path.
     for (const Exit& exit : exits_) {

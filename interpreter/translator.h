@@ -74,6 +74,12 @@ public:
         else e_.cellOperand({0x0F, static_cast<unsigned char>(width_ == 1 ? 0xB6 : 0xB7)}, reg, disp);
     }
     void addRegister(int reg, std::int32_t disp) { op(0x00, 0x01, reg, disp); }
+    void addToRegister(int reg, std::int32_t value) {  // reg's low bits += value; sets the zero flag for them
+        if (width_ == 2) e_.u8(0x66);
+        e_.u8(width_ == 1 ? 0x80 : 0x81);
+        e_.u8(0xC0 | reg);
+        immediate(value);
+    }
     void storeRegister(int reg, std::int32_t disp) { op(0x88, 0x89, reg, disp); }
     void subtractRegister(int reg, std::int32_t disp) { op(0x28, 0x29, reg, disp); }
 
@@ -110,6 +116,7 @@ constexpr int kWindowsPerTurn = 2;  // a vector scan's windows in each turn of i
 // reading went before.
 constexpr std::int32_t kReachCells = 64;
 constexpr std::size_t kRunLimit = 32;  // how far a run with cells in registers may reach: keeps translation linear
+constexpr std::size_t kMirrorLookahead = 16;  // how far an add looks for the next add to its cell
 
 class Translator {
 public:
@@ -122,7 +129,8 @@ public:
     bool translate();
 
 private:
-    void findLoopsAndTargets();
+    bool neverBack(std::size_t k) const;
+    void findLoopsAndTargets(bool plainEntries);
     std::size_t deferAdd(std::size_t k, bool entries = true);
     void arriveAt(std::size_t k);
     bool instruction(std::size_t k);
@@ -200,6 +208,33 @@ private:
     void heldAdd(std::int64_t cell, std::uint32_t amount);
     void heldMultiply(std::size_t k);
     void flushHeld();
+    // Cells whose values eax and edx also hold, along code the pointer and the control fall
+    // through (see mirroredAdd).
+    static constexpr int kMirrors = 2;
+    static constexpr int kMirrorRegister[kMirrors] = {kEax, kEdx};
+    std::int64_t mirrored_[kMirrors] = {kNoCell, kNoCell};
+    struct Reload {
+        std::size_t instruction, code;
+        std::int64_t cells[kMirrors];
+    };
+    std::vector<Reload> reloads_;  // entries from the machine into code where registers mirror cells
+    bool mirrors() const {
+        for (std::int64_t cell : mirrored_)
+            if (cell != kNoCell) return true;
+        return false;
+    }
+    void dropMirrors() {
+        for (std::int64_t& cell : mirrored_) cell = kNoCell;
+    }
+    void dropMirror(std::int64_t cell) {
+        for (std::int64_t& m : mirrored_)
+            if (m == cell) m = kNoCell;
+    }
+    bool addedAgain(std::size_t k) const;
+    void mirroredAdd(std::size_t k);
+    void keepMirrors(std::size_t k);
+    void entryThroughReload(std::size_t k);
+    void emitReloads();
     void scan(std::size_t k);
     struct VectorScan {
         int windows;            // compared in each turn of the loop; 0: no vector loop
@@ -227,6 +262,7 @@ private:
     std::vector<bool> target_;     // some jump lands here
     std::vector<std::int32_t> turnOf_;  // where a loop's turns start: its JumpIfZero; else -1
     std::vector<bool> straight_;   // by a loop's JumpIfNotZero: it drifts, and holds no loop or scan
+    std::vector<bool> neverBack_;  // by a loop's JumpIfNotZero: its cell is always zero there
     Known known_;
     std::size_t branches_ = 0;     // conditional ways out, and multiply loops' tests, emitted so far
     struct OpenLoop {

@@ -81,6 +81,7 @@ std::size_t Translator::heldRun(std::size_t k, bool entries) {
         noRunBefore_ = end;  // a run that starts within this one would hold no more
         return k;
     }
+    dropMirrors();  // its multiply loops use eax and edx
     std::vector<int> free;
     for (int r = registers - 1; r >= 0; --r) free.push_back(r);
     heldFree_ = &free;
@@ -198,6 +199,94 @@ void Translator::flushHeld() {
     }
     flagsCell_ = kNoCell;
     if (lastAdd_.dirty && (lastAdd_.plus & mask_) != 0) add(lastAdd_.cell, static_cast<std::int32_t>(lastAdd_.plus));
+}
+
+// Cells mirrored in registers. Where the same cell is added to again and again along code that
+// falls through, with tests in between (a count down that leaves at each step it ends on zero,
+// say), each add through memory waits for the store of the one before. So an add to a cell that is
+// added to again soon loads it into eax or edx once, and from then on adds there and stores the
+// register: memory always holds the cell, so the ways out and the jumps need nothing, and the
+// next add does not wait for the memory. A jump's target, a loop's end, or any instruction that
+// uses the registers lets the mirrors go; the machine, which may resume the code anywhere, enters
+// code where they hold cells through a stub that loads them.
+
+// Whether the cell of the add at k is added to again before the mirrors would go.
+bool Translator::addedAgain(std::size_t k) const {
+    const std::vector<Instruction>& code = program_.code;
+    std::int64_t cell = code[k].cell;
+    for (std::size_t j = k + 1; j < code.size() && j <= k + kMirrorLookahead && !target_[j]; ++j) {
+        const Instruction& in = code[j];
+        if (in.op == OpCode::Add && in.cell == cell) return true;
+        if (in.op == OpCode::Move) cell -= in.amount;
+        else if (in.op == OpCode::Clear && in.cell == cell) return false;
+        else if (in.op != OpCode::Add && in.op != OpCode::Clear && in.op != OpCode::Guard && in.op != OpCode::JumpIfZero)
+            return false;
+    }
+    return false;
+}
+
+void Translator::mirroredAdd(std::size_t k) {
+    const Instruction& in = program_.code[k];
+    int slot = -1;
+    for (int i = 0; i < kMirrors; ++i)
+        if (mirrored_[i] == in.cell) slot = i;
+    if (slot < 0 && addedAgain(k)) {
+        for (int i = 0; i < kMirrors && slot < 0; ++i)
+            if (mirrored_[i] == kNoCell) slot = i;
+        if (slot >= 0) {
+            cells_.load(kMirrorRegister[slot], bytes(in.cell));
+            mirrored_[slot] = in.cell;
+        }
+    }
+    if (slot < 0) {
+        add(in.cell, in.amount);
+        return;
+    }
+    cells_.addToRegister(kMirrorRegister[slot], in.amount);
+    cells_.storeRegister(kMirrorRegister[slot], bytes(in.cell));
+    flagsCell_ = in.cell;
+    forget(in.cell);
+}
+
+// Before instruction k: the mirrors it keeps (those that leave eax and edx alone), moved with the
+// pointer.
+void Translator::keepMirrors(std::size_t k) {
+    const Instruction& in = program_.code[k];
+    switch (in.op) {
+    case OpCode::Add:
+    case OpCode::Guard:
+    case OpCode::JumpIfZero:
+    case OpCode::MulTerm:
+    case OpCode::SetTerm:
+        break;
+    case OpCode::Move:
+        for (std::int64_t& cell : mirrored_)
+            if (cell != kNoCell) cell -= in.amount;
+        break;
+    case OpCode::Clear:
+        dropMirror(in.cell);
+        break;
+    default:
+        dropMirrors();
+        break;
+    }
+}
+
+// The machine's entry at k, where registers mirror cells, goes through a stub that loads them.
+void Translator::entryThroughReload(std::size_t k) {
+    if (!mirrors()) return;
+    Reload reload{k, e_.size(), {}};
+    for (int i = 0; i < kMirrors; ++i) reload.cells[i] = mirrored_[i];
+    reloads_.push_back(reload);
+}
+
+void Translator::emitReloads() {
+    for (const Reload& reload : reloads_) {
+        native_.entries[reload.instruction] = static_cast<std::uint32_t>(e_.size());
+        for (int i = 0; i < kMirrors; ++i)
+            if (reload.cells[i] != kNoCell) cells_.load(kMirrorRegister[i], bytes(reload.cells[i]));
+        e_.bind(e_.jumpLater(kJmp), reload.code);
+    }
 }
 
 } // namespace pellux::translation
