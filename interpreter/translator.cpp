@@ -178,9 +178,10 @@ void Translator::move(std::int32_t by) {
 
 void Translator::guard(std::size_t k) {
     const Instruction& in = program_.code[k];
-    std::int64_t high = guardHigh(in);
-    checkRange(in.cell, high, k);
-    known_.low = std::min<std::int64_t>(known_.low, in.cell);
+    std::int64_t low = in.cell, high = guardHigh(in);
+    if (limit_.active && limit_.guard == k) (limit_.below ? low : high) = limit_.cell;
+    checkRange(low, high, k);
+    known_.low = std::min(known_.low, low);
     known_.high = std::max(known_.high, high);
 }
 
@@ -238,7 +239,7 @@ bool Translator::laterTurns(std::size_t end) {
     std::size_t over = e_.jumpLater(kJmp);
     known_ = start;
     std::size_t entry = e_.size();
-    limit_ = setLimit(static_cast<std::size_t>(in.link));
+    limit_ = setLimit(static_cast<std::size_t>(in.link), in.cell);
     std::size_t top = e_.size();
     // Under the debugger each of its turns, as each of the first copy's, starts by looking at the
     // Ctrl+C flag.
@@ -275,17 +276,21 @@ bool Translator::laterTurns(std::size_t end) {
     return false;
 }
 
-// Loads the limit register for the side of the tape the Guard at k newly reaches, when it
-// reaches only one.
-Translator::Limit Translator::setLimit(std::size_t k) {
+// Loads the limit register for the side of the tape the turn's Guard at k newly reaches, when it
+// reaches only one. With the register the Guard checks as far as the next turn starts knowing, so
+// that a turn which moves `net` cells leaves what the copy starts from known (its block may lie
+// well within what the first turn's check covered).
+Translator::Limit Translator::setLimit(std::size_t k, std::int64_t net) {
     const Instruction& in = program_.code[k];
     if (!target::hasLimitRegister() || in.op != OpCode::Guard) return Limit{};
-    std::int64_t high = guardHigh(in);
-    bool below = in.cell < known_.low, above = high > known_.high;
+    std::int64_t low = in.cell, high = guardHigh(in);
+    if (net < 0) low = std::min(low, known_.low + net);
+    if (net > 0) high = std::max(high, known_.high + net);
+    bool below = low < known_.low, above = high > known_.high;
     if (below == above) return Limit{};
-    std::int64_t cell = below ? std::int64_t(in.cell) : high;
+    std::int64_t cell = below ? low : high;
     target::setLimit(e_, below, bytes(cell));
-    return Limit{true, below, false, cell};
+    return Limit{true, below, false, k, cell};
 }
 
 bool Translator::instruction(std::size_t k) {

@@ -150,7 +150,13 @@ private:
     void checkRange(std::int64_t low, std::int64_t high, std::size_t k);
     void testCell(std::int64_t offset);
     void move(std::int32_t by);
-    void add(std::int64_t cell, std::int32_t amount) {  // sets the zero flag for the cell
+    void add(std::int64_t cell, std::int32_t amount) {  // sets the zero flag for the cell, if not known to be zero
+        if (isZero(cell)) {  // a store: no read of what was just stored (a test compares instead)
+            cells_.store(bytes(cell), amount);
+            if (flagsCell_ == cell) flagsCell_ = kNoCell;
+            if ((static_cast<std::uint32_t>(amount) & mask_) != 0) forget(cell);
+            return;
+        }
         cells_.add(bytes(cell), amount);
         flagsCell_ = cell;
         forget(cell);
@@ -164,10 +170,11 @@ private:
     // while they run; `cell` is the one the turn's Guard checks on that side.
     struct Limit {
         bool active = false, below = false, used = false;
+        std::size_t guard = 0;
         std::int64_t cell = 0;
     };
     Limit limit_;
-    Limit setLimit(std::size_t k);
+    Limit setLimit(std::size_t k, std::int64_t net);
     bool limited(bool below, std::int64_t cell) {
         if (!limit_.active || limit_.below != below || limit_.cell != cell) return false;
         limit_.used = true;

@@ -230,7 +230,7 @@ void Translator::mirroredAdd(std::size_t k) {
     int slot = -1;
     for (int i = 0; i < kMirrors; ++i)
         if (mirrored_[i] == in.cell) slot = i;
-    if (slot < 0 && addedAgain(k)) {
+    if (slot < 0 && !isZero(in.cell) && addedAgain(k)) {
         for (int i = 0; i < kMirrors && slot < 0; ++i)
             if (mirrored_[i] == kNoCell) slot = i;
         if (slot >= 0) {
