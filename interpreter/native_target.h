@@ -35,6 +35,7 @@ public:
         std::uint32_t v = static_cast<std::uint32_t>(value);
         for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<unsigned char>(v >> (8 * i)));
     }
+    void patch8(std::size_t at, unsigned char value) { bytes_[at] = value; }
     void patch32(std::size_t at, std::int32_t value) {
         std::uint32_t v = static_cast<std::uint32_t>(value);
         for (int i = 0; i < 4; ++i) bytes_[at + i] = static_cast<unsigned char>(v >> (8 * i));

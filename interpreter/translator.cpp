@@ -236,9 +236,10 @@ bool Translator::laterTurns(std::size_t end) {
     std::size_t firstTurn = branches_ - loop.branches;
     Jump back = jumps_.back();
     jumps_.pop_back();
-    std::size_t over = e_.jumpLater(kJmp);
+    // The first turn's jump back turns round: it leaves the loop, and the copy follows it.
+    std::size_t over = back.rel32At;
+    e_.patch8(over - 1, kJe.begin()[1]);
     known_ = start;
-    std::size_t entry = e_.size();
     limit_ = setLimit(static_cast<std::size_t>(in.link), in.cell);
     std::size_t top = e_.size();
     // Under the debugger each of its turns, as each of the first copy's, starts by looking at the
@@ -262,7 +263,6 @@ bool Translator::laterTurns(std::size_t end) {
     bool holds = known_.low <= start.low && known_.high >= start.high;
     std::size_t branches = branches_ - branchesBefore;
     if (repeats && holds && (branches < firstTurn || (limited && branches == firstTurn))) {
-        e_.bind(back.rel32At, entry);
         e_.bind(over, e_.size());
         loop.leaving = known_;
         known_ = afterTurn;
@@ -271,6 +271,7 @@ bool Translator::laterTurns(std::size_t end) {
     e_.truncate(bytesBefore);
     exits_.resize(exitsBefore);
     branches_ = branchesBefore;
+    e_.patch8(over - 1, kJne.begin()[1]);
     jumps_.push_back(back);
     known_ = afterTurn;
     return false;

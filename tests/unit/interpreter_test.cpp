@@ -506,6 +506,63 @@ TEST(MachineCode, LaterTurnsOfDriftingLoopsAgreeWithThePlainReading) {
     for (std::size_t i = 0; i < expected.tape.size(); ++i) ASSERT_EQ(machine->cell(i), expected.tape[i]) << i;
 }
 
+// Count downs test their cell after each step; the cells they add to again and again are held in
+// registers along the way. Random ones, some with a far move inside that makes the tape grow (the
+// machine resumes the code where registers hold cells) or leaves it, agree at every width with the
+// plain reading.
+TEST(MachineCode, CountDownsHeldInRegistersAgreeWithThePlainReading) {
+    pellux::NativeCode probe;
+    if (!pellux::translate(compileText("+"), probe)) GTEST_SKIP() << "no machine code for this processor";
+    std::mt19937 random(77);
+    int compared = 0, faults = 0;
+    for (int round = 0; round < 300; ++round) {
+        bool nearGrowth = round % 2 == 0;  // the tape first grows at cell 65536
+        std::size_t limit = nearGrowth ? 70000 : 60 + random() % 60;
+        std::string source = nearGrowth ? std::string(65450, '>') : "";
+        int counters = 1 + random() % 4;
+        for (int i = 0; i < counters; ++i) source += std::string(1 + random() % 40, '+') + ">>>";
+        source += std::string(3 * counters, '<') + "[";
+        std::string close;
+        for (int level = 2 + random() % 9; level > 0; --level) {
+            source += random() % 2 ? "->+<" : "->-<";
+            if (random() % 3 == 0) source += ">>+<<";
+            if (random() % 5 == 0) {
+                std::size_t far = 30 + random() % 70;
+                source += std::string(far, '>') + "+" + std::string(far, '<');
+            }
+            source += "[";
+            close += "]";
+        }
+        source += random() % 2 ? "[-]" + close : "[->>+<<]" + close;
+        source += ">>>]<.<.<.";
+        for (unsigned width : {1u, 2u, 4u}) {
+            pellux::Dialect dialect;
+            dialect.cellBytes = width;
+            ReferenceResult expected = referenceRun(source, "", limit, 10000000, ReferenceDialect{dialect.mask()});
+            ASSERT_NE(expected.status, ReferenceResult::OutOfSteps);
+            pellux::Program program =
+                pellux::compile(reinterpret_cast<const unsigned char*>(source.data()), source.size(), dialect);
+            pellux::NativeProgram native;
+            ASSERT_TRUE(native.load(program));
+            Captured io;
+            std::unique_ptr<pellux::Machine> machine = pellux::Machine::make(program, pellux::RunIo{&io, capture, feed}, limit);
+            pellux::RunResult got = machine->runNative(*native.code());
+            machine->flush();
+            std::string what = source.substr(nearGrowth ? 65450 : 0) + " at " + std::to_string(8 * width) + " bits";
+            ASSERT_EQ(io.output, expected.output) << what;
+            ASSERT_EQ(got.status == pellux::RunStatus::Finished, expected.status == ReferenceResult::Finished) << what;
+            if (expected.status != ReferenceResult::Finished) {
+                ASSERT_EQ(got.position.column, expected.at + 1) << what;
+                ++faults;
+            }
+            for (std::size_t i = 0; i < expected.tape.size(); ++i) ASSERT_EQ(machine->cell(i), expected.tape[i]) << what;
+            ++compared;
+        }
+    }
+    EXPECT_EQ(compared, 900);
+    EXPECT_GT(faults, 30);
+}
+
 // Each '.' was an operation of its own: a big file of them took gigabytes.
 TEST_P(Interpreter, RunsOfOutputAndInputAreOneOperationWithTheSameEffect) {
     std::string dots(100000, '.');
