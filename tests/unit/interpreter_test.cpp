@@ -432,6 +432,32 @@ TEST(MachineCode, ScansOverWindowsOfCellsStopWhereThePlainScanDoes) {
     EXPECT_GE(compared, 34 * 3 * 10);
 }
 
+namespace {
+
+// The program run in machine code on a tape of `cells` ends as the reference reading did: the same
+// output, the same end at the same column, the same tape.
+void expectMachineCodeAgrees(const std::string& source, const pellux::Dialect& dialect, std::size_t cells,
+                             const ReferenceResult& expected, const std::string& shown) {
+    pellux::Program program =
+        pellux::compile(reinterpret_cast<const unsigned char*>(source.data()), source.size(), dialect);
+    pellux::NativeProgram native;
+    ASSERT_TRUE(native.load(program));
+    Captured io;
+    std::unique_ptr<pellux::Machine> machine = pellux::Machine::make(program, pellux::RunIo{&io, capture, feed}, cells);
+    pellux::RunResult got = machine->runNative(*native.code());
+    machine->flush();
+    std::string what = shown + " at " + std::to_string(8 * dialect.cellBytes) + " bits";
+    ASSERT_EQ(io.output, expected.output) << what;
+    ASSERT_EQ(got.status == pellux::RunStatus::Finished, expected.status == ReferenceResult::Finished) << what;
+    ASSERT_EQ(got.status == pellux::RunStatus::MovedLeftOfFirstCell, expected.status == ReferenceResult::Left) << what;
+    if (expected.status != ReferenceResult::Finished) {
+        ASSERT_EQ(got.position.column, expected.at + 1) << what;
+    }
+    for (std::size_t i = 0; i < expected.tape.size(); ++i) ASSERT_EQ(machine->cell(i), expected.tape[i]) << what;
+}
+
+} // namespace
+
 // A loop that drifts and holds no loop runs its later turns in a second copy that checks only the
 // cells each turn newly reaches: random such loops, at every width, that stop, or leave the tape at
 // either end in a later turn, in the middle of a multiply loop or of the turn, give the plain
@@ -467,23 +493,7 @@ TEST(MachineCode, LaterTurnsOfDriftingLoopsAgreeWithThePlainReading) {
             dialect.cellBytes = width;
             ReferenceResult expected = referenceRun(source, "", cells, 1000000, ReferenceDialect{dialect.mask()});
             if (expected.status == ReferenceResult::OutOfSteps) continue;
-            pellux::Program program =
-                pellux::compile(reinterpret_cast<const unsigned char*>(source.data()), source.size(), dialect);
-            pellux::NativeProgram native;
-            ASSERT_TRUE(native.load(program));
-            Captured io;
-            std::unique_ptr<pellux::Machine> machine = pellux::Machine::make(program, pellux::RunIo{&io, capture, feed}, cells);
-            pellux::RunResult got = machine->runNative(*native.code());
-            machine->flush();
-            std::string what = source + " at " + std::to_string(8 * width) + " bits";
-            ASSERT_EQ(io.output, expected.output) << what;
-            ASSERT_EQ(got.status == pellux::RunStatus::Finished, expected.status == ReferenceResult::Finished) << what;
-            ASSERT_EQ(got.status == pellux::RunStatus::MovedLeftOfFirstCell, expected.status == ReferenceResult::Left)
-                << what;
-            if (expected.status != ReferenceResult::Finished) {
-                ASSERT_EQ(got.position.column, expected.at + 1) << what;
-            }
-            for (std::size_t i = 0; i < expected.tape.size(); ++i) ASSERT_EQ(machine->cell(i), expected.tape[i]) << what;
+            ASSERT_NO_FATAL_FAILURE(expectMachineCodeAgrees(source, dialect, cells, expected, source));
             ++compared;
         }
     }
@@ -540,22 +550,9 @@ TEST(MachineCode, CountDownsHeldInRegistersAgreeWithThePlainReading) {
             dialect.cellBytes = width;
             ReferenceResult expected = referenceRun(source, "", limit, 10000000, ReferenceDialect{dialect.mask()});
             ASSERT_NE(expected.status, ReferenceResult::OutOfSteps);
-            pellux::Program program =
-                pellux::compile(reinterpret_cast<const unsigned char*>(source.data()), source.size(), dialect);
-            pellux::NativeProgram native;
-            ASSERT_TRUE(native.load(program));
-            Captured io;
-            std::unique_ptr<pellux::Machine> machine = pellux::Machine::make(program, pellux::RunIo{&io, capture, feed}, limit);
-            pellux::RunResult got = machine->runNative(*native.code());
-            machine->flush();
-            std::string what = source.substr(nearGrowth ? 65450 : 0) + " at " + std::to_string(8 * width) + " bits";
-            ASSERT_EQ(io.output, expected.output) << what;
-            ASSERT_EQ(got.status == pellux::RunStatus::Finished, expected.status == ReferenceResult::Finished) << what;
-            if (expected.status != ReferenceResult::Finished) {
-                ASSERT_EQ(got.position.column, expected.at + 1) << what;
-                ++faults;
-            }
-            for (std::size_t i = 0; i < expected.tape.size(); ++i) ASSERT_EQ(machine->cell(i), expected.tape[i]) << what;
+            ASSERT_NO_FATAL_FAILURE(
+                expectMachineCodeAgrees(source, dialect, limit, expected, source.substr(nearGrowth ? 65450 : 0)));
+            faults += expected.status != ReferenceResult::Finished;
             ++compared;
         }
     }
