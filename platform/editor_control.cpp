@@ -73,19 +73,33 @@ DWORD CALLBACK streamReadCallback(DWORD_PTR cookie, LPBYTE buffer, LONG count, L
     return stream.failed ? 1 : 0;
 }
 
+// Writes what the stream holds; a failure is recorded.
+bool writeHeld(FileStream& stream) {
+    DWORD written = 0;
+    if (!WriteFile(stream.file, stream.unwritten, stream.held, &written, nullptr)) {
+        recordFailure(stream, GetLastError());
+        return false;
+    }
+    if (written != stream.held) {
+        recordFailure(stream, kShortWrite);
+        return false;
+    }
+    stream.held = 0;
+    return true;
+}
+
 DWORD CALLBACK streamWriteCallback(DWORD_PTR cookie, LPBYTE buffer, LONG count, LONG* done) {
     FileStream& stream = *reinterpret_cast<FileStream*>(cookie);
-    DWORD written = 0;
-    if (!WriteFile(stream.file, buffer, static_cast<DWORD>(count), &written, nullptr)) {
-        recordFailure(stream, GetLastError());
-        *done = 0;
-        return 1;
+    *done = 0;
+    for (DWORD taken = 0; taken < static_cast<DWORD>(count);) {
+        if (stream.held == kWriteChunk && !writeHeld(stream)) return 1;  // the control stops there
+        DWORD left = static_cast<DWORD>(count) - taken, room = kWriteChunk - stream.held;
+        DWORD piece = left < room ? left : room;
+        CopyMemory(stream.unwritten + stream.held, buffer + taken, piece);
+        stream.held += piece;
+        taken += piece;
     }
-    *done = static_cast<LONG>(written);
-    if (written != static_cast<DWORD>(count)) {  // the control would stop without a word
-        recordFailure(stream, kShortWrite);
-        return 1;
-    }
+    *done = count;
     return 0;
 }
 
@@ -115,7 +129,8 @@ bool streamFileIn(HWND editor, FileStream& stream) {
 }
 
 bool streamFileOut(HWND editor, FileStream& stream) {
-    return streamFile(editor, EM_STREAMOUT, streamWriteCallback, stream);
+    bool streamed = streamFile(editor, EM_STREAMOUT, streamWriteCallback, stream);
+    return streamed && (stream.held == 0 || writeHeld(stream));
 }
 
 namespace {

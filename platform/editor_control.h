@@ -5,6 +5,7 @@
 #include "win.h"
 
 constexpr DWORD kReadChunk = 2048;
+constexpr DWORD kWriteChunk = 64 * 1024;  // the control hands out 4 KB at a time: fewer writes
 
 // What a text costs Wine's control: about 35 bytes of memory for each byte and 2.3 KB for each
 // line; a 32-bit editor ran out of memory and crashed at about a million short lines. A line
@@ -28,6 +29,9 @@ struct FileStream {
     bool afterCr = false;
     bool atEnd = false;
     LONGLONG cost = 0;   // of what was handed on, as counted against kMaxOpenCost
+    // Writing: bytes taken from the control and not yet written.
+    BYTE unwritten[kWriteChunk];
+    DWORD held = 0;
 };
 
 // What copyWithLineEnds did: bytes taken, bytes handed on, line ends among them.
