@@ -169,7 +169,6 @@ void Translator::arriveAt(std::size_t k) {
 // The pointer moves by `by`; the flags stay.
 void Translator::move(std::int32_t by) {
     target::moveCell(e_, bytes(by));
-    limit_.active = false;  // it was the cell's before the move
     known_.low -= by;
     known_.high -= by;
     if (flagsCell_ != kNoCell) flagsCell_ -= by;

@@ -256,8 +256,6 @@ void Translator::keepMirrors(std::size_t k) {
     case OpCode::Add:
     case OpCode::Guard:
     case OpCode::JumpIfZero:
-    case OpCode::MulTerm:
-    case OpCode::SetTerm:
         break;
     case OpCode::Move:
         for (std::int64_t& cell : mirrored_)

@@ -73,6 +73,7 @@ DWORD CALLBACK streamReadCallback(DWORD_PTR cookie, LPBYTE buffer, LONG count, L
     return stream.failed ? 1 : 0;
 }
 
+namespace {
 // Writes what the stream holds; a failure is recorded.
 bool writeHeld(FileStream& stream) {
     DWORD written = 0;
@@ -87,6 +88,7 @@ bool writeHeld(FileStream& stream) {
     stream.held = 0;
     return true;
 }
+} // namespace
 
 DWORD CALLBACK streamWriteCallback(DWORD_PTR cookie, LPBYTE buffer, LONG count, LONG* done) {
     FileStream& stream = *reinterpret_cast<FileStream*>(cookie);
