@@ -62,21 +62,35 @@ Vectors vectorsOfThisProcessor() {
 
 namespace translation {
 
-// Whether the cell a loop's JumpIfNotZero at k tests is zero however the code gets there: just
-// after an inner loop that ended on it, a clear of it or a multiply loop it counted. Its jump back
-// is never taken, so the loop's start is no jump's target.
+// Whether the cell a loop's JumpIfNotZero at k tests is zero however the code gets there: it was
+// last made zero (by an inner loop that ended on it, a clear of it or a multiply loop it counted)
+// along code that leaves it and the pointer alone and that no jump lands in. Its jump back is never
+// taken, so the loop's start is no jump's target.
 bool Translator::neverBack(std::size_t k) const {
     const std::vector<Instruction>& code = program_.code;
-    if (code[k].cell != 0 || k == 0) return false;
-    std::size_t before = k - 1;
-    while (before > 0 && (code[before].op == OpCode::MulTerm || code[before].op == OpCode::SetTerm)) --before;
-    const Instruction& last = code[before];
-    switch (last.op) {
-    case OpCode::JumpIfNotZero: return before == k - 1 && last.cell == 0;
-    case OpCode::Clear: return before == k - 1 && last.cell == 0;
-    case OpCode::MulLoop: return before + static_cast<std::size_t>(last.amount) == k - 1 && last.cell == 0;
-    default: return false;
+    if (code[k].cell != 0) return false;
+    for (std::size_t before = k; before-- > 0;) {
+        const Instruction& last = code[before];
+        switch (last.op) {
+        case OpCode::JumpIfNotZero:
+        case OpCode::Clear:
+        case OpCode::MulLoop:
+            if (last.cell == 0) return true;
+            if (last.op == OpCode::JumpIfNotZero) return false;
+            break;
+        case OpCode::Add:
+        case OpCode::MulTerm:
+        case OpCode::SetTerm:
+            if (last.cell == 0) return false;
+            break;
+        case OpCode::Guard:
+        case OpCode::Out:
+        case OpCode::OutMany:
+            break;
+        default: return false;
+        }
     }
+    return false;
 }
 
 // Finds which way each loop's turns take the pointer, and the jumps' landing places.
@@ -136,23 +150,32 @@ void Translator::findLoopsAndTargets(bool plainEntries) {
 }
 
 // An add whose cell the next jump tests goes last before the jump, so the jump can use the
-// flags the add sets. Returns the instruction to go on from: the jump, or k + 1.
+// flags the add sets: past the adds, clears and moves between them. Returns the instruction to go
+// on from: the jump, or k + 1.
 std::size_t Translator::deferAdd(std::size_t k, bool entries) {
     const std::vector<Instruction>& code = program_.code;
-    std::int64_t cell = code[k].cell;
+    std::int64_t cell = code[k].cell;  // from the pointer where instruction j is
     std::size_t j = k + 1, last = std::min(code.size(), k + kDeferLimit);
-    while (j < last && !target_[j] && (code[j].op == OpCode::Add || code[j].op == OpCode::Clear) &&
-           code[j].cell != cell)
+    while (j < last && !target_[j] &&
+           (((code[j].op == OpCode::Add || code[j].op == OpCode::Clear) && code[j].cell != cell) ||
+            code[j].op == OpCode::Move)) {
+        if (code[j].op == OpCode::Move) cell -= code[j].amount;
         ++j;
+    }
     bool tested = j < code.size() && !target_[j] &&
                   ((code[j].op == OpCode::JumpIfZero && cell == 0) ||
                    (code[j].op == OpCode::JumpIfNotZero && cell == code[j].cell));
+    bool moved = cell != code[k].cell;
+    // A mirrored cell keeps its add where it is: its register moves with the pointer only as far
+    // as the mirrors are kept.
+    for (std::int64_t m : mirrored_) tested = tested && !(moved && m == code[k].cell);
     if (!tested || j == k + 1) return k + 1;
     for (std::size_t i = k + 1; i < j; ++i) {
         if (entries) native_.entries[i] = static_cast<std::uint32_t>(e_.size());  // no jump or return lands here
         instruction(i);
     }
-    instruction(k);
+    if (moved) add(cell, code[k].amount);
+    else instruction(k);
     return j;
 }
 
@@ -192,7 +215,7 @@ void Translator::loopStart(std::size_t k) {
         testCell(0);
         jumps_.push_back(Jump{e_.jumpLater(kJe), in.link});
     }
-    outer_.push_back(OpenLoop{known_, drift_[k], branches_, Known{}});
+    outer_.push_back(OpenLoop{known_, drift_[k], branches_, Known{}, zeros_});
     known_ = afterDrift(known_, drift_[k]);  // at each turn's start
     flagsCell_ = kNoCell;
 }
@@ -204,7 +227,8 @@ void Translator::loopEnd(std::size_t k) {
     // of each copy's turn; also, the tape has no holes. Not under the debugger, whose runs may
     // start at a loop's JumpIfZero in a later turn.
     Known left = known_;
-    if (!isZero(0) && !neverBack_[k]) {  // a turn that always ends on a zero never goes round again
+    bool once = isZero(0) || neverBack_[k];  // a turn that always ends on a zero never goes round again
+    if (!once) {
         testCell(0);
         jumps_.push_back(Jump{e_.jumpLater(kJne), in.link});
         if (straight_[k] && laterTurns(k)) left = outer_.back().leaving;
@@ -213,9 +237,17 @@ void Translator::loopEnd(std::size_t k) {
     Known drifted = afterDrift(loop.atStart, loop.drift);
     Known every{std::max({loop.atStart.low, known_.low, left.low}), std::min({loop.atStart.high, known_.high, left.high})};
     known_ = reach_ == 0 ? drifted : Known{std::min(drifted.low, every.low), std::max(drifted.high, every.high)};
+    // A loop that turns at most once is left either way with what both its start and the end of
+    // its turn know of the cells round the pointer (not under the debugger, whose runs may start
+    // within the turn).
+    std::vector<std::int64_t> bothWays;
+    if (once && reach_ != 0)
+        for (std::int64_t cell : loop.zeros)
+            if (cell != 0 && isZero(cell)) bothWays.push_back(cell);
     outer_.pop_back();
     flagsCell_ = kNoCell;
     zeros_.assign(1, 0);
+    zeros_.insert(zeros_.end(), bothWays.begin(), bothWays.end());
     dropMirrors();  // the ways out of the loop's copies meet here
 }
 

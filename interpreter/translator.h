@@ -277,6 +277,7 @@ private:
         Drift drift;
         std::size_t branches;      // branches_ at its JumpIfZero
         Known leaving;             // where a turn that was not the first ended, when a copy runs those
+        std::vector<std::int64_t> zeros;  // zeros_ at its JumpIfZero
     };
     std::vector<OpenLoop> outer_;  // each open loop, with known_ at its JumpIfZero
     std::int64_t flagsCell_ = kNoCell;  // the cell whose value set the zero flag last
