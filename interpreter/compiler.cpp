@@ -98,6 +98,7 @@ private:
     std::uint32_t origin_ = 0;
     Block block_{};
     std::vector<OpenLoop> loops_;
+    IdiomWork idioms_;
 };
 
 std::size_t Compiler::read(std::size_t at) {
@@ -244,11 +245,10 @@ void Compiler::append(const std::vector<Instruction>& instructions, std::int32_t
 bool Compiler::replaceWithIdiom(const OpenLoop& loop, std::size_t at) {
     if (loop.real && block_.guard != loop.jump + 1) return false;
     LoopBody inside = body();
-    std::vector<Instruction> replacement;
     Span span{loop.open, static_cast<std::uint32_t>(at + 1), std::min(0, inside.net), std::max(0, inside.net), inside.net};
     bool clear = isClearLoop(inside), scan = !clear && isScanLoop(inside);
     const KnownCells* atTurn = loop.known && loop.known->atTurn.reached() ? &loop.known->atTurn : nullptr;
-    if (!clear && !scan && !isMultiplyLoop(inside, program_.spans, replacement, span, atTurn)) return false;
+    if (!clear && !scan && !isMultiplyLoop(inside, program_.spans, idioms_, span, atTurn)) return false;
     setOrigin(loop.open);  // what stands for the loop comes from its '['
     if (scan) {  // where a scan ends is known only when it runs: the block ends with it
         truncate(loop.jump);
@@ -259,7 +259,7 @@ bool Compiler::replaceWithIdiom(const OpenLoop& loop, std::size_t at) {
     } else {
         reopenOuter(loop);
         if (clear) emit(OpCode::Clear, block_.pointer, 0, 0);
-        else append(replacement, block_.pointer, span);
+        else append(idioms_.out, block_.pointer, span);
     }
     setOrigin(at);
     return true;
@@ -270,9 +270,8 @@ bool Compiler::replaceWithIdiom(const OpenLoop& loop, std::size_t at) {
 // later turns may be done at once (remainingTurns).
 void Compiler::closeLoop(const OpenLoop& loop, std::size_t at) {
     bool sameEveryTurn = block_.guard == loop.jump + 1 && block_.pointer == 0;
-    std::vector<Instruction> later;
     Span span{loop.open, static_cast<std::uint32_t>(at + 1), 0, 0, 0};
-    if (sameEveryTurn && remainingTurns(body(), program_.spans, later, span)) append(later, 0, span);
+    if (sameEveryTurn && remainingTurns(body(), program_.spans, idioms_, span)) append(idioms_.out, 0, span);
     bool guarded = endBlock(block_, at);
     std::size_t back = program_.code.size();
     emit(OpCode::JumpIfNotZero, block_.pointer, 0, 0);  // the body's last move is the jump's
@@ -361,7 +360,7 @@ struct Candidate {
 std::vector<Candidate> candidates(const Program& program) {
     const std::vector<Instruction>& code = program.code;
     std::vector<Candidate> found;
-    std::vector<Instruction> out;
+    IdiomWork work;
     Span span{};
     const KnownCells blank = KnownCells::blank();
     for (std::size_t k = 0; k < code.size(); ++k) {
@@ -386,7 +385,7 @@ std::vector<Candidate> candidates(const Program& program) {
         }
         LoopBody body{code.data() + first, last - first, low, high, 0, program.dialect.mask()};
         // One whose turns would differ even on a blank tape is no candidate: no knowledge helps it.
-        if (simple && inner && isMultiplyLoop(body, program.spans, out, span, &blank))
+        if (simple && inner && isMultiplyLoop(body, program.spans, work, span, &blank))
             found.push_back(Candidate{k, body});
     }
     return found;
@@ -394,11 +393,11 @@ std::vector<Candidate> candidates(const Program& program) {
 
 // Whether what is known makes the turns of one of the candidates all the same.
 bool foldsWith(const Program& program, const std::vector<Candidate>& loops, const std::vector<LoopKnowledge>& known) {
+    IdiomWork work;
     for (const Candidate& loop : loops) {
         const LoopKnowledge* at = knowledgeAt(known, program.origins[loop.jump]);
-        std::vector<Instruction> out;
         Span span{};
-        if (at && at->atTurn.reached() && isMultiplyLoop(loop.body, program.spans, out, span, &at->atTurn)) return true;
+        if (at && at->atTurn.reached() && isMultiplyLoop(loop.body, program.spans, work, span, &at->atTurn)) return true;
     }
     return false;
 }

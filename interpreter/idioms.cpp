@@ -6,23 +6,6 @@ namespace pellux {
 
 namespace {
 
-// What one turn of a loop body does to a cell: add a constant, or set it to one. Values wrap
-// modulo 2^32 here and are cut to the cells' width where they are compared or kept.
-struct CellEffect {
-    std::int32_t cell;
-    bool set;
-    bool unknown;  // changed by an inner loop whose turns depend on the cell's value
-    std::uint32_t value;
-    bool given = false;  // known where every turn begins, as `was`: a set to the same value changes nothing
-    std::uint32_t was = 0;
-
-    void setTo(std::uint32_t to) {
-        set = true;
-        unknown = false;
-        value = to;
-    }
-};
-
 CellEffect& effectOn(std::vector<CellEffect>& effects, std::int32_t cell) {
     for (CellEffect& effect : effects)
         if (effect.cell == cell) return effect;
@@ -31,12 +14,12 @@ CellEffect& effectOn(std::vector<CellEffect>& effects, std::int32_t cell) {
 }
 
 // The cells the body names, but its counter, that are known to hold zero where every turn
-// begins: a turn worked out from there sets them to what it leaves in them, and one that leaves
-// them at zero changes nothing there.
-std::vector<CellEffect> given(const LoopBody& body, const KnownCells* atTurn) {
-    std::vector<CellEffect> effects;
+// begins, into `effects`: a turn worked out from there sets them to what it leaves in them, and
+// one that leaves them at zero changes nothing there.
+void given(const LoopBody& body, const KnownCells* atTurn, std::vector<CellEffect>& effects) {
+    effects.clear();
     effects.reserve(body.size + 1);  // at most a cell for each instruction, and the counter
-    if (!atTurn) return effects;
+    if (!atTurn) return;
     for (std::size_t i = 0; i < body.size; ++i) {
         std::int32_t cell = body.code[i].cell;
         if (operation(body.code[i].op).cell != Operand::Offset || cell == 0) continue;
@@ -44,7 +27,6 @@ std::vector<CellEffect> given(const LoopBody& body, const KnownCells* atTurn) {
         for (const CellEffect& effect : effects) named = named || effect.cell == cell;
         if (!named && atTurn->isZero(cell)) effects.push_back(CellEffect{cell, true, false, 0, true, 0});
     }
-    return effects;
 }
 
 // The cells a turn visits: those of the body's moves and of the inner loops it knows to turn,
@@ -164,33 +146,37 @@ bool isScanLoop(const LoopBody& body) {
     return body.size == 0 && body.net != 0 && body.low >= std::min(0, body.net) && body.high <= std::max(0, body.net);
 }
 
-bool isMultiplyLoop(const LoopBody& body, const std::vector<Span>& spans, std::vector<Instruction>& out, Span& span,
+bool isMultiplyLoop(const LoopBody& body, const std::vector<Span>& spans, IdiomWork& work, Span& span,
                     const KnownCells* atTurn) {
     if (body.net != 0) return false;
-    std::vector<CellEffect> effects = given(body, atTurn);
+    std::vector<CellEffect>& effects = work.effects;
+    given(body, atTurn, effects);
     Visited visited{body.low, body.high};
     if (!evaluateTurn(body, spans, effects, visited) || !sameEveryTurn(effects, visited)) return false;
-    turnsAtOnce(effects, visited, body, effectOn(effects, 0).value, out, span);
+    turnsAtOnce(effects, visited, body, effectOn(effects, 0).value, work.out, span);
     return true;
 }
 
-bool remainingTurns(const LoopBody& body, const std::vector<Span>& spans, std::vector<Instruction>& out, Span& span) {
-    std::vector<CellEffect> first;
+bool remainingTurns(const LoopBody& body, const std::vector<Span>& spans, IdiomWork& work, Span& span) {
+    std::vector<CellEffect>& first = work.effects;
+    first.clear();
     first.reserve(body.size + 1);
     Visited firstVisited{body.low, body.high};
     if (body.net != 0 || !evaluateTurn(body, spans, first, firstVisited)) return false;
-    std::vector<CellEffect> later;
+    std::vector<CellEffect>& later = work.later;
+    later.clear();
     later.reserve(body.size + 1);
     for (const CellEffect& effect : first)
         if (effect.set && !effect.unknown) later.push_back(effect);
-    std::vector<CellEffect> start = later;
+    std::vector<CellEffect>& start = work.start;
+    start.assign(later.begin(), later.end());
     // The later turns' own cells: an inner loop the first turn runs may not run again.
     Visited visited{body.low, body.high};
     if (!evaluateTurn(body, spans, later, visited)) return false;
     for (const CellEffect& known : start)
         if (!holds(effectOn(later, known.cell), known.value, body.mask)) return false;
     if (!sameEveryTurn(later, visited)) return false;
-    turnsAtOnce(later, visited, body, effectOn(later, 0).value, out, span);
+    turnsAtOnce(later, visited, body, effectOn(later, 0).value, work.out, span);
     return true;
 }
 

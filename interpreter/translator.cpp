@@ -240,14 +240,14 @@ void Translator::loopEnd(std::size_t k) {
     // A loop that turns at most once is left either way with what both its start and the end of
     // its turn know of the cells round the pointer (not under the debugger, whose runs may start
     // within the turn).
-    std::vector<std::int64_t> bothWays;
+    ZeroCells bothWays;
+    bothWays.add(0);
     if (once && reach_ != 0)
         for (std::int64_t cell : loop.zeros)
-            if (cell != 0 && isZero(cell)) bothWays.push_back(cell);
+            if (isZero(cell)) bothWays.add(cell);
     outer_.pop_back();
     flagsCell_ = kNoCell;
-    zeros_.assign(1, 0);
-    zeros_.insert(zeros_.end(), bothWays.begin(), bothWays.end());
+    zeros_ = bothWays;
     dropMirrors();  // the ways out of the loop's copies meet here
 }
 

@@ -118,6 +118,28 @@ constexpr std::int32_t kReachCells = 64;
 constexpr std::size_t kRunLimit = 32;  // how far a run with cells in registers may reach: keeps translation linear
 constexpr std::size_t kMirrorLookahead = 16;  // how far an add looks for the next add to its cell
 
+// Cells known to hold zero, counted from the current cell: a few, kept in place, so that each
+// loop's copy of them allocates nothing.
+class ZeroCells {
+public:
+    bool has(std::int64_t cell) const { return std::find(cells_, cells_ + count_, cell) != cells_ + count_; }
+    void add(std::int64_t cell) {
+        if (!has(cell) && count_ < kZerosKept) cells_[count_++] = cell;
+    }
+    void remove(std::int64_t cell) { count_ = static_cast<std::size_t>(std::remove(cells_, cells_ + count_, cell) - cells_); }
+    void clear() { count_ = 0; }
+    // The pointer moves by `by`: every cell is `by` nearer.
+    void shift(std::int64_t by) {
+        for (std::size_t i = 0; i < count_; ++i) cells_[i] -= by;
+    }
+    const std::int64_t* begin() const { return cells_; }
+    const std::int64_t* end() const { return cells_ + count_; }
+
+private:
+    std::int64_t cells_[kZerosKept] = {};
+    std::size_t count_ = 0;
+};
+
 class Translator {
 public:
     Translator(const Program& program, NativeCode& native, const volatile std::sig_atomic_t* interrupt,
@@ -277,20 +299,16 @@ private:
         Drift drift;
         std::size_t branches;      // branches_ at its JumpIfZero
         Known leaving;             // where a turn that was not the first ended, when a copy runs those
-        std::vector<std::int64_t> zeros;  // zeros_ at its JumpIfZero
+        ZeroCells zeros;           // zeros_ at its JumpIfZero
     };
     std::vector<OpenLoop> outer_;  // each open loop, with known_ at its JumpIfZero
     std::int64_t flagsCell_ = kNoCell;  // the cell whose value set the zero flag last
-    std::vector<std::int64_t> zeros_;   // cells known to hold zero, relative to the current cell
+    ZeroCells zeros_;
 
-    bool isZero(std::int64_t cell) const { return std::find(zeros_.begin(), zeros_.end(), cell) != zeros_.end(); }
-    void forget(std::int64_t cell) { zeros_.erase(std::remove(zeros_.begin(), zeros_.end(), cell), zeros_.end()); }
-    void zero(std::int64_t cell) {
-        if (!isZero(cell) && zeros_.size() < kZerosKept) zeros_.push_back(cell);
-    }
-    void shiftZeros(std::int64_t by) {
-        for (std::int64_t& cell : zeros_) cell -= by;
-    }
+    bool isZero(std::int64_t cell) const { return zeros_.has(cell); }
+    void forget(std::int64_t cell) { zeros_.remove(cell); }
+    void zero(std::int64_t cell) { zeros_.add(cell); }
+    void shiftZeros(std::int64_t by) { zeros_.shift(by); }
 };
 
 } // namespace pellux::translation

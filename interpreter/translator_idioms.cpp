@@ -124,7 +124,8 @@ void Translator::scan(std::size_t k) {
     e_.bind(done, e_.size());
     known_ = afterDrift(known_, step > 0 ? Drift::Right : Drift::Left);
     flagsCell_ = kNoCell;
-    zeros_.assign(1, 0);  // a scan ends on a zero
+    zeros_.clear();
+    zeros_.add(0);  // a scan ends on a zero
 }
 
 // From a cell that is not zero, compares windows of cells with zero at once and keeps those the
