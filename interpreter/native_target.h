@@ -74,7 +74,7 @@ using Jcc = std::initializer_list<unsigned char>;
 const Jcc kJe = {0x0F, 0x84}, kJne = {0x0F, 0x85}, kJb = {0x0F, 0x82}, kJae = {0x0F, 0x83}, kJbe = {0x0F, 0x86},
           kJl = {0x0F, 0x8C}, kJa = {0x0F, 0x87}, kJmp = {0xE9};
 
-constexpr int kEax = 0, kEcx = 1, kEdx = 2;
+constexpr int kEax = 0, kEcx = 1, kEdx = 2, kEbx = 3;
 
 namespace target {
 

@@ -91,8 +91,7 @@ void scanStep(Emitter& e, std::int32_t step) {
 }
 
 void moveCell(Emitter& e, std::int32_t by) {
-    e.raw({0x8D, 0x9B});  // lea ebx, [ebx + by]
-    e.u32(by);
+    e.cellOperand({0x8D}, kEbx, by);  // lea ebx, [ebx + by]
 }
 
 // The window is a few dozen bytes and the tape a live allocation: its first byte lies that far

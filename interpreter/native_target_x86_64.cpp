@@ -97,8 +97,7 @@ void scanStep(Emitter& e, std::int32_t) {
 }
 
 void moveCell(Emitter& e, std::int32_t by) {
-    e.raw({0x48, 0x8D, 0x9B});  // lea rbx, [rbx + by]
-    e.u32(by);
+    e.cellOperand({0x48, 0x8D}, kEbx, by);  // lea rbx, [rbx + by]
 }
 
 void windowLimit(Emitter& e, std::int32_t from, std::int32_t bytes, bool right) {
