@@ -106,6 +106,7 @@ void Translator::findLoopsAndTargets(bool plainEntries) {
     drift_.assign(code.size(), Drift::Unknown);
     straight_.assign(code.size(), false);
     neverBack_.assign(code.size(), false);
+    fallenInto_.assign(code.size() + 1, false);
     target_.assign(code.size() + 1, false);
     turnOf_.assign(code.size() + 1, -1);
     for (std::size_t k = 0; k < code.size(); ++k) {
@@ -142,6 +143,14 @@ void Translator::findLoopsAndTargets(bool plainEntries) {
         else drift = loop.net == 0 ? Drift::None : loop.net > 0 ? Drift::Right : Drift::Left;
         drift_[loop.start] = drift;
         straight_[k] = loop.straight && loop.start + 1 < k && drift != Drift::None && drift != Drift::Unknown;
+        // The later turns of a straight loop run in a copy, or come back to where the turns start
+        // through the machine's entry there, which loads the mirrors that the code before the loop
+        // left in the registers (entryThroughReload; jumps are bound to the entries last): the
+        // mirrors go on into the first turn, where an add to the same cell comes again.
+        if (straight_[k] && plainEntries && !interrupt_) {
+            target_[static_cast<std::size_t>(in.link)] = false;
+            fallenInto_[static_cast<std::size_t>(in.link)] = true;
+        }
         if (open.empty()) continue;
         if (drift == Drift::Right) open.back().right = true;
         if (drift == Drift::Left) open.back().left = true;
@@ -181,6 +190,11 @@ std::size_t Translator::deferAdd(std::size_t k, bool entries) {
 
 // What holds where a jump lands is what holds on every way there.
 void Translator::arriveAt(std::size_t k) {
+    if (fallenInto_[k]) {  // what holds for the first turn alone goes; the mirrors stay
+        flagsCell_ = kNoCell;
+        zeros_.clear();
+        return;
+    }
     if (!target_[k]) return;
     flagsCell_ = kNoCell;
     dropMirrors();

@@ -292,6 +292,9 @@ private:
     std::vector<std::int32_t> turnOf_;  // where a loop's turns start: its JumpIfZero; else -1
     std::vector<bool> straight_;   // by a loop's JumpIfNotZero: it drifts, and holds no loop or scan
     std::vector<bool> neverBack_;  // by a loop's JumpIfNotZero: its cell is always zero there
+    // Where the turns of a straight loop start: the mirrors the code before it brings stay there
+    // (see findLoopsAndTargets).
+    std::vector<bool> fallenInto_;
     Known known_;
     std::size_t branches_ = 0;     // conditional ways out, and multiply loops' tests, emitted so far
     struct OpenLoop {

@@ -567,6 +567,38 @@ TEST(MachineCode, CountDownsHeldInRegistersAgreeWithThePlainReading) {
     EXPECT_GT(faults, 30);
 }
 
+// A straight loop that drifts starts its first turn with the registers that mirror cells for the
+// code before it; its later turns come back through the entry that loads them again, or run in a
+// copy. Random such loops, after adds to a cell their turn adds to again, with cells cleared ahead
+// of them that only the first turn finds zero, agree at every width with the plain reading, also
+// where they leave the tape.
+TEST(MachineCode, StraightLoopsEnteredWithMirrorsAgreeWithThePlainReading) {
+    pellux::NativeCode probe;
+    if (!pellux::translate(compileText("+"), probe)) GTEST_SKIP() << "no machine code for this processor";
+    std::mt19937 random(4242);
+    const char* pieces[] = {"+", "-", "++", ">+<", "<-->", ">>-<<", ">[-]<", "<+>", "[-]+"};
+    constexpr int kPieces = sizeof pieces / sizeof *pieces;
+    const char* moves[] = {">", ">>", "<", "<<<"};
+    int compared = 0, faults = 0;
+    for (int round = 0; round < 500; ++round) {
+        // Past the checks' reach, so that the machine code runs; or where the tape first grows, at
+        // cell 65536, in a later turn: the machine resumes the first turn's code there.
+        bool growing = round % 4 == 0;
+        std::size_t cells = growing ? 65700 : 100 + random() % 50;
+        // Values the translation cannot know, then cells it knows to be zero ahead.
+        std::string source = std::string(growing ? 65500 : 3, '>') + std::string(1 + random() % 6, '+') +
+                             "[>+>++>+++<<<-]>";
+        if (random() % 2) source += ">>[-]>[-]<<<";
+        source += std::string(1 + random() % 3, '+') + "[";
+        for (int i = 1 + random() % 4; i > 0; --i) source += pieces[random() % kPieces];
+        source += growing ? ">>+<>" : moves[random() % 4];  // a growing one goes on to the tape's end
+        source += "]>.<<.";
+        ASSERT_NO_FATAL_FAILURE(expectMachineCodeAgreesAtEveryWidth(source, cells, compared, faults));
+    }
+    EXPECT_GT(compared, 1000);
+    EXPECT_GT(faults, 20);
+}
+
 // Loops whose cell is zero wherever their turn ends turn at most once: what is known of the tape on
 // both ways past them, a jump back left out where the cell was last cleared further back, and an
 // add moved past the moves to the loop that tests its cell. Random nests of such loops, with
