@@ -143,10 +143,10 @@ void Translator::findLoopsAndTargets(bool plainEntries) {
         else drift = loop.net == 0 ? Drift::None : loop.net > 0 ? Drift::Right : Drift::Left;
         drift_[loop.start] = drift;
         straight_[k] = loop.straight && loop.start + 1 < k && drift != Drift::None && drift != Drift::Unknown;
-        // The later turns of a straight loop run in a copy, or come back to where the turns start
-        // through the machine's entry there, which loads the mirrors that the code before the loop
-        // left in the registers (entryThroughReload; jumps are bound to the entries last): the
-        // mirrors go on into the first turn, where an add to the same cell comes again.
+        // The later turns of a straight loop run in a copy (laterTurns): only the code before it
+        // falls into where its turns start, and the machine enters there through a stub that loads
+        // the registers that mirror cells (entryThroughReload). The mirrors go on into the first
+        // turn, where an add to the same cell may come again.
         if (straight_[k] && plainEntries && !interrupt_) {
             target_[static_cast<std::size_t>(in.link)] = false;
             fallenInto_[static_cast<std::size_t>(in.link)] = true;
@@ -193,6 +193,7 @@ void Translator::arriveAt(std::size_t k) {
     if (fallenInto_[k]) {  // what holds for the first turn alone goes; the mirrors stay
         flagsCell_ = kNoCell;
         zeros_.clear();
+        outer_.back().atTurn = known_;
         return;
     }
     if (!target_[k]) return;
@@ -229,7 +230,7 @@ void Translator::loopStart(std::size_t k) {
         testCell(0);
         jumps_.push_back(Jump{e_.jumpLater(kJe), in.link});
     }
-    outer_.push_back(OpenLoop{known_, drift_[k], branches_, Known{}, zeros_});
+    outer_.push_back(OpenLoop{known_, drift_[k], branches_, Known{}, zeros_, Known{}});
     known_ = afterDrift(known_, drift_[k]);  // at each turn's start
     flagsCell_ = kNoCell;
 }
@@ -286,6 +287,46 @@ bool Translator::laterTurns(std::size_t end) {
     e_.patch8(over - 1, kJe.begin()[1]);
     known_ = start;
     limit_ = setLimit(static_cast<std::size_t>(in.link), in.cell);
+    std::size_t top = turnCopy(end);
+    bool limited = limit_.used;
+    limit_ = Limit{};
+    bool repeats = !isZero(0);
+    testCell(0);
+    e_.bind(e_.jumpLater(kJne), top);
+    // It must also hold where the copy's own turns go round.
+    bool holds = known_.low <= start.low && known_.high >= start.high;
+    std::size_t branches = branches_ - branchesBefore;
+    bool kept = repeats && holds && (branches < firstTurn || (limited && branches == firstTurn));
+    if (!kept) {
+        e_.truncate(bytesBefore);
+        exits_.resize(exitsBefore);
+        branches_ = branchesBefore;
+    }
+    if (!kept && fallenInto_[static_cast<std::size_t>(in.link)]) {
+        // The first turn's code counts on the registers that the code before the loop left: the
+        // later turns run in a copy that knows only what every turn knows where it starts.
+        known_ = loop.atTurn;
+        top = turnCopy(end);
+        testCell(0);
+        e_.bind(e_.jumpLater(kJne), top);
+        kept = true;
+    }
+    if (kept) {
+        e_.bind(over, e_.size());
+        loop.leaving = known_;
+        known_ = afterTurn;
+        return true;
+    }
+    e_.patch8(over - 1, kJne.begin()[1]);
+    jumps_.push_back(back);
+    known_ = afterTurn;
+    return false;
+}
+
+// A copy of a loop's turn from where its turns start, up to the test of its jump back, knowing
+// what known_ holds there and nothing of the cells. Returns where it starts.
+std::size_t Translator::turnCopy(std::size_t end) {
+    const Instruction& in = program_.code[end];
     std::size_t top = e_.size();
     // Under the debugger each of its turns, as each of the first copy's, starts by looking at the
     // Ctrl+C flag.
@@ -298,28 +339,8 @@ bool Translator::laterTurns(std::size_t end) {
     noRunBefore_ = 0;  // the copy knows more: its runs may differ
     for (std::size_t i = static_cast<std::size_t>(in.link); i < end;) i = emitFrom(i, false);
     noRunBefore_ = noRunBefore;
-    bool limited = limit_.used;
-    limit_ = Limit{};
     if (in.cell != 0) move(in.cell);
-    bool repeats = !isZero(0);
-    testCell(0);
-    e_.bind(e_.jumpLater(kJne), top);
-    // It must also hold where the copy's own turns go round.
-    bool holds = known_.low <= start.low && known_.high >= start.high;
-    std::size_t branches = branches_ - branchesBefore;
-    if (repeats && holds && (branches < firstTurn || (limited && branches == firstTurn))) {
-        e_.bind(over, e_.size());
-        loop.leaving = known_;
-        known_ = afterTurn;
-        return true;
-    }
-    e_.truncate(bytesBefore);
-    exits_.resize(exitsBefore);
-    branches_ = branchesBefore;
-    e_.patch8(over - 1, kJne.begin()[1]);
-    jumps_.push_back(back);
-    known_ = afterTurn;
-    return false;
+    return top;
 }
 
 // Loads the limit register for the side of the tape the turn's Guard at k newly reaches, when it

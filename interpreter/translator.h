@@ -205,6 +205,7 @@ private:
     void loopStart(std::size_t k);
     void loopEnd(std::size_t k);
     bool laterTurns(std::size_t end);
+    std::size_t turnCopy(std::size_t end);
     bool branches(std::size_t k) const;
     void turns(std::size_t k);
     void productInEdx(std::uint32_t factor);
@@ -292,8 +293,8 @@ private:
     std::vector<std::int32_t> turnOf_;  // where a loop's turns start: its JumpIfZero; else -1
     std::vector<bool> straight_;   // by a loop's JumpIfNotZero: it drifts, and holds no loop or scan
     std::vector<bool> neverBack_;  // by a loop's JumpIfNotZero: its cell is always zero there
-    // Where the turns of a straight loop start: the mirrors the code before it brings stay there
-    // (see findLoopsAndTargets).
+    // Where the turns of a straight loop start, which only the code before it falls into: the
+    // mirrors it brings stay there (see findLoopsAndTargets).
     std::vector<bool> fallenInto_;
     Known known_;
     std::size_t branches_ = 0;     // conditional ways out, and multiply loops' tests, emitted so far
@@ -303,6 +304,7 @@ private:
         std::size_t branches;      // branches_ at its JumpIfZero
         Known leaving;             // where a turn that was not the first ended, when a copy runs those
         ZeroCells zeros;           // zeros_ at its JumpIfZero
+        Known atTurn;              // where its turns start, when the code before it falls in there
     };
     std::vector<OpenLoop> outer_;  // each open loop, with known_ at its JumpIfZero
     std::int64_t flagsCell_ = kNoCell;  // the cell whose value set the zero flag last
