@@ -272,7 +272,9 @@ void Translator::loopEnd(std::size_t k) {
 // those needs no test. A way out of the copy goes to the machine, which resumes in the first copy:
 // what that one assumes holds for any turn. Where a turn newly reaches one end of the tape, that
 // end's limit for the current cell waits in a register, loaded on the way in (see setLimit). The
-// copy stays only where it branches less, or as often with the check against that register.
+// copy stays only where it branches less, or as often with the check against that register;
+// otherwise, where the first turn keeps registers from the code before the loop, a plain copy
+// takes the later turns.
 bool Translator::laterTurns(std::size_t end) {
     const Instruction& in = program_.code[end];
     OpenLoop& loop = outer_.back();

@@ -568,8 +568,9 @@ TEST(MachineCode, CountDownsHeldInRegistersAgreeWithThePlainReading) {
 }
 
 // A straight loop that drifts starts its first turn with the registers that mirror cells for the
-// code before it; its later turns come back through the entry that loads them again, or run in a
-// copy. Random such loops, after adds to a cell their turn adds to again, with cells cleared ahead
+// code before it; its later turns run in a copy (one that knows what every turn knows, where the
+// usual one does not pay), and the machine resumes its first turn through a stub that loads them
+// again. Random such loops, after adds to a cell their turn adds to again, with cells cleared ahead
 // of them that only the first turn finds zero, agree at every width with the plain reading, also
 // where they leave the tape.
 TEST(MachineCode, StraightLoopsEnteredWithMirrorsAgreeWithThePlainReading) {
