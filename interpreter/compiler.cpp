@@ -37,11 +37,13 @@ class Compiler {
 public:
     // With `known`, what every run knows of the tape where each loop begins (known_cells.h).
     Compiler(Program& program, const Places* places, bool keepOrigins, const std::vector<LoopKnowledge>* known)
-        : program_(program), places_(places), keepOrigins_(keepOrigins), known_(known) {
+        : program_(program), places_(places), keepOrigins_(keepOrigins), known_(known),
+          table_(program.dialect.syntax()), mask_(program.dialect.mask()) {
         beginBlock(0);
     }
 
-    // The byte at `at`, and with it a comment or string line; returns where the next one lies.
+    // The byte at `at`, and with it a comment or string line, or the rest of a run of '+-' or
+    // '<>'; returns where the next byte lies.
     std::size_t read(std::size_t at);
     void place(std::size_t at, std::size_t index, bool stop);
     void finish(std::size_t size);
@@ -56,6 +58,8 @@ private:
         emitAdd(block_.pointer, change_);
         change_ = 0;
     }
+    std::size_t addRun(std::size_t at);
+    std::size_t moveRun(std::size_t at);
     void move(std::int32_t delta);
     void output() { emitOrRepeat(OpCode::Out, OpCode::OutMany); }
     void input() { emitOrRepeat(OpCode::In, OpCode::InMany); }
@@ -67,7 +71,7 @@ private:
         if (keepOrigins_) program_.origins.push_back(origin_);
     }
     void emitAdd(std::int32_t cell, std::int32_t amount) {
-        if ((static_cast<std::uint32_t>(amount) & program_.dialect.mask()) != 0) emit(OpCode::Add, cell, amount, 0);
+        if ((static_cast<std::uint32_t>(amount) & mask_) != 0) emit(OpCode::Add, cell, amount, 0);
     }
     void emitOrRepeat(OpCode one, OpCode many);
     void emitMove() {
@@ -86,7 +90,7 @@ private:
     LoopBody body() const {
         const Instruction* first = program_.code.data() + block_.guard + 1;
         return LoopBody{first, program_.code.size() - block_.guard - 1, block_.low, block_.high, block_.pointer,
-                        program_.dialect.mask()};
+                        mask_};
     }
     void append(const std::vector<Instruction>& instructions, std::int32_t base, const Span& span);
 
@@ -94,6 +98,8 @@ private:
     const Places* places_;
     bool keepOrigins_;
     const std::vector<LoopKnowledge>* known_;
+    const syntax::Table& table_;
+    std::uint32_t mask_;
     std::int32_t change_ = 0;  // a run of + and - folded into one Add
     std::uint32_t origin_ = 0;
     Block block_{};
@@ -103,19 +109,15 @@ private:
 
 std::size_t Compiler::read(std::size_t at) {
     const unsigned char* source = program_.source;
-    const syntax::Table& table = program_.dialect.syntax();
-    syntax::Kind kind = table.kind(source[at]);
-    if (kind == syntax::Kind::Increment || kind == syntax::Kind::Decrement) {
-        change_ += kind == syntax::Kind::Increment ? 1 : -1;
-        return at + 1;
-    }
-    if (table.isCommand(source[at])) {
+    syntax::Kind kind = table_.kind(source[at]);
+    if (kind == syntax::Kind::Increment || kind == syntax::Kind::Decrement) return addRun(at);
+    if (table_.isCommand(source[at])) {
         flushChange();
         setOrigin(at);
     }
     switch (kind) {
-    case syntax::Kind::Right: move(1); break;
-    case syntax::Kind::Left: move(-1); break;
+    case syntax::Kind::Right:
+    case syntax::Kind::Left: return moveRun(at);
     case syntax::Kind::Output: output(); break;
     case syntax::Kind::Input: input(); break;
     case syntax::Kind::Open: open(at); break;
@@ -123,7 +125,7 @@ std::size_t Compiler::read(std::size_t at) {
     case syntax::Kind::StringLine:
     case syntax::Kind::Comment: {
         std::size_t text = at + 1, end = text;
-        while (end < program_.size && !table.endsLine(source[end])) ++end;
+        while (end < program_.size && !table_.endsLine(source[end])) ++end;
         if (kind == syntax::Kind::StringLine) print(text, end);
         return end;
     }
@@ -135,6 +137,32 @@ std::size_t Compiler::read(std::size_t at) {
         break;
     }
     return at + 1;
+}
+
+// A run of commands of one kind is read in one go, byte by byte in a loop of its own: going back
+// through read() for each byte took most of the compiler's time. Under the debugger a place may
+// lie inside a run, so there each byte comes by itself.
+std::size_t Compiler::addRun(std::size_t at) {
+    const unsigned char* source = program_.source;
+    std::size_t end = places_ ? at + 1 : program_.size;
+    do {
+        change_ += table_.kind(source[at]) == syntax::Kind::Increment ? 1 : -1;
+        ++at;
+    } while (at < end && (table_.kind(source[at]) == syntax::Kind::Increment ||
+                          table_.kind(source[at]) == syntax::Kind::Decrement));
+    return at;
+}
+
+std::size_t Compiler::moveRun(std::size_t at) {
+    const unsigned char* source = program_.source;
+    std::size_t end = places_ ? at + 1 : program_.size;
+    do {
+        move(table_.kind(source[at]) == syntax::Kind::Right ? 1 : -1);
+        ++at;
+    } while (at < end && (table_.kind(source[at]) == syntax::Kind::Right ||
+                          table_.kind(source[at]) == syntax::Kind::Left));
+    setOrigin(at - 1);  // as if each had come by itself
+    return at;
 }
 
 void Compiler::move(std::int32_t delta) {
@@ -302,17 +330,39 @@ void Compiler::finish(std::size_t size) {
 // At most how many instructions the source compiles to, give or take the few a loop adds: one
 // for each change from one kind of command to another (a run of '+-', '<>', '.' or ',' is one),
 // and three for each bracket. Comments count too; they only make it larger.
-std::size_t instructionsAtMost(const unsigned char* source, std::size_t size, const syntax::Table& table) {
+unsigned char groupOf(syntax::Kind kind) {
     using syntax::Kind;
+    switch (kind) {
+    case Kind::Increment:
+    case Kind::Decrement: return 1;
+    case Kind::Right:
+    case Kind::Left: return 2;
+    case Kind::Output: return 3;
+    case Kind::Input: return 4;
+    case Kind::Open:
+    case Kind::Close: return 5;
+    case Kind::Invalid:
+    case Kind::Quiet:
+    case Kind::LineEnd:
+    case Kind::StringLine:
+    case Kind::Comment: break;
+    }
+    return 0;
+}
+
+std::size_t instructionsAtMost(const unsigned char* source, std::size_t size, const syntax::Table& table) {
+    // Each byte's group of commands, of which a run counts once (1 to 4), or a bracket (5), or 0
+    // for no command, which leaves the last group as it is. No branches in the loop: the kinds of
+    // a program change too often for a branch to guess them.
+    constexpr unsigned kBracket = 5;
+    unsigned char group[256];
+    for (unsigned c = 0; c < 256; ++c) group[c] = groupOf(table.kind(static_cast<unsigned char>(c)));
     std::size_t count = 0;
-    Kind last = Kind::Invalid;
+    unsigned last = 0;
     for (std::size_t i = 0; i < size; ++i) {
-        Kind kind = table.kind(source[i]);
-        if (kind == Kind::Decrement) kind = Kind::Increment;
-        if (kind == Kind::Left) kind = Kind::Right;
-        if (kind == Kind::Open || kind == Kind::Close) count += 3;
-        else if (kind >= Kind::Increment && kind <= Kind::Input && kind != last) ++count;
-        if (kind >= Kind::Increment && kind <= Kind::Close) last = kind;
+        unsigned now = group[source[i]];
+        count += (now == kBracket) * 3 + (now - 1 < kBracket - 1 && now != last);
+        last = now ? now : last;
     }
     return count;
 }
