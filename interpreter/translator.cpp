@@ -93,8 +93,16 @@ bool Translator::neverBack(std::size_t k) const {
     return false;
 }
 
+// Whether a place comes right before the JumpIfZero at k, with only its block's Guard and move
+// between.
+bool Translator::placeRightBefore(std::size_t k) const {
+    const std::vector<Instruction>& code = program_.code;
+    while (k > 0 && (code[k - 1].op == OpCode::Guard || code[k - 1].op == OpCode::Move)) --k;
+    return k > 0 && (code[k - 1].op == OpCode::Place || code[k - 1].op == OpCode::Stop);
+}
+
 // Finds which way each loop's turns take the pointer, and the jumps' landing places.
-void Translator::findLoopsAndTargets(bool plainEntries) {
+void Translator::findLoopsAndTargets() {
     const std::vector<Instruction>& code = program_.code;
     struct Open {
         std::size_t start;
@@ -112,9 +120,11 @@ void Translator::findLoopsAndTargets(bool plainEntries) {
     for (std::size_t k = 0; k < code.size(); ++k) {
         const Instruction& in = code[k];
         const Operation& op = operation(in.op);
-        // Where the machine starts runs only as the code goes (not the debugger's, nor after a
-        // place), a jump that is never taken lands nowhere.
-        if (in.op == OpCode::JumpIfNotZero) neverBack_[k] = plainEntries && neverBack(k);
+        // A jump that is never taken lands nowhere. Runs start at the program's start, or past a
+        // place (the debugger's), or where the machine hands a run back (through entries of their
+        // own): none in the middle of a loop's turn, unless a place lies there, and neverBack()
+        // looks no further back than one.
+        if (in.op == OpCode::JumpIfNotZero) neverBack_[k] = neverBack(k);
         if (op.link == Operand::Code && !neverBack_[k]) target_[static_cast<std::size_t>(in.link)] = true;
         if (in.op == OpCode::JumpIfZero) {
             if (!open.empty()) open.back().straight = false;
@@ -146,8 +156,10 @@ void Translator::findLoopsAndTargets(bool plainEntries) {
         // The later turns of a straight loop run in a copy (laterTurns): only the code before it
         // falls into where its turns start, and the machine enters there through a stub that loads
         // the registers that mirror cells (entryThroughReload). The mirrors go on into the first
-        // turn, where an add to the same cell may come again.
-        if (straight_[k] && plainEntries && !interrupt_) {
+        // turn, where an add to the same cell may come again. Not where a run may start right
+        // before the loop (a place at its '['), in a later turn, which the first turn's code
+        // knows nothing of.
+        if (straight_[k] && !placeRightBefore(loop.start)) {
             target_[static_cast<std::size_t>(in.link)] = false;
             fallenInto_[static_cast<std::size_t>(in.link)] = true;
         }
@@ -438,7 +450,7 @@ bool Translator::translate() {
     native_.entries.assign(code.size() + 1, 0);
     bool places = false;
     for (const Instruction& in : code) places = places || in.op == OpCode::Place || in.op == OpCode::Stop;
-    findLoopsAndTargets(!interrupt_ && !places);
+    findLoopsAndTargets();
     reach_ = interrupt_ || places ? 0 : kReachCells;
     native_.reach = static_cast<std::int32_t>(reach_);
     target::prologue(e_, interrupt_);
@@ -449,8 +461,11 @@ bool Translator::translate() {
         arriveAt(k);
         entryThroughReload(k);
         // Under the debugger each turn of a loop, the first included, starts by looking at the Ctrl+C
-        // flag: the flags hold nothing here, and a set flag stops the run at the loop's JumpIfZero.
-        if (interrupt_ && turnOf_[k] >= 0) exitIf(target::interrupted(e_, interrupt_), static_cast<std::size_t>(turnOf_[k]));
+        // flag; a set flag stops the run at the loop's JumpIfZero. The look sets the flags.
+        if (interrupt_ && turnOf_[k] >= 0) {
+            exitIf(target::interrupted(e_, interrupt_), static_cast<std::size_t>(turnOf_[k]));
+            flagsCell_ = kNoCell;
+        }
         k = emitFrom(k, true);
         if (e_.size() > INT32_MAX / 2) return false;
     }

@@ -152,7 +152,8 @@ public:
 
 private:
     bool neverBack(std::size_t k) const;
-    void findLoopsAndTargets(bool plainEntries);
+    bool placeRightBefore(std::size_t k) const;
+    void findLoopsAndTargets();
     std::size_t deferAdd(std::size_t k, bool entries = true);
     void arriveAt(std::size_t k);
     bool instruction(std::size_t k);

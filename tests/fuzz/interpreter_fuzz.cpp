@@ -64,14 +64,18 @@ pellux::RunIo ioFor(void* context, const Chosen& chosen) {
 }
 
 // Both sessions step `lead` commands plainly; from there one steps `pick` more and the other runs
-// to where that ends, on the portable machine or in machine code. Runs that pass the stop before
-// they end there are left out.
+// to where that ends, on the portable machine or in machine code, the latter also with a Ctrl+C
+// flag that is never raised (as the console debugger runs: its loops then look at the flag each
+// turn, and it may start in a later turn of a loop whose first turn keeps registers). Runs that
+// pass the stop before they end there are left out.
 void stopAtSomeCommand(const std::uint8_t* data, std::size_t size, const std::string& input, std::size_t tape,
-                       const Chosen& chosen, bool machineCode) {
+                       const Chosen& chosen, bool machineCode, bool watched = false) {
+    static volatile std::sig_atomic_t neverRaised = 0;
     Captured plainIo{"", &input, 0}, stoppedIo{"", &input, 0};
     pellux::Session plain(data, size, ioFor(&plainIo, chosen), tape, chosen.dialect);
     pellux::Session stopped(data, size, ioFor(&stoppedIo, chosen), tape, chosen.dialect);
     stopped.useMachineCode(machineCode);
+    if (watched) stopped.interruptWith(&neverRaised);
     std::size_t lead = size ? data[size / 3] % 8 : 0, pick = size ? data[size / 2] % 32 : 0;
     for (std::size_t k = 0; k < lead && !plain.ended(); ++k)
         if (plain.step().status != pellux::RunStatus::Finished || stopped.step().status != pellux::RunStatus::Finished)
@@ -148,6 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (io.output != expected.output || result.status != status || !samePlace) std::abort();
     stopAtSomeCommand(data, size, input, kTape, chosen, false);
     stopAtSomeCommand(data, size, input, kTape, chosen, true);
+    stopAtSomeCommand(data, size, input, kTape, chosen, true, true);
     interruptAtOnce(data, size, input, kTape, chosen);
 
     pellux::NativeProgram native;
