@@ -428,13 +428,12 @@ bool Translator::instruction(std::size_t k) {
 
 bool Translator::translate() {
     const std::vector<Instruction>& code = program_.code;
-    native_.bytes.clear();
     // Big programs: room for all of it up front, so the bytes are never copied as they grow.
     // Writes and tape checks take more, with their ways out.
     std::size_t expected = kPrologueBytes;
     for (const Instruction& in : code)
         expected += operation(in.op).done == Done::Inline ? kTypicalBytes : kWithExitBytes;
-    native_.bytes.reserve(expected);
+    e_.start(expected);
     native_.entries.assign(code.size() + 1, 0);
     bool places = false;
     for (const Instruction& in : code) places = places || in.op == OpCode::Place || in.op == OpCode::Stop;
@@ -465,6 +464,7 @@ bool Translator::translate() {
         e_.u32(static_cast<std::int32_t>(exit.instruction));
         e_.bind(e_.jumpLater(kJmp), exitCommon_);
     }
+    e_.finish();
     return true;
 }
 
