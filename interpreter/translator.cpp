@@ -364,7 +364,7 @@ Translator::Limit Translator::setLimit(std::size_t k, std::int64_t net) {
 
 bool Translator::instruction(std::size_t k) {
     const Instruction& in = program_.code[k];
-    keepMirrors(k);
+    if (mirrors()) keepMirrors(k);
     switch (in.op) {
     case OpCode::Add:
         mirroredAdd(k);
@@ -431,12 +431,13 @@ bool Translator::translate() {
     // Big programs: room for all of it up front, so the bytes are never copied as they grow.
     // Writes and tape checks take more, with their ways out.
     std::size_t expected = kPrologueBytes;
-    for (const Instruction& in : code)
+    bool places = false;
+    for (const Instruction& in : code) {
         expected += operation(in.op).done == Done::Inline ? kTypicalBytes : kWithExitBytes;
+        places = places || in.op == OpCode::Place || in.op == OpCode::Stop;
+    }
     e_.start(expected);
     native_.entries.assign(code.size() + 1, 0);
-    bool places = false;
-    for (const Instruction& in : code) places = places || in.op == OpCode::Place || in.op == OpCode::Stop;
     findLoopsAndTargets(!interrupt_ && !places);
     reach_ = interrupt_ || places ? 0 : kReachCells;
     native_.reach = static_cast<std::int32_t>(reach_);
@@ -445,8 +446,8 @@ bool Translator::translate() {
     target::epilogue(e_, interrupt_);
     for (std::size_t k = 0; k < code.size();) {
         native_.entries[k] = static_cast<std::uint32_t>(e_.size());
-        arriveAt(k);
-        entryThroughReload(k);
+        if (target_[k] | fallenInto_[k]) arriveAt(k);
+        if (mirrors()) entryThroughReload(k);
         // Under the debugger each turn of a loop, the first included, starts by looking at the Ctrl+C
         // flag: the flags hold nothing here, and a set flag stops the run at the loop's JumpIfZero.
         if (interrupt_ && turnOf_[k] >= 0) exitIf(target::interrupted(e_, interrupt_), static_cast<std::size_t>(turnOf_[k]));

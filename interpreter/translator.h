@@ -146,7 +146,7 @@ public:
                Vectors vectors)
         : program_(program), native_(native), e_(native.bytes), cells_(e_, program.dialect.cellBytes),
           width_(program.dialect.cellBytes), mask_(program.dialect.mask()), interrupt_(interrupt),
-          vectors_(std::min(vectors, vectorsOfThisProcessor())) {}
+          vectors_(std::min(vectors, vectorsOfThisProcessor())), heldRegisters_(target::heldRegisters()) {}
 
     bool translate();
 
@@ -249,9 +249,8 @@ private:
     };
     std::vector<Reload> reloads_;  // entries from the machine into code where registers mirror cells
     bool mirrors() const {
-        for (std::int64_t cell : mirrored_)
-            if (cell != kNoCell) return true;
-        return false;
+        static_assert(kMirrors == 2, "both mirrors are looked at");
+        return (mirrored_[0] != kNoCell) | (mirrored_[1] != kNoCell);
     }
     void dropMirrors() {
         for (std::int64_t& cell : mirrored_) cell = kNoCell;
@@ -283,19 +282,21 @@ private:
     std::uint32_t mask_;
     const volatile std::sig_atomic_t* interrupt_;
     Vectors vectors_;
+    int heldRegisters_;  // target::heldRegisters(), asked once
     std::int64_t reach_ = 0;       // see kReachCells
     bool tooFar_ = false;
     std::size_t exitCommon_ = 0;
     std::vector<Exit> exits_;
     std::vector<Jump> jumps_;
     std::vector<Drift> drift_;     // by a loop's JumpIfZero
-    std::vector<bool> target_;     // some jump lands here
+    // Bytes rather than bits, read for each instruction: a load each, not a shift and a mask.
+    std::vector<unsigned char> target_;  // some jump lands here
     std::vector<std::int32_t> turnOf_;  // where a loop's turns start: its JumpIfZero; else -1
-    std::vector<bool> straight_;   // by a loop's JumpIfNotZero: it drifts, and holds no loop or scan
-    std::vector<bool> neverBack_;  // by a loop's JumpIfNotZero: its cell is always zero there
+    std::vector<unsigned char> straight_;   // by a loop's JumpIfNotZero: it drifts, and holds no loop or scan
+    std::vector<unsigned char> neverBack_;  // by a loop's JumpIfNotZero: its cell is always zero there
     // Where the turns of a straight loop start, which only the code before it falls into: the
     // mirrors it brings stay there (see findLoopsAndTargets).
-    std::vector<bool> fallenInto_;
+    std::vector<unsigned char> fallenInto_;
     Known known_;
     std::size_t branches_ = 0;     // conditional ways out, and multiply loops' tests, emitted so far
     struct OpenLoop {

@@ -9,7 +9,7 @@ namespace pellux::translation {
 // that tests it, or the instruction alone. Returns where to go on from; with `entries`, records
 // where the instructions it passes begin.
 std::size_t Translator::emitFrom(std::size_t k, bool entries) {
-    std::size_t next = heldRun(k, entries);
+    std::size_t next = heldRegisters_ == 0 || k < noRunBefore_ ? k : heldRun(k, entries);
     if (next != k) return next;
     next = program_.code[k].op == OpCode::Add ? deferAdd(k, entries) : k + 1;
     if (next == k + 1) instruction(k);
@@ -73,7 +73,7 @@ int Translator::keepHeld(std::size_t end, int registers) {
 // Nothing in the run leaves the code, and no jump lands in it. Returns where it ends, or k.
 std::size_t Translator::heldRun(std::size_t k, bool entries) {
     const std::vector<Instruction>& code = program_.code;
-    int registers = target::heldRegisters();
+    int registers = heldRegisters_;
     if (registers == 0 || k < noRunBefore_) return k;
     bool multiplies = false;
     std::size_t end = heldRunEnd(k, multiplies);
@@ -249,7 +249,7 @@ void Translator::mirroredAdd(std::size_t k) {
 }
 
 // Before instruction k: the mirrors it keeps (those that leave eax and edx alone), moved with the
-// pointer.
+// pointer. Without mirrors there is nothing to do, and it is not called.
 void Translator::keepMirrors(std::size_t k) {
     const Instruction& in = program_.code[k];
     switch (in.op) {
