@@ -32,6 +32,7 @@ public:
         bytes_.resize(size);
         data_ = bytes_.data();
         size_ = 0;
+        capacity_ = size;
     }
     void finish() { bytes_.resize(size_); }
 
@@ -93,17 +94,18 @@ private:
     }
     // Where `count` more bytes go, the buffer grown first when they do not fit.
     unsigned char* room(std::size_t count) {
-        if (bytes_.size() - size_ < count) grow(count);
+        if (capacity_ - size_ < count) grow(count);
         return data_ + size_;
     }
     void grow(std::size_t count) {
-        bytes_.resize(std::max(2 * bytes_.size(), size_ + count + 256));
+        bytes_.resize(std::max(2 * capacity_, size_ + count + 256));
         data_ = bytes_.data();
+        capacity_ = bytes_.size();
     }
 
     std::vector<unsigned char>& bytes_;
     unsigned char* data_ = nullptr;
-    std::size_t size_ = 0;
+    std::size_t size_ = 0, capacity_ = 0;
 };
 
 using Jcc = std::initializer_list<unsigned char>;

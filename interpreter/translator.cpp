@@ -111,26 +111,27 @@ void Translator::findLoopsAndTargets(bool plainEntries) {
     turnOf_.assign(code.size() + 1, -1);
     for (std::size_t k = 0; k < code.size(); ++k) {
         const Instruction& in = code[k];
-        const Operation& op = operation(in.op);
-        // Where the machine starts runs only as the code goes (not the debugger's, nor after a
-        // place), a jump that is never taken lands nowhere.
-        if (in.op == OpCode::JumpIfNotZero) neverBack_[k] = plainEntries && neverBack(k);
-        if (op.link == Operand::Code && !neverBack_[k]) target_[static_cast<std::size_t>(in.link)] = true;
         if (in.op == OpCode::JumpIfZero) {
+            target_[static_cast<std::size_t>(in.link)] = true;
             if (!open.empty()) open.back().straight = false;
             open.push_back(Open{k, 0, false, false, false, true});
-        } else if (!open.empty() && in.op != OpCode::JumpIfNotZero) {
-            bool first = k == open.back().start + 1;
-            open.back().straight = open.back().straight && (in.op == OpCode::Guard) == first && staysInTurn(in.op);
+            continue;
         }
+        if (in.op != OpCode::JumpIfNotZero) {
+            if (open.empty()) continue;
+            Open& turn = open.back();
+            turn.straight = turn.straight && (in.op == OpCode::Guard) == (k == turn.start + 1) && staysInTurn(in.op);
+            Motion motion = operation(in.op).motion;
+            if (motion == Motion::ByAmount) turn.net += in.amount;
+            else if (motion == Motion::Drifts) (in.amount > 0 ? turn.right : turn.left) = true;
+            continue;
+        }
+        // Where the machine starts runs only as the code goes (not the debugger's, nor after a
+        // place), a jump that is never taken lands nowhere.
+        neverBack_[k] = plainEntries && neverBack(k);
+        if (!neverBack_[k]) target_[static_cast<std::size_t>(in.link)] = true;
         if (open.empty()) continue;
-        switch (op.motion) {
-        case Motion::Stays: break;
-        case Motion::ByAmount: open.back().net += in.amount; break;
-        case Motion::Drifts: (in.amount > 0 ? open.back().right : open.back().left) = true; break;
-        case Motion::ByCell: open.back().net += in.cell; break;
-        }
-        if (in.op != OpCode::JumpIfNotZero) continue;
+        open.back().net += in.cell;
         Open loop = open.back();
         open.pop_back();
         // Where the first turn starts, and where the later ones do (past the Guard when it holds
@@ -255,14 +256,18 @@ void Translator::loopEnd(std::size_t k) {
     // A loop that turns at most once is left either way with what both its start and the end of
     // its turn know of the cells round the pointer (not under the debugger, whose runs may start
     // within the turn).
-    ZeroCells bothWays;
-    bothWays.add(0);
-    if (once && reach_ != 0)
+    if (once && reach_ != 0) {
+        ZeroCells bothWays;
+        bothWays.add(0);
         for (std::int64_t cell : loop.zeros)
             if (isZero(cell)) bothWays.add(cell);
+        zeros_ = bothWays;
+    } else {
+        zeros_.clear();
+        zeros_.add(0);
+    }
     outer_.pop_back();
     flagsCell_ = kNoCell;
-    zeros_ = bothWays;
     dropMirrors();  // the ways out of the loop's copies meet here
 }
 

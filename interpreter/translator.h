@@ -100,10 +100,14 @@ private:
 
 // Operations that act on cells and leave the pointer where it is: a loop's body made of these (after
 // its Guard) is straight.
+constexpr std::uint32_t opBit(OpCode op) { return 1u << static_cast<unsigned>(op); }
 constexpr bool staysInTurn(OpCode op) {
-    return op == OpCode::Guard || op == OpCode::Add || op == OpCode::Clear || op == OpCode::MulLoop ||
-           op == OpCode::MulTerm || op == OpCode::SetTerm || op == OpCode::Out || op == OpCode::OutMany;
+    constexpr std::uint32_t kStay = opBit(OpCode::Guard) | opBit(OpCode::Add) | opBit(OpCode::Clear) |
+                                    opBit(OpCode::MulLoop) | opBit(OpCode::MulTerm) | opBit(OpCode::SetTerm) |
+                                    opBit(OpCode::Out) | opBit(OpCode::OutMany);
+    return (kStay & opBit(op)) != 0;
 }
+static_assert(kOperationCount <= 32, "an operation is a bit of a 32-bit set");
 
 constexpr std::int64_t kNoCell = INT64_MIN;  // the flags tell nothing of any cell
 constexpr std::size_t kZerosKept = 16;
@@ -119,25 +123,43 @@ constexpr std::size_t kRunLimit = 32;  // how far a run with cells in registers 
 constexpr std::size_t kMirrorLookahead = 16;  // how far an add looks for the next add to its cell
 
 // Cells known to hold zero, counted from the current cell: a few, kept in place, so that each
-// loop's copy of them allocates nothing.
+// loop's copy of them allocates nothing. Most cells asked about are not among them: a bit for
+// each cell's residue modulo 32 answers those without a search.
 class ZeroCells {
 public:
-    bool has(std::int64_t cell) const { return std::find(cells_, cells_ + count_, cell) != cells_ + count_; }
-    void add(std::int64_t cell) {
-        if (!has(cell) && count_ < kZerosKept) cells_[count_++] = cell;
+    bool has(std::int64_t cell) const {
+        return (residues_ & bit(cell)) != 0 && std::find(cells_, cells_ + count_, cell) != cells_ + count_;
     }
-    void remove(std::int64_t cell) { count_ = static_cast<std::size_t>(std::remove(cells_, cells_ + count_, cell) - cells_); }
-    void clear() { count_ = 0; }
-    // The pointer moves by `by`: every cell is `by` nearer.
+    void add(std::int64_t cell) {
+        if (has(cell) || count_ == kZerosKept) return;
+        cells_[count_++] = cell;
+        residues_ |= bit(cell);
+    }
+    void remove(std::int64_t cell) {
+        if ((residues_ & bit(cell)) == 0) return;
+        count_ = static_cast<std::size_t>(std::remove(cells_, cells_ + count_, cell) - cells_);
+        residues_ = 0;
+        for (std::size_t i = 0; i < count_; ++i) residues_ |= bit(cells_[i]);
+    }
+    void clear() {
+        count_ = 0;
+        residues_ = 0;
+    }
+    // The pointer moves by `by`: every cell is `by` nearer, and its residue turns with it.
     void shift(std::int64_t by) {
         for (std::size_t i = 0; i < count_; ++i) cells_[i] -= by;
+        unsigned turn = static_cast<unsigned>(static_cast<std::uint64_t>(by) & 31);
+        residues_ = (residues_ >> turn) | (residues_ << ((32 - turn) & 31));
     }
     const std::int64_t* begin() const { return cells_; }
     const std::int64_t* end() const { return cells_ + count_; }
 
 private:
+    static std::uint32_t bit(std::int64_t cell) { return 1u << (static_cast<std::uint64_t>(cell) & 31); }
+
     std::int64_t cells_[kZerosKept] = {};
     std::size_t count_ = 0;
+    std::uint32_t residues_ = 0;  // the bits of the cells' residues
 };
 
 class Translator {
@@ -208,6 +230,16 @@ private:
     std::size_t turnCopy(std::size_t end);
     bool branches(std::size_t k) const;
     void turns(std::size_t k);
+    // turnsPerUnit for a multiply loop's step, kept for the last step asked about: nearly all are 1 or -1.
+    std::uint32_t perUnit(std::int32_t step) {
+        if (step != perUnitStep_) {
+            perUnitStep_ = step;
+            perUnit_ = turnsPerUnit(step, mask_);
+        }
+        return perUnit_;
+    }
+    std::int32_t perUnitStep_ = 0;
+    std::uint32_t perUnit_ = 0;  // turnsPerUnit(0, mask_)
     void productInEdx(std::uint32_t factor);
     void term(const Instruction& term);
     bool multiply(std::size_t k);

@@ -143,7 +143,7 @@ void Translator::heldMultiply(std::size_t k) {
     Held* counter = heldOf(loop.cell);
     if (counter && value(*counter).reg < 0) {
         // A counter of known value: the turns are known, and each term is an add.
-        std::uint32_t perUnit = turnsPerUnit(program_.spans[static_cast<std::size_t>(loop.link)].step, mask_);
+        std::uint32_t perUnit = this->perUnit(program_.spans[static_cast<std::size_t>(loop.link)].step);
         std::uint32_t turns = counter->plus * perUnit;
         for (std::int32_t i = 1; i <= loop.amount; ++i) {
             const Instruction& term = program_.code[k + static_cast<std::size_t>(i)];
