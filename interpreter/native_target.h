@@ -63,24 +63,29 @@ public:
     // opcode bytes, then ModRM with `reg` and [cell + disp] (rbx or ebx: no SIB byte).
     void cellOperand(std::initializer_list<unsigned char> opcode, int reg, std::int32_t disp) {
         constexpr unsigned char kCellDisp8 = 0x43, kCellDisp32 = 0x83;
-        raw(opcode);
+        unsigned char* start = room(opcode.size() + 5);
+        unsigned char* at = start;
+        for (unsigned char b : opcode) *at++ = b;
         if (disp >= -128 && disp <= 127) {
-            unsigned char* at = room(2);
             at[0] = static_cast<unsigned char>(kCellDisp8 | (reg << 3));
             at[1] = static_cast<unsigned char>(disp);
-            size_ += 2;
+            at += 2;
         } else {
-            u8(kCellDisp32 | (reg << 3));
-            u32(disp);
+            at[0] = static_cast<unsigned char>(kCellDisp32 | (reg << 3));
+            store32(at + 1, disp);
+            at += 5;
         }
+        size_ += static_cast<std::size_t>(at - start);
     }
 
     // A relative jump whose target is filled in later; returns where its rel32 lies.
     std::size_t jumpLater(std::initializer_list<unsigned char> opcode) {
-        raw(opcode);
-        std::size_t at = size();
-        u32(0);
-        return at;
+        unsigned char* at = room(opcode.size() + 4);
+        for (unsigned char b : opcode) *at++ = b;
+        store32(at, 0);
+        std::size_t rel32At = size_ + opcode.size();
+        size_ = rel32At + 4;
+        return rel32At;
     }
     void bind(std::size_t rel32At, std::size_t target) {
         patch32(rel32At, static_cast<std::int32_t>(static_cast<std::ptrdiff_t>(target) -
@@ -88,9 +93,13 @@ public:
     }
 
 private:
+    // Little-endian, as x86 reads it; written out byte by byte, which the compiler makes one store.
     static void store32(unsigned char* at, std::int32_t value) {
         std::uint32_t v = static_cast<std::uint32_t>(value);
-        for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(v >> (8 * i));
+        at[0] = static_cast<unsigned char>(v);
+        at[1] = static_cast<unsigned char>(v >> 8);
+        at[2] = static_cast<unsigned char>(v >> 16);
+        at[3] = static_cast<unsigned char>(v >> 24);
     }
     // Where `count` more bytes go, the buffer grown first when they do not fit.
     unsigned char* room(std::size_t count) {
