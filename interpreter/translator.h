@@ -122,9 +122,9 @@ constexpr std::int32_t kReachCells = 64;
 constexpr std::size_t kRunLimit = 32;  // how far a run with cells in registers may reach: keeps translation linear
 constexpr std::size_t kMirrorLookahead = 16;  // how far an add looks for the next add to its cell
 
-// Cells known to hold zero, counted from the current cell: a few, kept in place, so that each
-// loop's copy of them allocates nothing. Most cells asked about are not among them: a bit for
-// each cell's residue modulo 32 answers those without a search.
+// Cells known to hold zero, counted from the current cell: a few, each once, kept in place, so
+// that each loop's copy of them allocates nothing. Most cells asked about are not among them: a
+// bit for each residue modulo 32 that a cell there may have answers those without a search.
 class ZeroCells {
 public:
     bool has(std::int64_t cell) const {
@@ -135,11 +135,16 @@ public:
         cells_[count_++] = cell;
         residues_ |= bit(cell);
     }
-    void remove(std::int64_t cell) {
-        if ((residues_ & bit(cell)) == 0) return;
-        count_ = static_cast<std::size_t>(std::remove(cells_, cells_ + count_, cell) - cells_);
-        residues_ = 0;
-        for (std::size_t i = 0; i < count_; ++i) residues_ |= bit(cells_[i]);
+    // Removes the cell, keeping the others in order; whether it was there. Its residue's bit stays
+    // (another cell may have it): a question about it then searches.
+    bool take(std::int64_t cell) {
+        if ((residues_ & bit(cell)) == 0) return false;
+        std::int64_t* end = cells_ + count_;
+        std::int64_t* at = std::find(cells_, end, cell);
+        if (at == end) return false;
+        std::copy(at + 1, end, at);
+        --count_;
+        return true;
     }
     void clear() {
         count_ = 0;
@@ -202,8 +207,7 @@ private:
             return;
         }
         cells_.add(bytes(cell), amount);
-        flagsCell_ = cell;
-        forget(cell);
+        flagsCell_ = cell;  // not among the zeros: nothing to forget
     }
     std::int64_t guardHigh(const Instruction& guard) const {
         std::int64_t high = std::int64_t(guard.cell) + guard.amount;
@@ -344,7 +348,7 @@ private:
     ZeroCells zeros_;
 
     bool isZero(std::int64_t cell) const { return zeros_.has(cell); }
-    void forget(std::int64_t cell) { zeros_.remove(cell); }
+    void forget(std::int64_t cell) { zeros_.take(cell); }
     void zero(std::int64_t cell) { zeros_.add(cell); }
     void shiftZeros(std::int64_t by) { zeros_.shift(by); }
 };

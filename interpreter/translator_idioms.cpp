@@ -61,8 +61,7 @@ void Translator::term(const Instruction& term) {
     std::uint32_t factor = static_cast<std::uint32_t>(term.amount) & mask_;
     std::int32_t at = bytes(term.cell);
     // A cell known to hold zero takes the product as it is: no read of what was just stored.
-    bool blank = isZero(term.cell);
-    forget(term.cell);
+    bool blank = zeros_.take(term.cell);
     if (term.op == OpCode::SetTerm) {
         cells_.store(at, term.amount);
     } else if (factor == 1) {
