@@ -7,9 +7,35 @@
 
 #include <csignal>
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace pellux {
+
+// An allocator that leaves the elements a resize adds unset: the translator sizes its buffer up
+// front and writes every byte it keeps, so zeroing the rest would only touch pages for nothing.
+template <typename T>
+struct UnsetOnResize : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = UnsetOnResize<U>;
+    };
+    UnsetOnResize() = default;
+    template <typename U>
+    UnsetOnResize(const UnsetOnResize<U>&) noexcept {}
+    template <typename U>
+    void construct(U* at) noexcept(std::is_nothrow_default_constructible<U>::value) {
+        ::new (static_cast<void*>(at)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* at, Args&&... args) {
+        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+    }
+};
+using CodeBytes = std::vector<unsigned char, UnsetOnResize<unsigned char>>;
 
 // What the generated code and the machine share. The code keeps these in registers while it
 // runs and writes them back when it hands an instruction to the machine: the tape must grow,
@@ -25,7 +51,7 @@ struct NativeState {
 };
 
 struct NativeCode {
-    std::vector<unsigned char> bytes;       // entry routine at 0
+    CodeBytes bytes;                        // entry routine at 0
     std::vector<std::uint32_t> entries;     // where instruction k begins, for each k
     // Cells past its block's last that a Guard's check of the tape's end also covers, so that the
     // blocks after it check less. A Guard the code hands over has the tape grown that far, or the

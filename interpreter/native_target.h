@@ -6,6 +6,8 @@
 #define PELLUX_INTERPRETER_NATIVE_TARGET_H
 
 #include <algorithm>
+#include "native_code.h"
+
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
@@ -24,7 +26,7 @@ namespace pellux {
 // is written (finish cuts it to the code): each byte is a store and a compare, with no call.
 class Emitter {
 public:
-    explicit Emitter(std::vector<unsigned char>& bytes) : bytes_(bytes) {}
+    explicit Emitter(CodeBytes& bytes) : bytes_(bytes) {}
 
     // Room for `size` bytes from the start, so that a program of that size is never copied as it grows.
     void start(std::size_t size) {
@@ -112,7 +114,7 @@ private:
         capacity_ = bytes_.size();
     }
 
-    std::vector<unsigned char>& bytes_;
+    CodeBytes& bytes_;
     unsigned char* data_ = nullptr;
     std::size_t size_ = 0, capacity_ = 0;
 };
