@@ -104,15 +104,12 @@ void Translator::findLoopsAndTargets(bool plainEntries) {
     };
     std::vector<Open> open;
     drift_.assign(code.size(), Drift::Unknown);
-    straight_.assign(code.size(), false);
-    neverBack_.assign(code.size(), false);
-    fallenInto_.assign(code.size() + 1, false);
-    target_.assign(code.size() + 1, false);
+    marks_.assign(code.size() + 1, 0);
     turnOf_.assign(code.size() + 1, -1);
     for (std::size_t k = 0; k < code.size(); ++k) {
         const Instruction& in = code[k];
         if (in.op == OpCode::JumpIfZero) {
-            target_[static_cast<std::size_t>(in.link)] = true;
+            marks_[static_cast<std::size_t>(in.link)] |= kTarget;
             if (!open.empty()) open.back().straight = false;
             open.push_back(Open{k, 0, false, false, false, true});
             continue;
@@ -128,8 +125,8 @@ void Translator::findLoopsAndTargets(bool plainEntries) {
         }
         // Where the machine starts runs only as the code goes (not the debugger's, nor after a
         // place), a jump that is never taken lands nowhere.
-        neverBack_[k] = plainEntries && neverBack(k);
-        if (!neverBack_[k]) target_[static_cast<std::size_t>(in.link)] = true;
+        if (plainEntries && neverBack(k)) marks_[k] |= kNeverBack;
+        else marks_[static_cast<std::size_t>(in.link)] |= kTarget;
         if (open.empty()) continue;
         open.back().net += in.cell;
         Open loop = open.back();
@@ -143,14 +140,15 @@ void Translator::findLoopsAndTargets(bool plainEntries) {
         else if (loop.left) drift = loop.net <= 0 ? Drift::Left : Drift::Unknown;
         else drift = loop.net == 0 ? Drift::None : loop.net > 0 ? Drift::Right : Drift::Left;
         drift_[loop.start] = drift;
-        straight_[k] = loop.straight && loop.start + 1 < k && drift != Drift::None && drift != Drift::Unknown;
+        bool straight = loop.straight && loop.start + 1 < k && drift != Drift::None && drift != Drift::Unknown;
+        if (straight) marks_[k] |= kStraight;
         // The later turns of a straight loop run in a copy (laterTurns): only the code before it
         // falls into where its turns start, and the machine enters there through a stub that loads
         // the registers that mirror cells (entryThroughReload). The mirrors go on into the first
         // turn, where an add to the same cell may come again.
-        if (straight_[k] && plainEntries && !interrupt_) {
-            target_[static_cast<std::size_t>(in.link)] = false;
-            fallenInto_[static_cast<std::size_t>(in.link)] = true;
+        if (straight && plainEntries && !interrupt_) {
+            marks_[static_cast<std::size_t>(in.link)] &= static_cast<unsigned char>(~kTarget);
+            marks_[static_cast<std::size_t>(in.link)] |= kFallenInto;
         }
         if (open.empty()) continue;
         if (drift == Drift::Right) open.back().right = true;
@@ -166,13 +164,13 @@ std::size_t Translator::deferAdd(std::size_t k, bool entries) {
     const std::vector<Instruction>& code = program_.code;
     std::int64_t cell = code[k].cell;  // from the pointer where instruction j is
     std::size_t j = k + 1, last = std::min(code.size(), k + kDeferLimit);
-    while (j < last && !target_[j] &&
+    while (j < last && !target(j) &&
            (((code[j].op == OpCode::Add || code[j].op == OpCode::Clear) && code[j].cell != cell) ||
             code[j].op == OpCode::Move)) {
         if (code[j].op == OpCode::Move) cell -= code[j].amount;
         ++j;
     }
-    bool tested = j < code.size() && !target_[j] &&
+    bool tested = j < code.size() && !target(j) &&
                   ((code[j].op == OpCode::JumpIfZero && cell == 0) ||
                    (code[j].op == OpCode::JumpIfNotZero && cell == code[j].cell));
     bool moved = cell != code[k].cell;
@@ -191,13 +189,13 @@ std::size_t Translator::deferAdd(std::size_t k, bool entries) {
 
 // What holds where a jump lands is what holds on every way there.
 void Translator::arriveAt(std::size_t k) {
-    if (fallenInto_[k]) {  // what holds for the first turn alone goes; the mirrors stay
+    if (marked(k, kFallenInto)) {  // what holds for the first turn alone goes; the mirrors stay
         flagsCell_ = kNoCell;
         zeros_.clear();
         outer_.back().atTurn = known_;
         return;
     }
-    if (!target_[k]) return;
+    if (!target(k)) return;
     flagsCell_ = kNoCell;
     dropMirrors();
     // Past a loop both ways in (the skip and the last turn) leave the cell at zero, as its
@@ -243,11 +241,11 @@ void Translator::loopEnd(std::size_t k) {
     // of each copy's turn; also, the tape has no holes. Not under the debugger, whose runs may
     // start at a loop's JumpIfZero in a later turn.
     Known left = known_;
-    bool once = isZero(0) || neverBack_[k];  // a turn that always ends on a zero never goes round again
+    bool once = isZero(0) || marked(k, kNeverBack);  // a turn that always ends on a zero never goes round again
     if (!once) {
         testCell(0);
         jumps_.push_back(Jump{e_.jumpLater(kJne), in.link});
-        if (straight_[k] && laterTurns(k)) left = outer_.back().leaving;
+        if (marked(k, kStraight) && laterTurns(k)) left = outer_.back().leaving;
     }
     const OpenLoop& loop = outer_.back();
     Known drifted = afterDrift(loop.atStart, loop.drift);
@@ -309,7 +307,7 @@ bool Translator::laterTurns(std::size_t end) {
         exits_.resize(exitsBefore);
         branches_ = branchesBefore;
     }
-    if (!kept && fallenInto_[static_cast<std::size_t>(in.link)]) {
+    if (!kept && marked(static_cast<std::size_t>(in.link), kFallenInto)) {
         // The first turn's code counts on the registers that the code before the loop left: the
         // later turns run in a copy that knows only what every turn knows where it starts.
         known_ = loop.atTurn;
@@ -451,7 +449,7 @@ bool Translator::translate() {
     target::epilogue(e_, interrupt_);
     for (std::size_t k = 0; k < code.size();) {
         native_.entries[k] = static_cast<std::uint32_t>(e_.size());
-        if (target_[k] | fallenInto_[k]) arriveAt(k);
+        if (marks_[k] & (kTarget | kFallenInto)) arriveAt(k);
         if (mirrors()) entryThroughReload(k);
         // Under the debugger each turn of a loop, the first included, starts by looking at the Ctrl+C
         // flag: the flags hold nothing here, and a set flag stops the run at the loop's JumpIfZero.

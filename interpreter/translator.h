@@ -325,14 +325,20 @@ private:
     std::vector<Exit> exits_;
     std::vector<Jump> jumps_;
     std::vector<Drift> drift_;     // by a loop's JumpIfZero
-    // Bytes rather than bits, read for each instruction: a load each, not a shift and a mask.
-    std::vector<unsigned char> target_;  // some jump lands here
     std::vector<std::int32_t> turnOf_;  // where a loop's turns start: its JumpIfZero; else -1
-    std::vector<unsigned char> straight_;   // by a loop's JumpIfNotZero: it drifts, and holds no loop or scan
-    std::vector<unsigned char> neverBack_;  // by a loop's JumpIfNotZero: its cell is always zero there
-    // Where the turns of a straight loop start, which only the code before it falls into: the
-    // mirrors it brings stay there (see findLoopsAndTargets).
-    std::vector<unsigned char> fallenInto_;
+    // What findLoopsAndTargets marks on each instruction, a byte each: read for every instruction,
+    // one load, and little memory to touch.
+    enum Mark : unsigned char {
+        kTarget = 1,      // some jump lands here
+        kStraight = 2,    // by a loop's JumpIfNotZero: it drifts, and holds no loop or scan
+        kNeverBack = 4,   // by a loop's JumpIfNotZero: its cell is always zero there
+        // Where the turns of a straight loop start, which only the code before it falls into: the
+        // mirrors it brings stay there (see findLoopsAndTargets).
+        kFallenInto = 8,
+    };
+    std::vector<unsigned char> marks_;
+    bool marked(std::size_t k, Mark mark) const { return (marks_[k] & mark) != 0; }
+    bool target(std::size_t k) const { return marked(k, kTarget); }
     Known known_;
     std::size_t branches_ = 0;     // conditional ways out, and multiply loops' tests, emitted so far
     struct OpenLoop {

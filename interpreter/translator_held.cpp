@@ -30,7 +30,7 @@ std::size_t Translator::heldRunEnd(std::size_t k, bool& multiplies) {
     };
     std::size_t end = k;
     multiplies = false;
-    while (end < code.size() && end - k < kRunLimit && (end == k || (!target_[end] && turnOf_[end] < 0))) {
+    while (end < code.size() && end - k < kRunLimit && (end == k || (!target(end) && turnOf_[end] < 0))) {
         const Instruction& in = code[end];
         if (in.op == OpCode::Add || in.op == OpCode::Clear) {
             use(in.cell);
@@ -214,7 +214,7 @@ void Translator::flushHeld() {
 bool Translator::addedAgain(std::size_t k) const {
     const std::vector<Instruction>& code = program_.code;
     std::int64_t cell = code[k].cell;
-    for (std::size_t j = k + 1; j < code.size() && j <= k + kMirrorLookahead && !target_[j]; ++j) {
+    for (std::size_t j = k + 1; j < code.size() && j <= k + kMirrorLookahead && !target(j); ++j) {
         const Instruction& in = code[j];
         if (in.op == OpCode::Add && in.cell == cell) return true;
         if (in.op == OpCode::Move) cell -= in.amount;
