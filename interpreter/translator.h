@@ -262,7 +262,8 @@ private:
         bool dirty;
     };
     std::vector<Held> held_;
-    std::vector<int>* heldFree_ = nullptr;  // the registers no held cell takes
+    std::vector<int>* heldFree_ = nullptr;  // the registers no held cell takes, in a run
+    std::vector<int> freeRegisters_;        // what heldFree_ points to: kept from run to run
     Held lastAdd_{};  // the add to the cell the next jump tests, done at the run's end
     std::size_t noRunBefore_ = 0;  // no run worth holding cells starts before this instruction
     Held* heldOf(std::int64_t cell) {

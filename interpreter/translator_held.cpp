@@ -82,7 +82,8 @@ std::size_t Translator::heldRun(std::size_t k, bool entries) {
         return k;
     }
     dropMirrors();  // its multiply loops use eax and edx
-    std::vector<int> free;
+    std::vector<int>& free = freeRegisters_;
+    free.clear();
     for (int r = registers - 1; r >= 0; --r) free.push_back(r);
     heldFree_ = &free;
     for (std::size_t i = k; i < end;) {
