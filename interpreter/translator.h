@@ -127,9 +127,7 @@ constexpr std::size_t kMirrorLookahead = 16;  // how far an add looks for the ne
 // bit for each residue modulo 32 that a cell there may have answers those without a search.
 class ZeroCells {
 public:
-    bool has(std::int64_t cell) const {
-        return (residues_ & bit(cell)) != 0 && std::find(cells_, cells_ + count_, cell) != cells_ + count_;
-    }
+    bool has(std::int64_t cell) const { return (residues_ & bit(cell)) != 0 && find(cell) < count_; }
     void add(std::int64_t cell) {
         if (has(cell) || count_ == kZerosKept) return;
         cells_[count_++] = cell;
@@ -139,11 +137,9 @@ public:
     // (another cell may have it): a question about it then searches.
     bool take(std::int64_t cell) {
         if ((residues_ & bit(cell)) == 0) return false;
-        std::int64_t* end = cells_ + count_;
-        std::int64_t* at = std::find(cells_, end, cell);
-        if (at == end) return false;
-        std::copy(at + 1, end, at);
-        --count_;
+        std::size_t at = find(cell);
+        if (at == count_) return false;
+        for (--count_; at < count_; ++at) cells_[at] = cells_[at + 1];
         return true;
     }
     void clear() {
@@ -161,6 +157,12 @@ public:
 
 private:
     static std::uint32_t bit(std::int64_t cell) { return 1u << (static_cast<std::uint64_t>(cell) & 31); }
+    // Where the cell lies, or count_. From the last: the cells asked about were mostly added last.
+    std::size_t find(std::int64_t cell) const {
+        for (std::size_t at = count_; at-- > 0;)
+            if (cells_[at] == cell) return at;
+        return count_;
+    }
 
     std::int64_t cells_[kZerosKept] = {};
     std::size_t count_ = 0;
