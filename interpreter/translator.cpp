@@ -117,10 +117,11 @@ void Translator::findLoopsAndTargets(bool plainEntries) {
         if (in.op != OpCode::JumpIfNotZero) {
             if (open.empty()) continue;
             Open& turn = open.back();
-            turn.straight = turn.straight && (in.op == OpCode::Guard) == (k == turn.start + 1) && staysInTurn(in.op);
-            Motion motion = operation(in.op).motion;
-            if (motion == Motion::ByAmount) turn.net += in.amount;
-            else if (motion == Motion::Drifts) (in.amount > 0 ? turn.right : turn.left) = true;
+            if (turn.straight) turn.straight = (in.op == OpCode::Guard) == (k == turn.start + 1) && staysInTurn(in.op);
+            constexpr std::uint32_t kByAmount = opsMoving(Motion::ByAmount), kDrifts = opsMoving(Motion::Drifts);
+            if ((opBit(in.op) & (kByAmount | kDrifts)) == 0) continue;
+            if (opBit(in.op) & kByAmount) turn.net += in.amount;
+            else (in.amount > 0 ? turn.right : turn.left) = true;
             continue;
         }
         // Where the machine starts runs only as the code goes (not the debugger's, nor after a
@@ -435,8 +436,9 @@ bool Translator::translate() {
     // Writes and tape checks take more, with their ways out.
     std::size_t expected = kPrologueBytes;
     bool places = false;
+    constexpr std::uint32_t kInline = opsDone(Done::Inline);
     for (const Instruction& in : code) {
-        expected += operation(in.op).done == Done::Inline ? kTypicalBytes : kWithExitBytes;
+        expected += (opBit(in.op) & kInline) != 0 ? kTypicalBytes : kWithExitBytes;
         places = places || in.op == OpCode::Place || in.op == OpCode::Stop;
     }
     e_.start(expected);
