@@ -300,16 +300,22 @@ private:
         std::int64_t cells[kMirrors];
     };
     std::vector<Reload> reloads_;  // entries from the machine into code where registers mirror cells
-    bool mirrors() const {
+    // Whether any register mirrors a cell: asked for each instruction, so kept up to date by each
+    // change of mirrored_ (noteMirrors) rather than worked out there.
+    bool anyMirror_ = false;
+    bool mirrors() const { return anyMirror_; }
+    void noteMirrors() {
         static_assert(kMirrors == 2, "both mirrors are looked at");
-        return (mirrored_[0] != kNoCell) | (mirrored_[1] != kNoCell);
+        anyMirror_ = (mirrored_[0] != kNoCell) | (mirrored_[1] != kNoCell);
     }
     void dropMirrors() {
         for (std::int64_t& cell : mirrored_) cell = kNoCell;
+        anyMirror_ = false;
     }
     void dropMirror(std::int64_t cell) {
         for (std::int64_t& m : mirrored_)
             if (m == cell) m = kNoCell;
+        noteMirrors();
     }
     bool addedAgain(std::size_t k) const;
     void mirroredAdd(std::size_t k);

@@ -237,6 +237,7 @@ void Translator::mirroredAdd(std::size_t k) {
         if (slot >= 0) {
             cells_.load(kMirrorRegister[slot], bytes(in.cell));
             mirrored_[slot] = in.cell;
+            noteMirrors();
         }
     }
     if (slot < 0) {
@@ -261,6 +262,7 @@ void Translator::keepMirrors(std::size_t k) {
     case OpCode::Move:
         for (std::int64_t& cell : mirrored_)
             if (cell != kNoCell) cell -= in.amount;
+        noteMirrors();
         break;
     case OpCode::Clear:
         dropMirror(in.cell);
