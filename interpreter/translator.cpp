@@ -366,6 +366,17 @@ Translator::Limit Translator::setLimit(std::size_t k, std::int64_t net) {
     return Limit{true, below, false, k, cell};
 }
 
+// The code from instruction k on: a run with cells held in registers, an add moved to the jump
+// that tests it, or the instruction alone. Returns where to go on from; with `entries`, records
+// where the instructions it passes begin.
+std::size_t Translator::emitFrom(std::size_t k, bool entries) {
+    std::size_t next = heldRegisters_ == 0 || k < noRunBefore_ ? k : heldRun(k, entries);
+    if (next != k) return next;
+    next = program_.code[k].op == OpCode::Add ? deferAdd(k, entries) : k + 1;
+    if (next == k + 1) instruction(k);
+    return next;
+}
+
 bool Translator::instruction(std::size_t k) {
     const Instruction& in = program_.code[k];
     if (mirrors()) keepMirrors(k);

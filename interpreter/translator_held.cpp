@@ -5,17 +5,6 @@
 
 namespace pellux::translation {
 
-// The code from instruction k on: a run with cells held in registers, an add moved to the jump
-// that tests it, or the instruction alone. Returns where to go on from; with `entries`, records
-// where the instructions it passes begin.
-std::size_t Translator::emitFrom(std::size_t k, bool entries) {
-    std::size_t next = heldRegisters_ == 0 || k < noRunBefore_ ? k : heldRun(k, entries);
-    if (next != k) return next;
-    next = program_.code[k].op == OpCode::Add ? deferAdd(k, entries) : k + 1;
-    if (next == k + 1) instruction(k);
-    return next;
-}
-
 // The cells a run from k uses, each with how often, in held_. Returns where the run ends.
 std::size_t Translator::heldRunEnd(std::size_t k, bool& multiplies) {
     const std::vector<Instruction>& code = program_.code;
