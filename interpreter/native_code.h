@@ -3,11 +3,11 @@
 #ifndef PELLUX_INTERPRETER_NATIVE_CODE_H
 #define PELLUX_INTERPRETER_NATIVE_CODE_H
 
+#include "executable_memory.h"
 #include "program.h"
 
 #include <csignal>
 #include <cstdint>
-#include <memory>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -15,17 +15,21 @@
 
 namespace pellux {
 
-// An allocator that leaves the elements a resize adds unset: the translator sizes its buffer up
+// The allocator of the code's bytes: whole pages, which loading makes executable where they are
+// (executable_memory.h), and whose bytes a resize leaves unset: the translator sizes its buffer up
 // front and writes every byte it keeps, so zeroing the rest would only touch pages for nothing.
 template <typename T>
-struct UnsetOnResize : std::allocator<T> {
+struct CodePages {
+    using value_type = T;
+    CodePages() = default;
     template <typename U>
-    struct rebind {
-        using other = UnsetOnResize<U>;
-    };
-    UnsetOnResize() = default;
-    template <typename U>
-    UnsetOnResize(const UnsetOnResize<U>&) noexcept {}
+    CodePages(const CodePages<U>&) noexcept {}
+    T* allocate(std::size_t count) {
+        void* pages = allocateCodePages(count * sizeof(T));
+        if (!pages) throw std::bad_alloc();
+        return static_cast<T*>(pages);
+    }
+    void deallocate(T* at, std::size_t count) noexcept { releaseCodePages(at, count * sizeof(T)); }
     template <typename U>
     void construct(U* at) noexcept(std::is_nothrow_default_constructible<U>::value) {
         ::new (static_cast<void*>(at)) U;
@@ -35,7 +39,11 @@ struct UnsetOnResize : std::allocator<T> {
         ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
     }
 };
-using CodeBytes = std::vector<unsigned char, UnsetOnResize<unsigned char>>;
+template <typename T, typename U>
+bool operator==(const CodePages<T>&, const CodePages<U>&) { return true; }
+template <typename T, typename U>
+bool operator!=(const CodePages<T>&, const CodePages<U>&) { return false; }
+using CodeBytes = std::vector<unsigned char, CodePages<unsigned char>>;
 
 // What the generated code and the machine share. The code keeps these in registers while it
 // runs and writes them back when it hands an instruction to the machine: the tape must grow,
