@@ -80,6 +80,26 @@ public:
         size_ += static_cast<std::size_t>(at - start);
     }
 
+    // The same with a one-byte opcode, after the operand-size prefix (0x66) when `wordSized`: the
+    // cells' operations, written with one check of room.
+    void cellOperand(bool wordSized, unsigned char opcode, int reg, std::int32_t disp) {
+        constexpr unsigned char kCellDisp8 = 0x43, kCellDisp32 = 0x83;
+        unsigned char* start = room(7);
+        unsigned char* at = start;
+        if (wordSized) *at++ = 0x66;
+        *at++ = opcode;
+        if (disp >= -128 && disp <= 127) {
+            at[0] = static_cast<unsigned char>(kCellDisp8 | (reg << 3));
+            at[1] = static_cast<unsigned char>(disp);
+            at += 2;
+        } else {
+            at[0] = static_cast<unsigned char>(kCellDisp32 | (reg << 3));
+            store32(at + 1, disp);
+            at += 5;
+        }
+        size_ += static_cast<std::size_t>(at - start);
+    }
+
     // A relative jump whose target is filled in later; returns where its rel32 lies.
     std::size_t jumpLater(std::initializer_list<unsigned char> opcode) {
         unsigned char* at = room(opcode.size() + 4);

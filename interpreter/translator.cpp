@@ -103,6 +103,7 @@ void Translator::findLoopsAndTargets(bool plainEntries) {
         bool straight;                 // a Guard, then only operations that stay on their cells
     };
     std::vector<Open> open;
+    Open* turn = nullptr;  // the innermost open loop: open's last
     drift_.assign(code.size(), Drift::Unknown);
     marks_.assign(code.size() + 1, 0);
     turnOf_.assign(code.size() + 1, -1);
@@ -110,28 +111,29 @@ void Translator::findLoopsAndTargets(bool plainEntries) {
         const Instruction& in = code[k];
         if (in.op == OpCode::JumpIfZero) {
             marks_[static_cast<std::size_t>(in.link)] |= kTarget;
-            if (!open.empty()) open.back().straight = false;
+            if (turn) turn->straight = false;
             open.push_back(Open{k, 0, false, false, false, true});
+            turn = &open.back();
             continue;
         }
         if (in.op != OpCode::JumpIfNotZero) {
-            if (open.empty()) continue;
-            Open& turn = open.back();
-            if (turn.straight) turn.straight = (in.op == OpCode::Guard) == (k == turn.start + 1) && staysInTurn(in.op);
+            if (!turn) continue;
+            if (turn->straight) turn->straight = (in.op == OpCode::Guard) == (k == turn->start + 1) && staysInTurn(in.op);
             constexpr std::uint32_t kByAmount = opsMoving(Motion::ByAmount), kDrifts = opsMoving(Motion::Drifts);
             if ((opBit(in.op) & (kByAmount | kDrifts)) == 0) continue;
-            if (opBit(in.op) & kByAmount) turn.net += in.amount;
-            else (in.amount > 0 ? turn.right : turn.left) = true;
+            if (opBit(in.op) & kByAmount) turn->net += in.amount;
+            else (in.amount > 0 ? turn->right : turn->left) = true;
             continue;
         }
         // Where the machine starts runs only as the code goes (not the debugger's, nor after a
         // place), a jump that is never taken lands nowhere.
         if (plainEntries && neverBack(k)) marks_[k] |= kNeverBack;
         else marks_[static_cast<std::size_t>(in.link)] |= kTarget;
-        if (open.empty()) continue;
-        open.back().net += in.cell;
-        Open loop = open.back();
+        if (!turn) continue;
+        turn->net += in.cell;
+        Open loop = *turn;
         open.pop_back();
+        turn = open.empty() ? nullptr : &open.back();
         // Where the first turn starts, and where the later ones do (past the Guard when it holds
         // for every turn).
         turnOf_[loop.start + 1] = turnOf_[static_cast<std::size_t>(in.link)] = static_cast<std::int32_t>(loop.start);
@@ -151,10 +153,10 @@ void Translator::findLoopsAndTargets(bool plainEntries) {
             marks_[static_cast<std::size_t>(in.link)] &= static_cast<unsigned char>(~kTarget);
             marks_[static_cast<std::size_t>(in.link)] |= kFallenInto;
         }
-        if (open.empty()) continue;
-        if (drift == Drift::Right) open.back().right = true;
-        if (drift == Drift::Left) open.back().left = true;
-        if (drift == Drift::Unknown) open.back().unknown = true;
+        if (!turn) continue;
+        if (drift == Drift::Right) turn->right = true;
+        if (drift == Drift::Left) turn->left = true;
+        if (drift == Drift::Unknown) turn->unknown = true;
     }
 }
 

@@ -85,8 +85,7 @@ public:
 
 private:
     void op(unsigned char byteOpcode, unsigned char wideOpcode, int reg, std::int32_t disp) {
-        if (width_ == 2) e_.u8(0x66);
-        e_.cellOperand({width_ == 1 ? byteOpcode : wideOpcode}, reg, disp);
+        e_.cellOperand(width_ == 2, width_ == 1 ? byteOpcode : wideOpcode, reg, disp);
     }
     void immediate(std::int32_t value) {
         if (width_ == 1) e_.u8(value);
