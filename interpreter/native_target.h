@@ -80,11 +80,13 @@ public:
         size_ += static_cast<std::size_t>(at - start);
     }
 
-    // The same with a one-byte opcode, after the operand-size prefix (0x66) when `wordSized`: the
-    // cells' operations, written with one check of room.
-    void cellOperand(bool wordSized, unsigned char opcode, int reg, std::int32_t disp) {
+    // The same with a one-byte opcode, after the operand-size prefix (0x66) when `wordSized`, and
+    // before an immediate of `immediateBytes` (0, 1, 2 or 4): the cells' operations, written with
+    // one check of room.
+    void cellOperand(bool wordSized, unsigned char opcode, int reg, std::int32_t disp, unsigned immediateBytes = 0,
+                     std::int32_t immediate = 0) {
         constexpr unsigned char kCellDisp8 = 0x43, kCellDisp32 = 0x83;
-        unsigned char* start = room(7);
+        unsigned char* start = room(11);
         unsigned char* at = start;
         if (wordSized) *at++ = 0x66;
         *at++ = opcode;
@@ -97,7 +99,13 @@ public:
             store32(at + 1, disp);
             at += 5;
         }
-        size_ += static_cast<std::size_t>(at - start);
+        switch (immediateBytes) {
+        case 4: store32(at, immediate); break;
+        case 2: at[1] = static_cast<unsigned char>(immediate >> 8); [[fallthrough]];
+        case 1: at[0] = static_cast<unsigned char>(immediate); break;
+        default: break;
+        }
+        size_ += static_cast<std::size_t>(at - start) + immediateBytes;
     }
 
     // A relative jump whose target is filled in later; returns where its rel32 lies.

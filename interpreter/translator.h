@@ -57,18 +57,9 @@ class CellCode {
 public:
     CellCode(Emitter& e, unsigned width) : e_(e), width_(width) {}
 
-    void add(std::int32_t disp, std::int32_t value) {  // sets the zero flag for the cell
-        op(0x80, 0x81, 0, disp);
-        immediate(value);
-    }
-    void store(std::int32_t disp, std::int32_t value) {
-        op(0xC6, 0xC7, 0, disp);
-        immediate(value);
-    }
-    void compareWithZero(std::int32_t disp) {
-        op(0x80, 0x83, 7, disp);
-        e_.u8(0);
-    }
+    void add(std::int32_t disp, std::int32_t value) { op(0x80, 0x81, 0, disp, width_, value); }  // sets the zero flag for the cell
+    void store(std::int32_t disp, std::int32_t value) { op(0xC6, 0xC7, 0, disp, width_, value); }
+    void compareWithZero(std::int32_t disp) { op(0x80, 0x83, 7, disp, 1, 0); }
     void load(int reg, std::int32_t disp) {  // movzx reg, byte or word; mov reg, dword
         if (width_ == 4) e_.cellOperand({0x8B}, reg, disp);
         else e_.cellOperand({0x0F, static_cast<unsigned char>(width_ == 1 ? 0xB6 : 0xB7)}, reg, disp);
@@ -84,8 +75,10 @@ public:
     void subtractRegister(int reg, std::int32_t disp) { op(0x28, 0x29, reg, disp); }
 
 private:
-    void op(unsigned char byteOpcode, unsigned char wideOpcode, int reg, std::int32_t disp) {
-        e_.cellOperand(width_ == 2, width_ == 1 ? byteOpcode : wideOpcode, reg, disp);
+    // With an immediate of `immediateBytes` after the operand.
+    void op(unsigned char byteOpcode, unsigned char wideOpcode, int reg, std::int32_t disp, unsigned immediateBytes = 0,
+            std::int32_t immediate = 0) {
+        e_.cellOperand(width_ == 2, width_ == 1 ? byteOpcode : wideOpcode, reg, disp, immediateBytes, immediate);
     }
     void immediate(std::int32_t value) {
         if (width_ == 1) e_.u8(value);
