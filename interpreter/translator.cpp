@@ -257,16 +257,14 @@ void Translator::loopEnd(std::size_t k) {
     // A loop that turns at most once is left either way with what both its start and the end of
     // its turn know of the cells round the pointer (not under the debugger, whose runs may start
     // within the turn).
-    if (once && reach_ != 0) {
-        ZeroCells bothWays;
-        bothWays.add(0);
+    std::int64_t both[kZerosKept];
+    std::size_t count = 0;
+    if (once && reach_ != 0)
         for (std::int64_t cell : loop.zeros)
-            if (isZero(cell)) bothWays.add(cell);
-        zeros_ = bothWays;
-    } else {
-        zeros_.clear();
-        zeros_.add(0);
-    }
+            if (isZero(cell)) both[count++] = cell;
+    zeros_.clear();
+    zeros_.add(0);
+    for (std::size_t i = 0; i < count; ++i) zeros_.add(both[i]);
     outer_.pop_back();
     flagsCell_ = kNoCell;
     dropMirrors();  // the ways out of the loop's copies meet here
