@@ -370,7 +370,10 @@ Translator::Limit Translator::setLimit(std::size_t k, std::int64_t net) {
 // that tests it, or the instruction alone. Returns where to go on from; with `entries`, records
 // where the instructions it passes begin.
 std::size_t Translator::emitFrom(std::size_t k, bool entries) {
-    std::size_t next = heldRegisters_ == 0 || k < noRunBefore_ ? k : heldRun(k, entries);
+    // Only these start a run (see heldRunEnd): for the others there is nothing to look for.
+    constexpr std::uint32_t kRunStarts = opBit(OpCode::Add) | opBit(OpCode::Clear) | opBit(OpCode::MulLoop);
+    bool run = heldRegisters_ != 0 && k >= noRunBefore_ && (opBit(program_.code[k].op) & kRunStarts) != 0;
+    std::size_t next = run ? heldRun(k, entries) : k;
     if (next != k) return next;
     next = program_.code[k].op == OpCode::Add ? deferAdd(k, entries) : k + 1;
     if (next == k + 1) instruction(k);
