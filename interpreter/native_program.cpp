@@ -13,14 +13,16 @@ bool NativeProgram::load(const Program& program, const volatile std::sig_atomic_
     } catch (const std::bad_alloc&) {  // the portable machine needs no more memory than it has
         return false;
     }
-    if (!memory_.load(native.bytes.data(), native.bytes.size())) return false;
+    // The code runs where it was written.
+    if (!makeCodeExecutable(native.bytes.data(), native.bytes.size())) return false;
+    code_.swap(native.bytes);
     entries_.swap(native.entries);
-    loaded_ = LoadedCode{memory_.address(), entries_.data(), native.reach};
+    loaded_ = LoadedCode{code_.data(), entries_.data(), native.reach};
     return true;
 }
 
 void NativeProgram::clear() {
-    memory_.release();
+    code_ = CodeBytes();
     entries_ = std::vector<std::uint32_t>();
     loaded_ = LoadedCode{nullptr, nullptr, 0};
 }

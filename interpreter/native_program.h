@@ -3,7 +3,6 @@
 #ifndef PELLUX_INTERPRETER_NATIVE_PROGRAM_H
 #define PELLUX_INTERPRETER_NATIVE_PROGRAM_H
 
-#include "executable_memory.h"
 #include "native_code.h"
 #include "program.h"
 
@@ -26,6 +25,9 @@ constexpr std::size_t kMostOperationsTranslated = std::size_t(1) << 24;
 
 class NativeProgram {
 public:
+    NativeProgram() = default;
+    NativeProgram(const NativeProgram&) = delete;  // loaded_ points into this one's code
+    NativeProgram& operator=(const NativeProgram&) = delete;
     // Translates the program and loads it, in place of what was loaded. False, with nothing
     // loaded, where this processor has no translation, the program is too big to gain from one
     // or does not fit, or memory or executable pages are short: the portable machine runs it
@@ -38,7 +40,7 @@ public:
     const LoadedCode* code() const { return loaded_.base ? &loaded_ : nullptr; }
 
 private:
-    ExecutableMemory memory_;
+    CodeBytes code_;  // executable and read-only while loaded: never written
     std::vector<std::uint32_t> entries_;
     LoadedCode loaded_{nullptr, nullptr, 0};
 };

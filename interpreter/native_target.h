@@ -5,6 +5,9 @@
 #ifndef PELLUX_INTERPRETER_NATIVE_TARGET_H
 #define PELLUX_INTERPRETER_NATIVE_TARGET_H
 
+#include <algorithm>
+#include "native_code.h"
+
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
@@ -19,47 +22,100 @@
 
 namespace pellux {
 
+// Writes the code through a cursor into `bytes`, whose size stays at its capacity while the code
+// is written (finish cuts it to the code): each byte is a store and a compare, with no call.
 class Emitter {
 public:
-    explicit Emitter(std::vector<unsigned char>& bytes) : bytes_(bytes) {}
+    explicit Emitter(CodeBytes& bytes) : bytes_(bytes) {}
 
-    std::size_t size() const { return bytes_.size(); }
-    void truncate(std::size_t size) { bytes_.resize(size); }
-    void raw(std::initializer_list<unsigned char> list) { bytes_.insert(bytes_.end(), list); }
-    void u8(std::int32_t value) { bytes_.push_back(static_cast<unsigned char>(value)); }
+    // Room for `size` bytes from the start, so that a program of that size is never copied as it grows.
+    void start(std::size_t size) {
+        bytes_.clear();
+        bytes_.resize(size);
+        data_ = bytes_.data();
+        size_ = 0;
+        capacity_ = size;
+    }
+    void finish() { bytes_.resize(size_); }
+
+    std::size_t size() const { return size_; }
+    void truncate(std::size_t size) { size_ = size; }
+    void raw(std::initializer_list<unsigned char> list) {
+        unsigned char* at = room(list.size());
+        for (unsigned char b : list) *at++ = b;
+        size_ += list.size();
+    }
+    void u8(std::int32_t value) {
+        *room(1) = static_cast<unsigned char>(value);
+        ++size_;
+    }
     void u16(std::int32_t value) {
-        u8(value);
-        u8(value >> 8);
+        unsigned char* at = room(2);
+        at[0] = static_cast<unsigned char>(value);
+        at[1] = static_cast<unsigned char>(value >> 8);
+        size_ += 2;
     }
     void u32(std::int32_t value) {
-        std::uint32_t v = static_cast<std::uint32_t>(value);
-        for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<unsigned char>(v >> (8 * i)));
+        store32(room(4), value);
+        size_ += 4;
     }
-    void patch8(std::size_t at, unsigned char value) { bytes_[at] = value; }
-    void patch32(std::size_t at, std::int32_t value) {
-        std::uint32_t v = static_cast<std::uint32_t>(value);
-        for (int i = 0; i < 4; ++i) bytes_[at + i] = static_cast<unsigned char>(v >> (8 * i));
-    }
+    void patch8(std::size_t at, unsigned char value) { data_[at] = value; }
+    void patch32(std::size_t at, std::int32_t value) { store32(data_ + at, value); }
 
     // opcode bytes, then ModRM with `reg` and [cell + disp] (rbx or ebx: no SIB byte).
     void cellOperand(std::initializer_list<unsigned char> opcode, int reg, std::int32_t disp) {
         constexpr unsigned char kCellDisp8 = 0x43, kCellDisp32 = 0x83;
-        raw(opcode);
+        unsigned char* start = room(opcode.size() + 5);
+        unsigned char* at = start;
+        for (unsigned char b : opcode) *at++ = b;
         if (disp >= -128 && disp <= 127) {
-            u8(kCellDisp8 | (reg << 3));
-            u8(disp);
+            at[0] = static_cast<unsigned char>(kCellDisp8 | (reg << 3));
+            at[1] = static_cast<unsigned char>(disp);
+            at += 2;
         } else {
-            u8(kCellDisp32 | (reg << 3));
-            u32(disp);
+            at[0] = static_cast<unsigned char>(kCellDisp32 | (reg << 3));
+            store32(at + 1, disp);
+            at += 5;
         }
+        size_ += static_cast<std::size_t>(at - start);
+    }
+
+    // The same with a one-byte opcode, after the operand-size prefix (0x66) when `wordSized`, and
+    // before an immediate of `immediateBytes` (0, 1, 2 or 4): the cells' operations, written with
+    // one check of room.
+    void cellOperand(bool wordSized, unsigned char opcode, int reg, std::int32_t disp, unsigned immediateBytes = 0,
+                     std::int32_t immediate = 0) {
+        constexpr unsigned char kCellDisp8 = 0x43, kCellDisp32 = 0x83;
+        unsigned char* start = room(11);
+        unsigned char* at = start;
+        if (wordSized) *at++ = 0x66;
+        *at++ = opcode;
+        if (disp >= -128 && disp <= 127) {
+            at[0] = static_cast<unsigned char>(kCellDisp8 | (reg << 3));
+            at[1] = static_cast<unsigned char>(disp);
+            at += 2;
+        } else {
+            at[0] = static_cast<unsigned char>(kCellDisp32 | (reg << 3));
+            store32(at + 1, disp);
+            at += 5;
+        }
+        switch (immediateBytes) {
+        case 4: store32(at, immediate); break;
+        case 2: at[1] = static_cast<unsigned char>(immediate >> 8); [[fallthrough]];
+        case 1: at[0] = static_cast<unsigned char>(immediate); break;
+        default: break;
+        }
+        size_ += static_cast<std::size_t>(at - start) + immediateBytes;
     }
 
     // A relative jump whose target is filled in later; returns where its rel32 lies.
     std::size_t jumpLater(std::initializer_list<unsigned char> opcode) {
-        raw(opcode);
-        std::size_t at = size();
-        u32(0);
-        return at;
+        unsigned char* at = room(opcode.size() + 4);
+        for (unsigned char b : opcode) *at++ = b;
+        store32(at, 0);
+        std::size_t rel32At = size_ + opcode.size();
+        size_ = rel32At + 4;
+        return rel32At;
     }
     void bind(std::size_t rel32At, std::size_t target) {
         patch32(rel32At, static_cast<std::int32_t>(static_cast<std::ptrdiff_t>(target) -
@@ -67,7 +123,28 @@ public:
     }
 
 private:
-    std::vector<unsigned char>& bytes_;
+    // Little-endian, as x86 reads it; written out byte by byte, which the compiler makes one store.
+    static void store32(unsigned char* at, std::int32_t value) {
+        std::uint32_t v = static_cast<std::uint32_t>(value);
+        at[0] = static_cast<unsigned char>(v);
+        at[1] = static_cast<unsigned char>(v >> 8);
+        at[2] = static_cast<unsigned char>(v >> 16);
+        at[3] = static_cast<unsigned char>(v >> 24);
+    }
+    // Where `count` more bytes go, the buffer grown first when they do not fit.
+    unsigned char* room(std::size_t count) {
+        if (capacity_ - size_ < count) grow(count);
+        return data_ + size_;
+    }
+    void grow(std::size_t count) {
+        bytes_.resize(std::max(2 * capacity_, size_ + count + 256));
+        data_ = bytes_.data();
+        capacity_ = bytes_.size();
+    }
+
+    CodeBytes& bytes_;
+    unsigned char* data_ = nullptr;
+    std::size_t size_ = 0, capacity_ = 0;
 };
 
 using Jcc = std::initializer_list<unsigned char>;

@@ -111,38 +111,39 @@ void Translator::findLoopsAndTargets() {
         bool straight;                 // a Guard, then only operations that stay on their cells
     };
     std::vector<Open> open;
+    Open* turn = nullptr;  // the innermost open loop: open's last
     drift_.assign(code.size(), Drift::Unknown);
-    straight_.assign(code.size(), false);
-    neverBack_.assign(code.size(), false);
-    fallenInto_.assign(code.size() + 1, false);
-    target_.assign(code.size() + 1, false);
+    marks_.assign(code.size() + 1, 0);
     turnOf_.assign(code.size() + 1, -1);
     for (std::size_t k = 0; k < code.size(); ++k) {
         const Instruction& in = code[k];
-        const Operation& op = operation(in.op);
+        if (in.op == OpCode::JumpIfZero) {
+            marks_[static_cast<std::size_t>(in.link)] |= kTarget;
+            if (turn) turn->straight = false;
+            open.push_back(Open{k, 0, false, false, false, true});
+            turn = &open.back();
+            continue;
+        }
+        if (in.op != OpCode::JumpIfNotZero) {
+            if (!turn) continue;
+            if (turn->straight) turn->straight = (in.op == OpCode::Guard) == (k == turn->start + 1) && staysInTurn(in.op);
+            constexpr std::uint32_t kByAmount = opsMoving(Motion::ByAmount), kDrifts = opsMoving(Motion::Drifts);
+            if ((opBit(in.op) & (kByAmount | kDrifts)) == 0) continue;
+            if (opBit(in.op) & kByAmount) turn->net += in.amount;
+            else (in.amount > 0 ? turn->right : turn->left) = true;
+            continue;
+        }
         // A jump that is never taken lands nowhere. Runs start at the program's start, or past a
         // place (the debugger's), or where the machine hands a run back (through entries of their
         // own): none in the middle of a loop's turn, unless a place lies there, and neverBack()
         // looks no further back than one.
-        if (in.op == OpCode::JumpIfNotZero) neverBack_[k] = neverBack(k);
-        if (op.link == Operand::Code && !neverBack_[k]) target_[static_cast<std::size_t>(in.link)] = true;
-        if (in.op == OpCode::JumpIfZero) {
-            if (!open.empty()) open.back().straight = false;
-            open.push_back(Open{k, 0, false, false, false, true});
-        } else if (!open.empty() && in.op != OpCode::JumpIfNotZero) {
-            bool first = k == open.back().start + 1;
-            open.back().straight = open.back().straight && (in.op == OpCode::Guard) == first && staysInTurn(in.op);
-        }
-        if (open.empty()) continue;
-        switch (op.motion) {
-        case Motion::Stays: break;
-        case Motion::ByAmount: open.back().net += in.amount; break;
-        case Motion::Drifts: (in.amount > 0 ? open.back().right : open.back().left) = true; break;
-        case Motion::ByCell: open.back().net += in.cell; break;
-        }
-        if (in.op != OpCode::JumpIfNotZero) continue;
-        Open loop = open.back();
+        if (neverBack(k)) marks_[k] |= kNeverBack;
+        else marks_[static_cast<std::size_t>(in.link)] |= kTarget;
+        if (!turn) continue;
+        turn->net += in.cell;
+        Open loop = *turn;
         open.pop_back();
+        turn = open.empty() ? nullptr : &open.back();
         // Where the first turn starts, and where the later ones do (past the Guard when it holds
         // for every turn).
         turnOf_[loop.start + 1] = turnOf_[static_cast<std::size_t>(in.link)] = static_cast<std::int32_t>(loop.start);
@@ -152,21 +153,22 @@ void Translator::findLoopsAndTargets() {
         else if (loop.left) drift = loop.net <= 0 ? Drift::Left : Drift::Unknown;
         else drift = loop.net == 0 ? Drift::None : loop.net > 0 ? Drift::Right : Drift::Left;
         drift_[loop.start] = drift;
-        straight_[k] = loop.straight && loop.start + 1 < k && drift != Drift::None && drift != Drift::Unknown;
+        bool straight = loop.straight && loop.start + 1 < k && drift != Drift::None && drift != Drift::Unknown;
+        if (straight) marks_[k] |= kStraight;
         // The later turns of a straight loop run in a copy (laterTurns): only the code before it
         // falls into where its turns start, and the machine enters there through a stub that loads
         // the registers that mirror cells (entryThroughReload). The mirrors go on into the first
         // turn, where an add to the same cell may come again. Not where a run may start right
         // before the loop (a place at its '['), in a later turn, which the first turn's code
         // knows nothing of.
-        if (straight_[k] && !placeRightBefore(loop.start)) {
-            target_[static_cast<std::size_t>(in.link)] = false;
-            fallenInto_[static_cast<std::size_t>(in.link)] = true;
+        if (straight && !placeRightBefore(loop.start)) {
+            marks_[static_cast<std::size_t>(in.link)] &= static_cast<unsigned char>(~kTarget);
+            marks_[static_cast<std::size_t>(in.link)] |= kFallenInto;
         }
-        if (open.empty()) continue;
-        if (drift == Drift::Right) open.back().right = true;
-        if (drift == Drift::Left) open.back().left = true;
-        if (drift == Drift::Unknown) open.back().unknown = true;
+        if (!turn) continue;
+        if (drift == Drift::Right) turn->right = true;
+        if (drift == Drift::Left) turn->left = true;
+        if (drift == Drift::Unknown) turn->unknown = true;
     }
 }
 
@@ -177,13 +179,13 @@ std::size_t Translator::deferAdd(std::size_t k, bool entries) {
     const std::vector<Instruction>& code = program_.code;
     std::int64_t cell = code[k].cell;  // from the pointer where instruction j is
     std::size_t j = k + 1, last = std::min(code.size(), k + kDeferLimit);
-    while (j < last && !target_[j] &&
+    while (j < last && !target(j) &&
            (((code[j].op == OpCode::Add || code[j].op == OpCode::Clear) && code[j].cell != cell) ||
             code[j].op == OpCode::Move)) {
         if (code[j].op == OpCode::Move) cell -= code[j].amount;
         ++j;
     }
-    bool tested = j < code.size() && !target_[j] &&
+    bool tested = j < code.size() && !target(j) &&
                   ((code[j].op == OpCode::JumpIfZero && cell == 0) ||
                    (code[j].op == OpCode::JumpIfNotZero && cell == code[j].cell));
     bool moved = cell != code[k].cell;
@@ -202,13 +204,13 @@ std::size_t Translator::deferAdd(std::size_t k, bool entries) {
 
 // What holds where a jump lands is what holds on every way there.
 void Translator::arriveAt(std::size_t k) {
-    if (fallenInto_[k]) {  // what holds for the first turn alone goes; the mirrors stay
+    if (marked(k, kFallenInto)) {  // what holds for the first turn alone goes; the mirrors stay
         flagsCell_ = kNoCell;
         zeros_.clear();
         outer_.back().atTurn = known_;
         return;
     }
-    if (!target_[k]) return;
+    if (!target(k)) return;
     flagsCell_ = kNoCell;
     dropMirrors();
     // Past a loop both ways in (the skip and the last turn) leave the cell at zero, as its
@@ -254,11 +256,11 @@ void Translator::loopEnd(std::size_t k) {
     // of each copy's turn; also, the tape has no holes. Not under the debugger, whose runs may
     // start at a loop's JumpIfZero in a later turn.
     Known left = known_;
-    bool once = isZero(0) || neverBack_[k];  // a turn that always ends on a zero never goes round again
+    bool once = isZero(0) || marked(k, kNeverBack);  // a turn that always ends on a zero never goes round again
     if (!once) {
         testCell(0);
         jumps_.push_back(Jump{e_.jumpLater(kJne), in.link});
-        if (straight_[k] && laterTurns(k)) left = outer_.back().leaving;
+        if (marked(k, kStraight) && laterTurns(k)) left = outer_.back().leaving;
     }
     const OpenLoop& loop = outer_.back();
     Known drifted = afterDrift(loop.atStart, loop.drift);
@@ -267,14 +269,16 @@ void Translator::loopEnd(std::size_t k) {
     // A loop that turns at most once is left either way with what both its start and the end of
     // its turn know of the cells round the pointer (not under the debugger, whose runs may start
     // within the turn).
-    ZeroCells bothWays;
-    bothWays.add(0);
+    std::int64_t both[kZerosKept];
+    std::size_t count = 0;
     if (once && reach_ != 0)
         for (std::int64_t cell : loop.zeros)
-            if (isZero(cell)) bothWays.add(cell);
+            if (isZero(cell)) both[count++] = cell;
+    zeros_.clear();
+    zeros_.add(0);
+    for (std::size_t i = 0; i < count; ++i) zeros_.add(both[i]);
     outer_.pop_back();
     flagsCell_ = kNoCell;
-    zeros_ = bothWays;
     dropMirrors();  // the ways out of the loop's copies meet here
 }
 
@@ -316,7 +320,7 @@ bool Translator::laterTurns(std::size_t end) {
         exits_.resize(exitsBefore);
         branches_ = branchesBefore;
     }
-    if (!kept && fallenInto_[static_cast<std::size_t>(in.link)]) {
+    if (!kept && marked(static_cast<std::size_t>(in.link), kFallenInto)) {
         // The first turn's code counts on the registers that the code before the loop left: the
         // later turns run in a copy that knows only what every turn knows where it starts.
         known_ = loop.atTurn;
@@ -374,9 +378,23 @@ Translator::Limit Translator::setLimit(std::size_t k, std::int64_t net) {
     return Limit{true, below, false, k, cell};
 }
 
+// The code from instruction k on: a run with cells held in registers, an add moved to the jump
+// that tests it, or the instruction alone. Returns where to go on from; with `entries`, records
+// where the instructions it passes begin.
+std::size_t Translator::emitFrom(std::size_t k, bool entries) {
+    // Only these start a run (see heldRunEnd): for the others there is nothing to look for.
+    constexpr std::uint32_t kRunStarts = opBit(OpCode::Add) | opBit(OpCode::Clear) | opBit(OpCode::MulLoop);
+    bool run = heldRegisters_ != 0 && k >= noRunBefore_ && (opBit(program_.code[k].op) & kRunStarts) != 0;
+    std::size_t next = run ? heldRun(k, entries) : k;
+    if (next != k) return next;
+    next = program_.code[k].op == OpCode::Add ? deferAdd(k, entries) : k + 1;
+    if (next == k + 1) instruction(k);
+    return next;
+}
+
 bool Translator::instruction(std::size_t k) {
     const Instruction& in = program_.code[k];
-    keepMirrors(k);
+    if (mirrors()) keepMirrors(k);
     switch (in.op) {
     case OpCode::Add:
         mirroredAdd(k);
@@ -440,16 +458,17 @@ bool Translator::instruction(std::size_t k) {
 
 bool Translator::translate() {
     const std::vector<Instruction>& code = program_.code;
-    native_.bytes.clear();
     // Big programs: room for all of it up front, so the bytes are never copied as they grow.
     // Writes and tape checks take more, with their ways out.
     std::size_t expected = kPrologueBytes;
-    for (const Instruction& in : code)
-        expected += operation(in.op).done == Done::Inline ? kTypicalBytes : kWithExitBytes;
-    native_.bytes.reserve(expected);
-    native_.entries.assign(code.size() + 1, 0);
     bool places = false;
-    for (const Instruction& in : code) places = places || in.op == OpCode::Place || in.op == OpCode::Stop;
+    constexpr std::uint32_t kInline = opsDone(Done::Inline);
+    for (const Instruction& in : code) {
+        expected += (opBit(in.op) & kInline) != 0 ? kTypicalBytes : kWithExitBytes;
+        places = places || in.op == OpCode::Place || in.op == OpCode::Stop;
+    }
+    e_.start(expected);
+    native_.entries.assign(code.size() + 1, 0);
     findLoopsAndTargets();
     reach_ = interrupt_ || places ? 0 : kReachCells;
     native_.reach = static_cast<std::int32_t>(reach_);
@@ -458,8 +477,8 @@ bool Translator::translate() {
     target::epilogue(e_, interrupt_);
     for (std::size_t k = 0; k < code.size();) {
         native_.entries[k] = static_cast<std::uint32_t>(e_.size());
-        arriveAt(k);
-        entryThroughReload(k);
+        if (marks_[k] & (kTarget | kFallenInto)) arriveAt(k);
+        if (mirrors()) entryThroughReload(k);
         // Under the debugger each turn of a loop, the first included, starts by looking at the Ctrl+C
         // flag; a set flag stops the run at the loop's JumpIfZero. The look sets the flags.
         if (interrupt_ && turnOf_[k] >= 0) {
@@ -480,6 +499,7 @@ bool Translator::translate() {
         e_.u32(static_cast<std::int32_t>(exit.instruction));
         e_.bind(e_.jumpLater(kJmp), exitCommon_);
     }
+    e_.finish();
     return true;
 }
 

@@ -57,18 +57,9 @@ class CellCode {
 public:
     CellCode(Emitter& e, unsigned width) : e_(e), width_(width) {}
 
-    void add(std::int32_t disp, std::int32_t value) {  // sets the zero flag for the cell
-        op(0x80, 0x81, 0, disp);
-        immediate(value);
-    }
-    void store(std::int32_t disp, std::int32_t value) {
-        op(0xC6, 0xC7, 0, disp);
-        immediate(value);
-    }
-    void compareWithZero(std::int32_t disp) {
-        op(0x80, 0x83, 7, disp);
-        e_.u8(0);
-    }
+    void add(std::int32_t disp, std::int32_t value) { op(0x80, 0x81, 0, disp, width_, value); }  // sets the zero flag for the cell
+    void store(std::int32_t disp, std::int32_t value) { op(0xC6, 0xC7, 0, disp, width_, value); }
+    void compareWithZero(std::int32_t disp) { op(0x80, 0x83, 7, disp, 1, 0); }
     void load(int reg, std::int32_t disp) {  // movzx reg, byte or word; mov reg, dword
         if (width_ == 4) e_.cellOperand({0x8B}, reg, disp);
         else e_.cellOperand({0x0F, static_cast<unsigned char>(width_ == 1 ? 0xB6 : 0xB7)}, reg, disp);
@@ -84,9 +75,10 @@ public:
     void subtractRegister(int reg, std::int32_t disp) { op(0x28, 0x29, reg, disp); }
 
 private:
-    void op(unsigned char byteOpcode, unsigned char wideOpcode, int reg, std::int32_t disp) {
-        if (width_ == 2) e_.u8(0x66);
-        e_.cellOperand({width_ == 1 ? byteOpcode : wideOpcode}, reg, disp);
+    // With an immediate of `immediateBytes` after the operand.
+    void op(unsigned char byteOpcode, unsigned char wideOpcode, int reg, std::int32_t disp, unsigned immediateBytes = 0,
+            std::int32_t immediate = 0) {
+        e_.cellOperand(width_ == 2, width_ == 1 ? byteOpcode : wideOpcode, reg, disp, immediateBytes, immediate);
     }
     void immediate(std::int32_t value) {
         if (width_ == 1) e_.u8(value);
@@ -100,9 +92,26 @@ private:
 
 // Operations that act on cells and leave the pointer where it is: a loop's body made of these (after
 // its Guard) is straight.
+constexpr std::uint32_t opBit(OpCode op) { return 1u << static_cast<unsigned>(op); }
 constexpr bool staysInTurn(OpCode op) {
-    return op == OpCode::Guard || op == OpCode::Add || op == OpCode::Clear || op == OpCode::MulLoop ||
-           op == OpCode::MulTerm || op == OpCode::SetTerm || op == OpCode::Out || op == OpCode::OutMany;
+    constexpr std::uint32_t kStay = opBit(OpCode::Guard) | opBit(OpCode::Add) | opBit(OpCode::Clear) |
+                                    opBit(OpCode::MulLoop) | opBit(OpCode::MulTerm) | opBit(OpCode::SetTerm) |
+                                    opBit(OpCode::Out) | opBit(OpCode::OutMany);
+    return (kStay & opBit(op)) != 0;
+}
+static_assert(kOperationCount <= 32, "an operation is a bit of a 32-bit set");
+// The operations with a property, as such a set: one test for an instruction, not a table's row.
+constexpr std::uint32_t opsMoving(Motion motion) {
+    std::uint32_t ops = 0;
+    for (int i = 0; i < kOperationCount; ++i)
+        if (kOperations[i].motion == motion) ops |= 1u << i;
+    return ops;
+}
+constexpr std::uint32_t opsDone(Done done) {
+    std::uint32_t ops = 0;
+    for (int i = 0; i < kOperationCount; ++i)
+        if (kOperations[i].done == done) ops |= 1u << i;
+    return ops;
 }
 
 constexpr std::int64_t kNoCell = INT64_MIN;  // the flags tell nothing of any cell
@@ -118,26 +127,51 @@ constexpr std::int32_t kReachCells = 64;
 constexpr std::size_t kRunLimit = 32;  // how far a run with cells in registers may reach: keeps translation linear
 constexpr std::size_t kMirrorLookahead = 16;  // how far an add looks for the next add to its cell
 
-// Cells known to hold zero, counted from the current cell: a few, kept in place, so that each
-// loop's copy of them allocates nothing.
+// Cells known to hold zero, counted from the current cell: a few, each once, kept in place, so
+// that each loop's copy of them allocates nothing. Most cells asked about are not among them: a
+// bit for each residue modulo 32 that a cell there may have answers those without a search.
 class ZeroCells {
 public:
-    bool has(std::int64_t cell) const { return std::find(cells_, cells_ + count_, cell) != cells_ + count_; }
+    bool has(std::int64_t cell) const { return (residues_ & bit(cell)) != 0 && find(cell) < count_; }
     void add(std::int64_t cell) {
-        if (!has(cell) && count_ < kZerosKept) cells_[count_++] = cell;
+        if (has(cell) || count_ == kZerosKept) return;
+        cells_[count_++] = cell;
+        residues_ |= bit(cell);
     }
-    void remove(std::int64_t cell) { count_ = static_cast<std::size_t>(std::remove(cells_, cells_ + count_, cell) - cells_); }
-    void clear() { count_ = 0; }
-    // The pointer moves by `by`: every cell is `by` nearer.
+    // Removes the cell, keeping the others in order; whether it was there. Its residue's bit stays
+    // (another cell may have it): a question about it then searches.
+    bool take(std::int64_t cell) {
+        if ((residues_ & bit(cell)) == 0) return false;
+        std::size_t at = find(cell);
+        if (at == count_) return false;
+        for (--count_; at < count_; ++at) cells_[at] = cells_[at + 1];
+        return true;
+    }
+    void clear() {
+        count_ = 0;
+        residues_ = 0;
+    }
+    // The pointer moves by `by`: every cell is `by` nearer, and its residue turns with it.
     void shift(std::int64_t by) {
         for (std::size_t i = 0; i < count_; ++i) cells_[i] -= by;
+        unsigned turn = static_cast<unsigned>(static_cast<std::uint64_t>(by) & 31);
+        residues_ = (residues_ >> turn) | (residues_ << ((32 - turn) & 31));
     }
     const std::int64_t* begin() const { return cells_; }
     const std::int64_t* end() const { return cells_ + count_; }
 
 private:
+    static std::uint32_t bit(std::int64_t cell) { return 1u << (static_cast<std::uint64_t>(cell) & 31); }
+    // Where the cell lies, or count_. From the last: the cells asked about were mostly added last.
+    std::size_t find(std::int64_t cell) const {
+        for (std::size_t at = count_; at-- > 0;)
+            if (cells_[at] == cell) return at;
+        return count_;
+    }
+
     std::int64_t cells_[kZerosKept] = {};
     std::size_t count_ = 0;
+    std::uint32_t residues_ = 0;  // the bits of the cells' residues
 };
 
 class Translator {
@@ -146,7 +180,7 @@ public:
                Vectors vectors)
         : program_(program), native_(native), e_(native.bytes), cells_(e_, program.dialect.cellBytes),
           width_(program.dialect.cellBytes), mask_(program.dialect.mask()), interrupt_(interrupt),
-          vectors_(std::min(vectors, vectorsOfThisProcessor())) {}
+          vectors_(std::min(vectors, vectorsOfThisProcessor())), heldRegisters_(target::heldRegisters()) {}
 
     bool translate();
 
@@ -181,8 +215,7 @@ private:
             return;
         }
         cells_.add(bytes(cell), amount);
-        flagsCell_ = cell;
-        forget(cell);
+        flagsCell_ = cell;  // not among the zeros: nothing to forget
     }
     std::int64_t guardHigh(const Instruction& guard) const {
         std::int64_t high = std::int64_t(guard.cell) + guard.amount;
@@ -209,6 +242,16 @@ private:
     std::size_t turnCopy(std::size_t end);
     bool branches(std::size_t k) const;
     void turns(std::size_t k);
+    // turnsPerUnit for a multiply loop's step, kept for the last step asked about: nearly all are 1 or -1.
+    std::uint32_t perUnit(std::int32_t step) {
+        if (step != perUnitStep_) {
+            perUnitStep_ = step;
+            perUnit_ = turnsPerUnit(step, mask_);
+        }
+        return perUnit_;
+    }
+    std::int32_t perUnitStep_ = 0;
+    std::uint32_t perUnit_ = 0;  // turnsPerUnit(0, mask_)
     void productInEdx(std::uint32_t factor);
     void term(const Instruction& term);
     bool multiply(std::size_t k);
@@ -227,7 +270,8 @@ private:
         bool dirty;
     };
     std::vector<Held> held_;
-    std::vector<int>* heldFree_ = nullptr;  // the registers no held cell takes
+    std::vector<int>* heldFree_ = nullptr;  // the registers no held cell takes, in a run
+    std::vector<int> freeRegisters_;        // what heldFree_ points to: kept from run to run
     Held lastAdd_{};  // the add to the cell the next jump tests, done at the run's end
     std::size_t noRunBefore_ = 0;  // no run worth holding cells starts before this instruction
     Held* heldOf(std::int64_t cell) {
@@ -249,17 +293,22 @@ private:
         std::int64_t cells[kMirrors];
     };
     std::vector<Reload> reloads_;  // entries from the machine into code where registers mirror cells
-    bool mirrors() const {
-        for (std::int64_t cell : mirrored_)
-            if (cell != kNoCell) return true;
-        return false;
+    // Whether any register mirrors a cell: asked for each instruction, so kept up to date by each
+    // change of mirrored_ (noteMirrors) rather than worked out there.
+    bool anyMirror_ = false;
+    bool mirrors() const { return anyMirror_; }
+    void noteMirrors() {
+        static_assert(kMirrors == 2, "both mirrors are looked at");
+        anyMirror_ = (mirrored_[0] != kNoCell) | (mirrored_[1] != kNoCell);
     }
     void dropMirrors() {
         for (std::int64_t& cell : mirrored_) cell = kNoCell;
+        anyMirror_ = false;
     }
     void dropMirror(std::int64_t cell) {
         for (std::int64_t& m : mirrored_)
             if (m == cell) m = kNoCell;
+        noteMirrors();
     }
     bool addedAgain(std::size_t k) const;
     void mirroredAdd(std::size_t k);
@@ -284,19 +333,27 @@ private:
     std::uint32_t mask_;
     const volatile std::sig_atomic_t* interrupt_;
     Vectors vectors_;
+    int heldRegisters_;  // target::heldRegisters(), asked once
     std::int64_t reach_ = 0;       // see kReachCells
     bool tooFar_ = false;
     std::size_t exitCommon_ = 0;
     std::vector<Exit> exits_;
     std::vector<Jump> jumps_;
     std::vector<Drift> drift_;     // by a loop's JumpIfZero
-    std::vector<bool> target_;     // some jump lands here
     std::vector<std::int32_t> turnOf_;  // where a loop's turns start: its JumpIfZero; else -1
-    std::vector<bool> straight_;   // by a loop's JumpIfNotZero: it drifts, and holds no loop or scan
-    std::vector<bool> neverBack_;  // by a loop's JumpIfNotZero: its cell is always zero there
-    // Where the turns of a straight loop start, which only the code before it falls into: the
-    // mirrors it brings stay there (see findLoopsAndTargets).
-    std::vector<bool> fallenInto_;
+    // What findLoopsAndTargets marks on each instruction, a byte each: read for every instruction,
+    // one load, and little memory to touch.
+    enum Mark : unsigned char {
+        kTarget = 1,      // some jump lands here
+        kStraight = 2,    // by a loop's JumpIfNotZero: it drifts, and holds no loop or scan
+        kNeverBack = 4,   // by a loop's JumpIfNotZero: its cell is always zero there
+        // Where the turns of a straight loop start, which only the code before it falls into: the
+        // mirrors it brings stay there (see findLoopsAndTargets).
+        kFallenInto = 8,
+    };
+    std::vector<unsigned char> marks_;
+    bool marked(std::size_t k, Mark mark) const { return (marks_[k] & mark) != 0; }
+    bool target(std::size_t k) const { return marked(k, kTarget); }
     Known known_;
     std::size_t branches_ = 0;     // conditional ways out, and multiply loops' tests, emitted so far
     struct OpenLoop {
@@ -312,7 +369,7 @@ private:
     ZeroCells zeros_;
 
     bool isZero(std::int64_t cell) const { return zeros_.has(cell); }
-    void forget(std::int64_t cell) { zeros_.remove(cell); }
+    void forget(std::int64_t cell) { zeros_.take(cell); }
     void zero(std::int64_t cell) { zeros_.add(cell); }
     void shiftZeros(std::int64_t by) { zeros_.shift(by); }
 };

@@ -5,17 +5,6 @@
 
 namespace pellux::translation {
 
-// The code from instruction k on: a run with cells held in registers, an add moved to the jump
-// that tests it, or the instruction alone. Returns where to go on from; with `entries`, records
-// where the instructions it passes begin.
-std::size_t Translator::emitFrom(std::size_t k, bool entries) {
-    std::size_t next = heldRun(k, entries);
-    if (next != k) return next;
-    next = program_.code[k].op == OpCode::Add ? deferAdd(k, entries) : k + 1;
-    if (next == k + 1) instruction(k);
-    return next;
-}
-
 // The cells a run from k uses, each with how often, in held_. Returns where the run ends.
 std::size_t Translator::heldRunEnd(std::size_t k, bool& multiplies) {
     const std::vector<Instruction>& code = program_.code;
@@ -30,7 +19,7 @@ std::size_t Translator::heldRunEnd(std::size_t k, bool& multiplies) {
     };
     std::size_t end = k;
     multiplies = false;
-    while (end < code.size() && end - k < kRunLimit && (end == k || (!target_[end] && turnOf_[end] < 0))) {
+    while (end < code.size() && end - k < kRunLimit && (end == k || (!target(end) && turnOf_[end] < 0))) {
         const Instruction& in = code[end];
         if (in.op == OpCode::Add || in.op == OpCode::Clear) {
             use(in.cell);
@@ -73,7 +62,7 @@ int Translator::keepHeld(std::size_t end, int registers) {
 // Nothing in the run leaves the code, and no jump lands in it. Returns where it ends, or k.
 std::size_t Translator::heldRun(std::size_t k, bool entries) {
     const std::vector<Instruction>& code = program_.code;
-    int registers = target::heldRegisters();
+    int registers = heldRegisters_;
     if (registers == 0 || k < noRunBefore_) return k;
     bool multiplies = false;
     std::size_t end = heldRunEnd(k, multiplies);
@@ -82,7 +71,8 @@ std::size_t Translator::heldRun(std::size_t k, bool entries) {
         return k;
     }
     dropMirrors();  // its multiply loops use eax and edx
-    std::vector<int> free;
+    std::vector<int>& free = freeRegisters_;
+    free.clear();
     for (int r = registers - 1; r >= 0; --r) free.push_back(r);
     heldFree_ = &free;
     for (std::size_t i = k; i < end;) {
@@ -143,7 +133,7 @@ void Translator::heldMultiply(std::size_t k) {
     Held* counter = heldOf(loop.cell);
     if (counter && value(*counter).reg < 0) {
         // A counter of known value: the turns are known, and each term is an add.
-        std::uint32_t perUnit = turnsPerUnit(program_.spans[static_cast<std::size_t>(loop.link)].step, mask_);
+        std::uint32_t perUnit = this->perUnit(program_.spans[static_cast<std::size_t>(loop.link)].step);
         std::uint32_t turns = counter->plus * perUnit;
         for (std::int32_t i = 1; i <= loop.amount; ++i) {
             const Instruction& term = program_.code[k + static_cast<std::size_t>(i)];
@@ -214,7 +204,7 @@ void Translator::flushHeld() {
 bool Translator::addedAgain(std::size_t k) const {
     const std::vector<Instruction>& code = program_.code;
     std::int64_t cell = code[k].cell;
-    for (std::size_t j = k + 1; j < code.size() && j <= k + kMirrorLookahead && !target_[j]; ++j) {
+    for (std::size_t j = k + 1; j < code.size() && j <= k + kMirrorLookahead && !target(j); ++j) {
         const Instruction& in = code[j];
         if (in.op == OpCode::Add && in.cell == cell) return true;
         if (in.op == OpCode::Move) cell -= in.amount;
@@ -236,6 +226,7 @@ void Translator::mirroredAdd(std::size_t k) {
         if (slot >= 0) {
             cells_.load(kMirrorRegister[slot], bytes(in.cell));
             mirrored_[slot] = in.cell;
+            noteMirrors();
         }
     }
     if (slot < 0) {
@@ -249,7 +240,7 @@ void Translator::mirroredAdd(std::size_t k) {
 }
 
 // Before instruction k: the mirrors it keeps (those that leave eax and edx alone), moved with the
-// pointer.
+// pointer. Without mirrors there is nothing to do, and it is not called.
 void Translator::keepMirrors(std::size_t k) {
     const Instruction& in = program_.code[k];
     switch (in.op) {
@@ -260,6 +251,7 @@ void Translator::keepMirrors(std::size_t k) {
     case OpCode::Move:
         for (std::int64_t& cell : mirrored_)
             if (cell != kNoCell) cell -= in.amount;
+        noteMirrors();
         break;
     case OpCode::Clear:
         dropMirror(in.cell);

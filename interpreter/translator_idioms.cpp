@@ -31,7 +31,7 @@ bool Translator::branches(std::size_t k) const {
 
 // eax, the counter's value, becomes the loop's turns.
 void Translator::turns(std::size_t k) {
-    std::uint32_t perUnit = turnsPerUnit(program_.spans[static_cast<std::size_t>(program_.code[k].link)].step, mask_);
+    std::uint32_t perUnit = this->perUnit(program_.spans[static_cast<std::size_t>(program_.code[k].link)].step);
     if (perUnit == mask_) {
         e_.raw({0xF7, 0xD8});  // neg eax: the turns, -v
     } else if (perUnit != 1) {
@@ -61,8 +61,7 @@ void Translator::term(const Instruction& term) {
     std::uint32_t factor = static_cast<std::uint32_t>(term.amount) & mask_;
     std::int32_t at = bytes(term.cell);
     // A cell known to hold zero takes the product as it is: no read of what was just stored.
-    bool blank = isZero(term.cell);
-    forget(term.cell);
+    bool blank = zeros_.take(term.cell);
     if (term.op == OpCode::SetTerm) {
         cells_.store(at, term.amount);
     } else if (factor == 1) {
