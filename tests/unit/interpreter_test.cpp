@@ -1077,6 +1077,42 @@ TEST(Debugger, StopsExactlyWhereSteppingPlainlyArrives) {
     EXPECT_GT(stops, 800) << "too few programs stopped";
 }
 
+// A run that a Ctrl+C stopped at a turn's start goes on from the loop's '[' in a later turn: the
+// code of its first turn must not count on what held when the loop began. Here the stop comes with
+// the pointer on the first cell (the output fills the buffer there), and the next turn leaves the
+// tape: both engines end with that fault, the same output and the same tape.
+TEST(Debugger, ARunGoingOnFromALaterTurnOfADriftingLoopEndsAsThePlainReadingDoes) {
+    static volatile std::sig_atomic_t raised = 0;
+    auto raiseOnWrite = [](void* context, const unsigned char* bytes, std::size_t size) {
+        raised = 1;
+        return capture(context, bytes, size);
+    };
+    const std::string source = std::string(32769, '>') + "+[<+..]";
+    std::string tapes[2], outputs[2];
+    pellux::RunResult ends[2];
+    for (bool machineCode : {false, true}) {
+        raised = 0;
+        Captured io;
+        pellux::Session session(reinterpret_cast<const unsigned char*>(source.data()), source.size(),
+                                pellux::RunIo{&io, raiseOnWrite, feed, true, -1}, 1 << 16);
+        session.useMachineCode(machineCode);
+        session.interruptWith(&raised);
+        ASSERT_EQ(session.runTo({}).status, pellux::RunStatus::Stopped);
+        EXPECT_EQ(session.at(), source.find('['));
+        EXPECT_EQ(session.pointer(), 0u);
+        raised = 0;
+        ends[machineCode] = session.runTo({});
+        session.flush();
+        outputs[machineCode] = io.output;
+        for (std::size_t i = 0; i < (1 << 16); ++i) tapes[machineCode] += static_cast<char>(session.cell(i));
+    }
+    EXPECT_EQ(ends[0].status, pellux::RunStatus::MovedLeftOfFirstCell);
+    EXPECT_EQ(ends[1].status, ends[0].status);
+    EXPECT_EQ(ends[1].position.column, ends[0].position.column);
+    EXPECT_EQ(outputs[1].size(), outputs[0].size());
+    EXPECT_TRUE(tapes[0] == tapes[1]);
+}
+
 // Stopping at any command of loops done at once on what is known to be zero (a stop there makes
 // them run as loops; a run may start there with any tape) leaves the same place, pointer, tape and
 // output as stepping there plainly.
