@@ -64,19 +64,10 @@ public:
 
     // opcode bytes, then ModRM with `reg` and [cell + disp] (rbx or ebx: no SIB byte).
     void cellOperand(std::initializer_list<unsigned char> opcode, int reg, std::int32_t disp) {
-        constexpr unsigned char kCellDisp8 = 0x43, kCellDisp32 = 0x83;
         unsigned char* start = room(opcode.size() + 5);
         unsigned char* at = start;
         for (unsigned char b : opcode) *at++ = b;
-        if (disp >= -128 && disp <= 127) {
-            at[0] = static_cast<unsigned char>(kCellDisp8 | (reg << 3));
-            at[1] = static_cast<unsigned char>(disp);
-            at += 2;
-        } else {
-            at[0] = static_cast<unsigned char>(kCellDisp32 | (reg << 3));
-            store32(at + 1, disp);
-            at += 5;
-        }
+        at = cellAddress(at, reg, disp);
         size_ += static_cast<std::size_t>(at - start);
     }
 
@@ -85,20 +76,11 @@ public:
     // one check of room.
     void cellOperand(bool wordSized, unsigned char opcode, int reg, std::int32_t disp, unsigned immediateBytes = 0,
                      std::int32_t immediate = 0) {
-        constexpr unsigned char kCellDisp8 = 0x43, kCellDisp32 = 0x83;
         unsigned char* start = room(11);
         unsigned char* at = start;
         if (wordSized) *at++ = 0x66;
         *at++ = opcode;
-        if (disp >= -128 && disp <= 127) {
-            at[0] = static_cast<unsigned char>(kCellDisp8 | (reg << 3));
-            at[1] = static_cast<unsigned char>(disp);
-            at += 2;
-        } else {
-            at[0] = static_cast<unsigned char>(kCellDisp32 | (reg << 3));
-            store32(at + 1, disp);
-            at += 5;
-        }
+        at = cellAddress(at, reg, disp);
         switch (immediateBytes) {
         case 4: store32(at, immediate); break;
         case 2: at[1] = static_cast<unsigned char>(immediate >> 8); [[fallthrough]];
@@ -130,6 +112,19 @@ private:
         at[1] = static_cast<unsigned char>(v >> 8);
         at[2] = static_cast<unsigned char>(v >> 16);
         at[3] = static_cast<unsigned char>(v >> 24);
+    }
+    // ModRM with `reg` and [cell + disp] (rbx or ebx: no SIB byte), the displacement in one byte
+    // when it fits; returns what follows.
+    static unsigned char* cellAddress(unsigned char* at, int reg, std::int32_t disp) {
+        constexpr unsigned char kCellDisp8 = 0x43, kCellDisp32 = 0x83;
+        if (disp >= -128 && disp <= 127) {
+            at[0] = static_cast<unsigned char>(kCellDisp8 | (reg << 3));
+            at[1] = static_cast<unsigned char>(disp);
+            return at + 2;
+        }
+        at[0] = static_cast<unsigned char>(kCellDisp32 | (reg << 3));
+        store32(at + 1, disp);
+        return at + 5;
     }
     // Where `count` more bytes go, the buffer grown first when they do not fit.
     unsigned char* room(std::size_t count) {

@@ -931,10 +931,11 @@ namespace {
 struct DebugRun {
     Captured io;
     pellux::Session session;
-    explicit DebugRun(const std::string& source, const std::string& input = "\x05\x10\x01")
+    using Write = bool (*)(void* context, const unsigned char* bytes, std::size_t size);
+    explicit DebugRun(const std::string& source, const std::string& input = "\x05\x10\x01", Write write = capture)
         : io(withInput(input)),
           session(reinterpret_cast<const unsigned char*>(source.data()), source.size(),
-                  pellux::RunIo{&io, capture, feed, true, -1}, 1 << 16) {}
+                  pellux::RunIo{&io, write, feed, true, -1}, 1 << 16) {}
     static Captured withInput(const std::string& input) {
         Captured io;
         io.input = input;
@@ -944,6 +945,22 @@ struct DebugRun {
         std::string cells(1 << 16, '\0');
         for (std::size_t i = 0; i < cells.size(); ++i) cells[i] = static_cast<char>(session.cell(i));
         return cells;
+    }
+};
+
+// The debugger's Ctrl+C flag, raised by the program's next write (its output buffer filling up).
+volatile std::sig_atomic_t raisedByWrite = 0;
+bool raiseOnWrite(void* context, const unsigned char* bytes, std::size_t size) {
+    raisedByWrite = 1;
+    return capture(context, bytes, size);
+}
+
+// A session on either engine whose Ctrl+C flag the next write raises.
+struct WriteInterruptedRun : DebugRun {
+    WriteInterruptedRun(const std::string& source, bool machineCode) : DebugRun(source, "", raiseOnWrite) {
+        raisedByWrite = 0;
+        session.useMachineCode(machineCode);
+        session.interruptWith(&raisedByWrite);
     }
 };
 
@@ -985,29 +1002,19 @@ TEST(Debugger, ABrokenOffReadStopsAtItsComma) {
 // halfway along, stops both engines at the same turn's start, in the loop's first copy or in the
 // copy of its later turns.
 TEST(Debugger, ACtrlCInADriftingLoopStopsBothEnginesAtTheSameTurn) {
-    static volatile std::sig_atomic_t raised = 0;
-    auto raiseOnWrite = [](void* context, const unsigned char* bytes, std::size_t size) {
-        raised = 1;
-        return capture(context, bytes, size);
-    };
     const std::string far = std::string(40000, '>');
     for (const std::string& source : {std::string("+[>+..]"), std::string("+[>+<.>.]"), far + "+[<+..]"}) {
         std::string shown = source.size() > 12 ? "40000 '>' then " + source.substr(40000) : source;
         std::string tapes[2], outputs[2];
         std::size_t places[2] = {}, pointers[2] = {};
         for (bool machineCode : {false, true}) {
-            raised = 0;
-            Captured io;
-            pellux::Session session(reinterpret_cast<const unsigned char*>(source.data()), source.size(),
-                                    pellux::RunIo{&io, raiseOnWrite, feed, true, -1}, 1 << 16);
-            session.useMachineCode(machineCode);
-            session.interruptWith(&raised);
-            EXPECT_EQ(session.runTo({}).status, pellux::RunStatus::Stopped) << shown;
-            session.flush();
-            places[machineCode] = session.at();
-            pointers[machineCode] = session.pointer();
-            outputs[machineCode] = io.output;
-            for (std::size_t i = 0; i < (1 << 16); ++i) tapes[machineCode] += static_cast<char>(session.cell(i));
+            WriteInterruptedRun run(source, machineCode);
+            EXPECT_EQ(run.session.runTo({}).status, pellux::RunStatus::Stopped) << shown;
+            run.session.flush();
+            places[machineCode] = run.session.at();
+            pointers[machineCode] = run.session.pointer();
+            outputs[machineCode] = run.io.output;
+            tapes[machineCode] = run.tape();
         }
         EXPECT_EQ(places[0], places[1]) << shown;
         EXPECT_EQ(pointers[0], pointers[1]) << shown;
@@ -1082,29 +1089,19 @@ TEST(Debugger, StopsExactlyWhereSteppingPlainlyArrives) {
 // the pointer on the first cell (the output fills the buffer there), and the next turn leaves the
 // tape: both engines end with that fault, the same output and the same tape.
 TEST(Debugger, ARunGoingOnFromALaterTurnOfADriftingLoopEndsAsThePlainReadingDoes) {
-    static volatile std::sig_atomic_t raised = 0;
-    auto raiseOnWrite = [](void* context, const unsigned char* bytes, std::size_t size) {
-        raised = 1;
-        return capture(context, bytes, size);
-    };
     const std::string source = std::string(32769, '>') + "+[<+..]";
     std::string tapes[2], outputs[2];
     pellux::RunResult ends[2];
     for (bool machineCode : {false, true}) {
-        raised = 0;
-        Captured io;
-        pellux::Session session(reinterpret_cast<const unsigned char*>(source.data()), source.size(),
-                                pellux::RunIo{&io, raiseOnWrite, feed, true, -1}, 1 << 16);
-        session.useMachineCode(machineCode);
-        session.interruptWith(&raised);
-        ASSERT_EQ(session.runTo({}).status, pellux::RunStatus::Stopped);
-        EXPECT_EQ(session.at(), source.find('['));
-        EXPECT_EQ(session.pointer(), 0u);
-        raised = 0;
-        ends[machineCode] = session.runTo({});
-        session.flush();
-        outputs[machineCode] = io.output;
-        for (std::size_t i = 0; i < (1 << 16); ++i) tapes[machineCode] += static_cast<char>(session.cell(i));
+        WriteInterruptedRun run(source, machineCode);
+        ASSERT_EQ(run.session.runTo({}).status, pellux::RunStatus::Stopped);
+        EXPECT_EQ(run.session.at(), source.find('['));
+        EXPECT_EQ(run.session.pointer(), 0u);
+        raisedByWrite = 0;
+        ends[machineCode] = run.session.runTo({});
+        run.session.flush();
+        outputs[machineCode] = run.io.output;
+        tapes[machineCode] = run.tape();
     }
     EXPECT_EQ(ends[0].status, pellux::RunStatus::MovedLeftOfFirstCell);
     EXPECT_EQ(ends[1].status, ends[0].status);
