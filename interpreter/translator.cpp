@@ -127,7 +127,8 @@ void Translator::findLoopsAndTargets() {
         if (in.op != OpCode::JumpIfNotZero) {
             if (!turn) continue;
             if (turn->straight) turn->straight = (in.op == OpCode::Guard) == (k == turn->start + 1) && staysInTurn(in.op);
-            constexpr std::uint32_t kByAmount = opsMoving(Motion::ByAmount), kDrifts = opsMoving(Motion::Drifts);
+            constexpr std::uint32_t kByAmount = opsWhere(&Operation::motion, Motion::ByAmount);
+            constexpr std::uint32_t kDrifts = opsWhere(&Operation::motion, Motion::Drifts);
             if ((opBit(in.op) & (kByAmount | kDrifts)) == 0) continue;
             if (opBit(in.op) & kByAmount) turn->net += in.amount;
             else (in.amount > 0 ? turn->right : turn->left) = true;
@@ -462,7 +463,7 @@ bool Translator::translate() {
     // Writes and tape checks take more, with their ways out.
     std::size_t expected = kPrologueBytes;
     bool places = false;
-    constexpr std::uint32_t kInline = opsDone(Done::Inline);
+    constexpr std::uint32_t kInline = opsWhere(&Operation::done, Done::Inline);
     for (const Instruction& in : code) {
         expected += (opBit(in.op) & kInline) != 0 ? kTypicalBytes : kWithExitBytes;
         places = places || in.op == OpCode::Place || in.op == OpCode::Stop;

@@ -101,16 +101,11 @@ constexpr bool staysInTurn(OpCode op) {
 }
 static_assert(kOperationCount <= 32, "an operation is a bit of a 32-bit set");
 // The operations with a property, as such a set: one test for an instruction, not a table's row.
-constexpr std::uint32_t opsMoving(Motion motion) {
+template <typename Property>
+constexpr std::uint32_t opsWhere(Property Operation::*property, Property value) {
     std::uint32_t ops = 0;
     for (int i = 0; i < kOperationCount; ++i)
-        if (kOperations[i].motion == motion) ops |= 1u << i;
-    return ops;
-}
-constexpr std::uint32_t opsDone(Done done) {
-    std::uint32_t ops = 0;
-    for (int i = 0; i < kOperationCount; ++i)
-        if (kOperations[i].done == done) ops |= 1u << i;
+        if (kOperations[i].*property == value) ops |= 1u << i;
     return ops;
 }
 
