@@ -141,6 +141,11 @@ do_test() {
     # The end-to-end test of the download unpacks the 32-bit zip, whatever Wine runs here.
     export PELLUX_DIST_ZIP; PELLUX_DIST_ZIP=$(dist_zip)
     say "Windows tests under Wine ($arch), one at a time"
+    local place free_mb
+    for place in "$build" /tmp; do
+        free_mb=$(df -Pm "$place" | awk 'NR == 2 { print $4 }')
+        [ "$free_mb" -ge 3000 ] || say "only $free_mb MB free in $place: a Wine prefix takes about 1.3 GB, tests may fail for want of room"
+    done
     start_xvfb
     prepare_prefix "$build/wineprefix-test"
     ctest --test-dir "$tree" --output-on-failure

@@ -34,8 +34,15 @@ as_nobody() {
         WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY="$DISPLAY" \
         PELLUX_READONLY_FILE="$PELLUX_READONLY_FILE" PELLUX_READONLY_FOLDER="$PELLUX_READONLY_FOLDER" "$@"
 }
-as_nobody "$WINE" wineboot -i >/dev/null 2>&1
-as_nobody "$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+# Each step says why when it fails (a full disk ends wineboot, for one), instead of ending silently.
+step() {
+    as_nobody "$@" >"$work/step.txt" 2>&1 && return
+    echo "as $user, '$*' failed:"; tail -n 20 "$work/step.txt"
+    df -h "$work" | tail -n 1 | awk '{ print "free on the disk of " $6 ": " $4 }'
+    exit 1
+}
+step "$WINE" wineboot -i
+step "$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
 status=0
 as_nobody "$WINE" "$work/window_tests.exe" "$filter" | tee "$work/out.txt" || status=$?
 as_nobody wineserver -k 2>/dev/null || true
