@@ -358,7 +358,10 @@ std::size_t Translator::turnCopy(std::size_t end) {
     noRunBefore_ = 0;  // the copy knows more: its runs may differ
     for (std::size_t i = static_cast<std::size_t>(in.link); i < end;) i = emitFrom(i, false);
     noRunBefore_ = noRunBefore;
-    if (in.cell != 0) move(in.cell);
+    if (in.cell != 0) {
+        move(in.cell);
+        shiftMirrors(in.cell);  // for the test of the jump back
+    }
     return top;
 }
 

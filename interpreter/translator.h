@@ -73,6 +73,12 @@ public:
     }
     void storeRegister(int reg, std::int32_t disp) { op(0x88, 0x89, reg, disp); }
     void subtractRegister(int reg, std::int32_t disp) { op(0x28, 0x29, reg, disp); }
+    // For a register whose low bits hold a cell: what compareWithZero does with the cell.
+    void testRegister(int reg) {  // test al, al / ax, ax / eax, eax
+        if (width_ == 2) e_.u8(0x66);
+        e_.u8(width_ == 1 ? 0x84 : 0x85);
+        e_.u8(static_cast<unsigned char>(0xC0 | reg << 3 | reg));
+    }
 
 private:
     // With an immediate of `immediateBytes` after the operand.
@@ -236,7 +242,7 @@ private:
     bool laterTurns(std::size_t end);
     std::size_t turnCopy(std::size_t end);
     bool branches(std::size_t k) const;
-    void turns(std::size_t k);
+    bool turns(std::size_t k);
     // turnsPerUnit for a multiply loop's step, kept for the last step asked about: nearly all are 1 or -1.
     std::uint32_t perUnit(std::int32_t step) {
         if (step != perUnitStep_) {
@@ -248,7 +254,7 @@ private:
     std::int32_t perUnitStep_ = 0;
     std::uint32_t perUnit_ = 0;  // turnsPerUnit(0, mask_)
     void productInEdx(std::uint32_t factor);
-    void term(const Instruction& term);
+    bool term(const Instruction& term);
     bool multiply(std::size_t k);
     std::size_t emitFrom(std::size_t k, bool entries);
     std::size_t heldRun(std::size_t k, bool entries);
@@ -278,8 +284,8 @@ private:
     void heldAdd(std::int64_t cell, std::uint32_t amount);
     void heldMultiply(std::size_t k);
     void flushHeld();
-    // Cells whose values eax and edx also hold, along code the pointer and the control fall
-    // through (see mirroredAdd).
+    // Cells whose values eax and edx also hold, zero-extended as a load leaves them, along code the
+    // pointer and the control fall through (see mirroredAdd).
     static constexpr int kMirrors = 2;
     static constexpr int kMirrorRegister[kMirrors] = {kEax, kEdx};
     std::int64_t mirrored_[kMirrors] = {kNoCell, kNoCell};
@@ -299,6 +305,15 @@ private:
     void dropMirrors() {
         for (std::int64_t& cell : mirrored_) cell = kNoCell;
         anyMirror_ = false;
+    }
+    void shiftMirrors(std::int32_t by) {  // the pointer moves by `by`; the registers stay
+        for (std::int64_t& cell : mirrored_)
+            if (cell != kNoCell) cell -= by;
+    }
+    int mirrorOf(std::int64_t cell) const {  // the register's slot, or -1
+        for (int i = 0; i < kMirrors; ++i)
+            if (mirrored_[i] == cell) return i;
+        return -1;
     }
     void dropMirror(std::int64_t cell) {
         for (std::int64_t& m : mirrored_)

@@ -247,11 +247,12 @@ void Translator::keepMirrors(std::size_t k) {
     case OpCode::Add:
     case OpCode::Guard:
     case OpCode::JumpIfZero:
+    case OpCode::MulLoop:  // which reads and then drops them itself
+    case OpCode::MulTerm:  // parts of their loop
+    case OpCode::SetTerm:
         break;
     case OpCode::Move:
-        for (std::int64_t& cell : mirrored_)
-            if (cell != kNoCell) cell -= in.amount;
-        noteMirrors();
+        shiftMirrors(in.amount);
         break;
     case OpCode::Clear:
         dropMirror(in.cell);
@@ -264,7 +265,9 @@ void Translator::keepMirrors(std::size_t k) {
 
 // The machine's entry at k, where registers mirror cells, goes through a stub that loads them.
 void Translator::entryThroughReload(std::size_t k) {
-    if (!mirrors()) return;
+    // Nothing resumes within a multiply loop's terms: the machine does the loop whole.
+    OpCode op = program_.code[k].op;
+    if (!mirrors() || op == OpCode::MulTerm || op == OpCode::SetTerm) return;
     Reload reload{k, e_.size(), {}};
     for (int i = 0; i < kMirrors; ++i) reload.cells[i] = mirrored_[i];
     reloads_.push_back(reload);

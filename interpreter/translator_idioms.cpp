@@ -14,7 +14,9 @@ void Translator::checkRange(std::int64_t low, std::int64_t high, std::size_t k) 
 
 void Translator::testCell(std::int64_t offset) {
     if (flagsCell_ == offset) return;  // the add that just changed the cell set the zero flag
-    cells_.compareWithZero(bytes(offset));
+    int slot = mirrors() ? mirrorOf(offset) : -1;
+    if (slot >= 0) cells_.testRegister(kMirrorRegister[slot]);  // no wait for the store just made
+    else cells_.compareWithZero(bytes(offset));
 }
 
 // Whether a multiply loop tests its counter first. With every cell known to be on the tape and
@@ -29,8 +31,8 @@ bool Translator::branches(std::size_t k) const {
     return sets || std::int64_t(loop.cell) + info.low < known_.low || std::int64_t(loop.cell) + info.high > known_.high;
 }
 
-// eax, the counter's value, becomes the loop's turns.
-void Translator::turns(std::size_t k) {
+// eax, the counter's value, becomes the loop's turns. Returns whether eax is left as it was.
+bool Translator::turns(std::size_t k) {
     std::uint32_t perUnit = this->perUnit(program_.spans[static_cast<std::size_t>(program_.code[k].link)].step);
     if (perUnit == mask_) {
         e_.raw({0xF7, 0xD8});  // neg eax: the turns, -v
@@ -38,6 +40,7 @@ void Translator::turns(std::size_t k) {
         e_.raw({0x69, 0xC0});  // imul eax, eax, perUnit
         e_.u32(static_cast<std::int32_t>(perUnit));
     }
+    return perUnit == 1;
 }
 
 // edx = eax * factor. The small factors take a lea, a third of imul's latency: in a loop whose
@@ -56,8 +59,9 @@ void Translator::productInEdx(std::uint32_t factor) {
     }
 }
 
-// A term's cell in memory gets eax times its factor, or its value.
-void Translator::term(const Instruction& term) {
+// A term's cell in memory gets eax times its factor, or its value. Returns whether the cell then
+// holds eax's low bits.
+bool Translator::term(const Instruction& term) {
     std::uint32_t factor = static_cast<std::uint32_t>(term.amount) & mask_;
     std::int32_t at = bytes(term.cell);
     // A cell known to hold zero takes the product as it is: no read of what was just stored.
@@ -67,6 +71,7 @@ void Translator::term(const Instruction& term) {
     } else if (factor == 1) {
         if (blank) cells_.storeRegister(kEax, at);
         else cells_.addRegister(kEax, at);
+        return blank;
     } else if (factor == mask_ && !blank) {
         cells_.subtractRegister(kEax, at);
     } else {
@@ -74,6 +79,7 @@ void Translator::term(const Instruction& term) {
         if (blank) cells_.storeRegister(kEdx, at);
         else cells_.addRegister(kEdx, at);
     }
+    return false;
 }
 
 // tape[p + offset] turns to zero; each term adds turns * a to its cell, or sets it.
@@ -82,7 +88,11 @@ bool Translator::multiply(std::size_t k) {
     const Span& info = program_.spans[static_cast<std::size_t>(loop.link)];
     std::int64_t low = std::int64_t(loop.cell) + info.low, high = std::int64_t(loop.cell) + info.high;
     bool branch = branches(k);
-    cells_.load(kEax, bytes(loop.cell));
+    // A register that mirrors the counter gives it without waiting for the store that wrote it.
+    int slot = mirrors() ? mirrorOf(loop.cell) : -1;
+    if (slot < 0) cells_.load(kEax, bytes(loop.cell));
+    else if (kMirrorRegister[slot] == kEdx) e_.raw({0x89, 0xD0});  // mov eax, edx
+    dropMirrors();  // eax and edx are the loop's now
     std::size_t skip = 0;
     if (branch) {
         e_.raw({0x85, 0xC0});  // test eax, eax
@@ -90,12 +100,23 @@ bool Translator::multiply(std::size_t k) {
         ++branches_;
         checkRange(low, high, k);  // only when the loop turns: a loop that does not turn visits nothing
     }
-    turns(k);
-    for (std::int32_t i = 1; i <= loop.amount; ++i) term(program_.code[k + static_cast<std::size_t>(i)]);
+    // A cell that took the counter's value as it is holds the same after the loop, turned or not
+    // (both are then zero): eax mirrors it, for a test or another loop's counter soon after.
+    bool counterInEax = turns(k);
+    std::int64_t mirror = kNoCell;
+    for (std::int32_t i = 1; i <= loop.amount; ++i) {
+        const Instruction& in = program_.code[k + static_cast<std::size_t>(i)];
+        if (in.cell == mirror) mirror = kNoCell;
+        if (term(in)) mirror = in.cell;
+    }
     cells_.store(bytes(loop.cell), 0);
     if (branch) e_.bind(skip, e_.size());
     flagsCell_ = kNoCell;
     zero(loop.cell);
+    if (counterInEax && mirror != kNoCell) {
+        mirrored_[0] = mirror;
+        noteMirrors();
+    }
     return true;
 }
 

@@ -628,6 +628,51 @@ TEST(MachineCode, LoopsThatTurnAtMostOnceAgreeWithThePlainReading) {
     EXPECT_GT(faults, 50);
 }
 
+// A multiply loop that moves its counter as it is into a cleared cell leaves eax holding that
+// cell: a test of it soon after, or another multiply loop that counts it down, reads eax instead.
+// Random runs of such loops, between adds that keep cells in eax and edx, with loops that do them
+// at most once and straight loops that drift, agree at every width with the plain reading; also
+// where the tape grows between them (the machine resumes the code where eax holds a cell) or
+// where they leave it.
+TEST(MachineCode, CountersMovedAndTestedSoonAfterAgreeWithThePlainReading) {
+    pellux::NativeCode probe;
+    if (!pellux::translate(compileText("+"), probe)) GTEST_SKIP() << "no machine code for this processor";
+    std::mt19937 random(2612);
+    // Each moves its counter into cells it first clears, then (mostly) goes there.
+    const char* pieces[] = {">[-]<[->+<]>", ">>[-]<<[->>+<<]>>", "<[-]>[-<+>]<", ">[-]>[-]<<[->+>+<<]>",
+                            ">[-]<[->-<]>", ">[-]<[->++<]>", ">[-]<[+>+<]>", ">[-]<[->+<]>[<+>[-]]<",
+                            "[>[-]<[->+<]>]", "-<->-", ">-<-", "+", "-", "<", ">", ".", "["};
+    constexpr int kPieces = sizeof pieces / sizeof *pieces;
+    int compared = 0, faults = 0;
+    for (int round = 0; round < 500; ++round) {
+        bool growing = round % 4 == 0;  // the tape first grows at cell 65536
+        std::size_t cells = growing ? 65800 : 100 + random() % 50;
+        // Values the translation cannot know, then the pieces.
+        std::string source = std::string(growing ? 65450 : 3, '>') + std::string(1 + random() % 6, '+') +
+                             "[>+>++>+++<<<-]>";
+        int open = 0;
+        for (int i = 2 + random() % 10; i > 0; --i) {
+            int which = static_cast<int>(random() % (kPieces + 1));
+            if (which == kPieces) {  // a turn reaching past the checks' reach: its check may grow the tape
+                std::size_t far = 30 + random() % 70;
+                source += ">[-]<[->+<]>[<+>" + std::string(far, '>') + "+" + std::string(far, '<') + "[-]]";
+                continue;
+            }
+            const char* piece = pieces[which];
+            open += piece[0] == '[' && piece[1] == 0;
+            source += piece;
+            if (open > 0 && random() % 4 == 0) {
+                source += "]";
+                --open;
+            }
+        }
+        source += std::string(static_cast<std::size_t>(open), ']') + ">.<<.";
+        ASSERT_NO_FATAL_FAILURE(expectMachineCodeAgreesAtEveryWidth(source, cells, compared, faults));
+    }
+    EXPECT_GT(compared, 1000);
+    EXPECT_GT(faults, 20);
+}
+
 // Each '.' was an operation of its own: a big file of them took gigabytes.
 TEST_P(Interpreter, RunsOfOutputAndInputAreOneOperationWithTheSameEffect) {
     std::string dots(100000, '.');
