@@ -64,24 +64,31 @@ namespace translation {
 
 // Whether the cell a loop's JumpIfNotZero at k tests is zero however the code gets there: it was
 // last made zero (by an inner loop that ended on it, a clear of it or a multiply loop it counted)
-// along code that leaves it and the pointer alone and that no jump lands in. Its jump back is never
-// taken, so the loop's start is no jump's target.
+// along code that leaves it alone and moves the pointer only by known amounts, through inner loops
+// whose turns come back where they began, and that no jump lands in. Its jump back is never taken,
+// so the loop's start is no jump's target.
 bool Translator::neverBack(std::size_t k) const {
     const std::vector<Instruction>& code = program_.code;
-    if (code[k].cell != 0) return false;
+    std::int64_t cell = code[k].cell;  // the tested cell, from the pointer before the jump's move
     for (std::size_t before = k; before-- > 0;) {
         const Instruction& last = code[before];
         switch (last.op) {
-        case OpCode::JumpIfNotZero:
         case OpCode::Clear:
         case OpCode::MulLoop:
-            if (last.cell == 0) return true;
-            if (last.op == OpCode::JumpIfNotZero) return false;
+            if (last.cell == cell) return true;
             break;
         case OpCode::Add:
         case OpCode::MulTerm:
         case OpCode::SetTerm:
-            if (last.cell == 0) return false;
+            if (last.cell == cell) return false;
+            break;
+        case OpCode::Move:
+            cell += last.amount;
+            break;
+        case OpCode::JumpIfNotZero:  // an inner loop, which ends on its cell at zero
+            if (cell == 0) return true;
+            before = passedOver(before, cell);
+            if (before == 0) return false;
             break;
         case OpCode::Guard:
         case OpCode::Out:
@@ -91,6 +98,35 @@ bool Translator::neverBack(std::size_t k) const {
         }
     }
     return false;
+}
+
+// For an inner loop that ends at `end` and holds no loop, whose turns come back to where they
+// began and leave `cell` alone: its JumpIfZero, where the pointer is what it is past the loop.
+// Otherwise 0, as for a loop at the very start, which is only passed up.
+std::size_t Translator::passedOver(std::size_t end, std::int64_t cell) const {
+    const std::vector<Instruction>& code = program_.code;
+    std::size_t start = end;
+    while (start > 0 && code[start - 1].op != OpCode::JumpIfZero && code[start - 1].op != OpCode::JumpIfNotZero) --start;
+    if (start == 0 || code[start - 1].op != OpCode::JumpIfZero) return 0;
+    std::int64_t at = 0;  // the pointer within the turn, from where it starts
+    for (std::size_t i = start; i < end; ++i) {
+        const Instruction& in = code[i];
+        switch (in.op) {
+        case OpCode::Move: at += in.amount; break;
+        case OpCode::Guard:
+        case OpCode::Out:
+        case OpCode::OutMany: break;
+        case OpCode::Add:
+        case OpCode::Clear:
+        case OpCode::MulLoop:
+        case OpCode::MulTerm:
+        case OpCode::SetTerm:
+            if (in.cell + at == cell) return 0;
+            break;
+        default: return 0;
+        }
+    }
+    return at + code[end].cell == 0 ? start - 1 : 0;
 }
 
 // Whether a place comes right before the JumpIfZero at k, with only its block's Guard and move

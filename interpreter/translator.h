@@ -187,6 +187,7 @@ public:
 
 private:
     bool neverBack(std::size_t k) const;
+    std::size_t passedOver(std::size_t end, std::int64_t cell) const;
     bool placeRightBefore(std::size_t k) const;
     void findLoopsAndTargets();
     std::size_t deferAdd(std::size_t k, bool entries = true);
