@@ -321,7 +321,7 @@ private:
             if (m == cell) m = kNoCell;
         noteMirrors();
     }
-    bool addedAgain(std::size_t k) const;
+    bool neededAgain(std::size_t k) const;
     void mirroredAdd(std::size_t k);
     void keepMirrors(std::size_t k);
     void entryThroughReload(std::size_t k);

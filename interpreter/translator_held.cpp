@@ -196,17 +196,20 @@ void Translator::flushHeld() {
 // say), each add through memory waits for the store of the one before. So an add to a cell that is
 // added to again soon loads it into eax or edx once, and from then on adds there and stores the
 // register: memory always holds the cell, so the ways out and the jumps need nothing, and the
-// next add does not wait for the memory. A jump's target, a loop's end, or any instruction that
-// uses the registers lets the mirrors go; the machine, which may resume the code anywhere, enters
-// code where they hold cells through a stub that loads them.
+// next add does not wait for the memory. A test of a mirrored cell tests the register, and a
+// multiply loop counting one down takes it from there (and leaves eax mirroring a cell it moved the
+// count to as it is). A jump's target, a loop's end, or any other instruction that uses the
+// registers lets the mirrors go; the machine, which may resume the code anywhere, enters code
+// where they hold cells through a stub that loads them.
 
-// Whether the cell of the add at k is added to again before the mirrors would go.
-bool Translator::addedAgain(std::size_t k) const {
+// Whether the cell of the add at k is added to again before the mirrors would go, or counted down
+// by a multiply loop, which then takes it from the register.
+bool Translator::neededAgain(std::size_t k) const {
     const std::vector<Instruction>& code = program_.code;
     std::int64_t cell = code[k].cell;
     for (std::size_t j = k + 1; j < code.size() && j <= k + kMirrorLookahead && !target(j); ++j) {
         const Instruction& in = code[j];
-        if (in.op == OpCode::Add && in.cell == cell) return true;
+        if ((in.op == OpCode::Add || in.op == OpCode::MulLoop) && in.cell == cell) return true;
         if (in.op == OpCode::Move) cell -= in.amount;
         else if (in.op == OpCode::Clear && in.cell == cell) return false;
         else if (in.op != OpCode::Add && in.op != OpCode::Clear && in.op != OpCode::Guard && in.op != OpCode::JumpIfZero)
@@ -220,7 +223,7 @@ void Translator::mirroredAdd(std::size_t k) {
     int slot = -1;
     for (int i = 0; i < kMirrors; ++i)
         if (mirrored_[i] == in.cell) slot = i;
-    if (slot < 0 && !isZero(in.cell) && addedAgain(k)) {
+    if (slot < 0 && !isZero(in.cell) && neededAgain(k)) {
         for (int i = 0; i < kMirrors && slot < 0; ++i)
             if (mirrored_[i] == kNoCell) slot = i;
         if (slot >= 0) {
