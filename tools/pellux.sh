@@ -24,8 +24,21 @@ ensure_packages() {
     [ "$(id -u)" -eq 0 ] || sudo=sudo
     say "installing: ${missing[*]}"
     if [[ " ${missing[*]} " == *":i386 "* ]]; then $sudo dpkg --add-architecture i386; fi
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+    # A mirror in the middle of a sync fails the update now and then: try again, and go on with
+    # whatever lists came down, since the install says plainly what it cannot find.
+    local try
+    for try in 1 2 3; do
+        if $sudo apt-get update -qq; then break; fi
+        if [ $try -lt 3 ]; then say "the package lists did not all come down; trying again in 10 s"; sleep 10; fi
+    done
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null && return 0
+    # 32-bit libraries must match their 64-bit twins' versions: when the mirror's i386 lists
+    # lag behind, 32-bit Wine cannot go in, and the x86-64 build is what Wine runs instead.
+    local rest=()
+    for package in "${missing[@]}"; do [[ $package == *:i386 ]] || rest+=("$package"); done
+    [ ${#rest[@]} -lt ${#missing[@]} ] || return 1
+    say "32-bit Wine could not be installed; Wine runs the x86-64 build on this machine"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${rest[@]}" >/dev/null
 }
 
 # Wine runs 32-bit programs only where the kernel starts 32-bit Linux programs; elsewhere
