@@ -72,6 +72,12 @@ private:
         LoopKnowledge knowledge;
         bool valid;           // found on the last way through the loops around it
         KnownCells lastTurn;  // what held at its turns the last time
+        // The last way through it, from what held where it began: gone through again from the
+        // same, it finds the same, since lastTurn is then what it ended on and held all round.
+        bool settled = false;  // and nothing around it has been forgotten since
+        bool lastFirstTurnOnly = false;
+        KnownCells lastBefore = KnownCells::unreached();
+        KnownCells lastAfter = KnownCells::unreached();
     };
 
     KnownCells loop(std::size_t k, const KnownCells& before);
@@ -85,7 +91,11 @@ private:
     }
     void invalidate(std::size_t from, std::size_t to) {
         for (std::size_t i = from; i < to; ++i)
-            if (slot_[i] >= 0) records_[static_cast<std::size_t>(slot_[i])].valid = false;
+            if (slot_[i] >= 0) {
+                Record& record = records_[static_cast<std::size_t>(slot_[i])];
+                record.valid = false;
+                record.settled = false;
+            }
     }
 
     const Program& program_;
@@ -179,9 +189,20 @@ KnownCells Analysis::loop(std::size_t k, const KnownCells& before) {
         records_.push_back(Record{LoopKnowledge{program_.origins[k], KnownCells::nothing()}, false,
                                   KnownCells::unreached()});
     }
+    Record& record = recordOf(k);
+    // An outer loop's later rounds come here again, mostly with what held before: without this,
+    // the work grew with the depth of the nest.
+    if (record.settled && record.lastBefore == before && record.lastFirstTurnOnly == firstTurnOnly_)
+        return record.lastAfter;
     ++depth_;
     KnownCells after = turns(k, before);
     --depth_;
+    if (outOfWork()) return after;
+    Record& done = recordOf(k);  // the records grew inside
+    done.settled = true;
+    done.lastFirstTurnOnly = firstTurnOnly_;
+    done.lastBefore = before;
+    done.lastAfter = after;
     return after;
 }
 
