@@ -5,9 +5,9 @@
 #ifndef PELLUX_INTERPRETER_NATIVE_TARGET_H
 #define PELLUX_INTERPRETER_NATIVE_TARGET_H
 
-#include <algorithm>
 #include "native_code.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstddef>
 #include <cstdint>

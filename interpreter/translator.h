@@ -66,25 +66,25 @@ public:
     }
     void addRegister(int reg, std::int32_t disp) { op(0x00, 0x01, reg, disp); }
     void addToRegister(int reg, std::int32_t value) {  // reg's low bits += value; sets the zero flag for them
-        if (width_ == 2) e_.u8(0x66);
-        e_.u8(width_ == 1 ? 0x80 : 0x81);
-        e_.u8(0xC0 | reg);
+        registerOp(0x80, 0x81, static_cast<unsigned char>(0xC0 | reg));
         immediate(value);
     }
     void storeRegister(int reg, std::int32_t disp) { op(0x88, 0x89, reg, disp); }
     void subtractRegister(int reg, std::int32_t disp) { op(0x28, 0x29, reg, disp); }
     // For a register whose low bits hold a cell: what compareWithZero does with the cell.
-    void testRegister(int reg) {  // test al, al / ax, ax / eax, eax
-        if (width_ == 2) e_.u8(0x66);
-        e_.u8(width_ == 1 ? 0x84 : 0x85);
-        e_.u8(static_cast<unsigned char>(0xC0 | reg << 3 | reg));
-    }
+    void testRegister(int reg) { registerOp(0x84, 0x85, static_cast<unsigned char>(0xC0 | reg << 3 | reg)); }
 
 private:
     // With an immediate of `immediateBytes` after the operand.
     void op(unsigned char byteOpcode, unsigned char wideOpcode, int reg, std::int32_t disp, unsigned immediateBytes = 0,
             std::int32_t immediate = 0) {
         e_.cellOperand(width_ == 2, width_ == 1 ? byteOpcode : wideOpcode, reg, disp, immediateBytes, immediate);
+    }
+    // On a register's low bits, of the cells' width: ModRM `modrm` names it.
+    void registerOp(unsigned char byteOpcode, unsigned char wideOpcode, unsigned char modrm) {
+        if (width_ == 2) e_.u8(0x66);
+        e_.u8(width_ == 1 ? byteOpcode : wideOpcode);
+        e_.u8(modrm);
     }
     void immediate(std::int32_t value) {
         if (width_ == 1) e_.u8(value);

@@ -62,8 +62,7 @@ int Translator::keepHeld(std::size_t end, int registers) {
 // Nothing in the run leaves the code, and no jump lands in it. Returns where it ends, or k.
 std::size_t Translator::heldRun(std::size_t k, bool entries) {
     const std::vector<Instruction>& code = program_.code;
-    int registers = heldRegisters_;
-    if (registers == 0 || k < noRunBefore_) return k;
+    int registers = heldRegisters_;  // some: emitFrom asks only then, and from noRunBefore_ on
     bool multiplies = false;
     std::size_t end = heldRunEnd(k, multiplies);
     if (keepHeld(end, registers) == 0 || !multiplies) {
@@ -220,12 +219,9 @@ bool Translator::neededAgain(std::size_t k) const {
 
 void Translator::mirroredAdd(std::size_t k) {
     const Instruction& in = program_.code[k];
-    int slot = -1;
-    for (int i = 0; i < kMirrors; ++i)
-        if (mirrored_[i] == in.cell) slot = i;
+    int slot = mirrorOf(in.cell);
     if (slot < 0 && !isZero(in.cell) && neededAgain(k)) {
-        for (int i = 0; i < kMirrors && slot < 0; ++i)
-            if (mirrored_[i] == kNoCell) slot = i;
+        slot = mirrorOf(kNoCell);  // a free register
         if (slot >= 0) {
             cells_.load(kMirrorRegister[slot], bytes(in.cell));
             mirrored_[slot] = in.cell;
