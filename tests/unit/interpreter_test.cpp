@@ -69,6 +69,12 @@ pellux::Program compileText(const std::string& source) {
     return pellux::compile(bytes, source.size());
 }
 
+// Whether this processor has a translation: the machine code's own tests are skipped where not.
+bool machineCodeHere() {
+    pellux::NativeCode probe;
+    return pellux::translate(compileText("+"), probe);
+}
+
 Outcome runWith(Engine engine, const std::string& source, Captured& io, std::size_t limit = pellux::kTapeLimitCells,
                 bool flushBeforeRead = true) {
     return runCompiled(engine, compileText(source), io, limit, flushBeforeRead);
@@ -374,8 +380,7 @@ TEST_P(Interpreter, TapeGrowsAndOutputFlushesWhereverTheyAreNeeded) {
 // passes zeros between its steps and cells whose low bytes are zero, and one that finds none
 // leaves the tape where the plain reading says, wherever in a window the tape ends.
 TEST(MachineCode, ScansOverWindowsOfCellsStopWhereThePlainScanDoes) {
-    pellux::NativeCode probe;
-    if (!pellux::translate(compileText("+"), probe)) GTEST_SKIP() << "no machine code for this processor";
+    if (!machineCodeHere()) GTEST_SKIP() << "no machine code for this processor";
     std::mt19937 random(19);
     int compared = 0;
     for (pellux::Vectors vectors : {pellux::Vectors::None, pellux::Vectors::Sse2, pellux::Vectors::Avx2}) {
@@ -478,8 +483,7 @@ void expectMachineCodeAgreesAtEveryWidth(const std::string& source, std::size_t 
 // reading's output, end, place and cells; one whose writes fill the output buffer, and whose
 // tape must grow, more than once in the copy, gives the same output too.
 TEST(MachineCode, LaterTurnsOfDriftingLoopsAgreeWithThePlainReading) {
-    pellux::NativeCode probe;
-    if (!pellux::translate(compileText("+"), probe)) GTEST_SKIP() << "no machine code for this processor";
+    if (!machineCodeHere()) GTEST_SKIP() << "no machine code for this processor";
     std::mt19937 random(2019);
     const char* pieces[] = {"+", "-", "++", "---", ">", "<", ">>>", "<<", ".", "[-]", "[->+<]", "[->>++<<]",
                             "[-<+>]", "[-<<<->>>]", "[->[-]+++<]", "[--->+<]", "[->>>>>>>>>>+<<<<<<<<<<]"};
@@ -528,8 +532,7 @@ TEST(MachineCode, LaterTurnsOfDriftingLoopsAgreeWithThePlainReading) {
 // machine resumes the code where registers hold cells) or leaves it, agree at every width with the
 // plain reading.
 TEST(MachineCode, CountDownsHeldInRegistersAgreeWithThePlainReading) {
-    pellux::NativeCode probe;
-    if (!pellux::translate(compileText("+"), probe)) GTEST_SKIP() << "no machine code for this processor";
+    if (!machineCodeHere()) GTEST_SKIP() << "no machine code for this processor";
     std::mt19937 random(77);
     int compared = 0, faults = 0;
     for (int round = 0; round < 300; ++round) {
@@ -574,8 +577,7 @@ TEST(MachineCode, CountDownsHeldInRegistersAgreeWithThePlainReading) {
 // of them that only the first turn finds zero, agree at every width with the plain reading, also
 // where they leave the tape.
 TEST(MachineCode, StraightLoopsEnteredWithMirrorsAgreeWithThePlainReading) {
-    pellux::NativeCode probe;
-    if (!pellux::translate(compileText("+"), probe)) GTEST_SKIP() << "no machine code for this processor";
+    if (!machineCodeHere()) GTEST_SKIP() << "no machine code for this processor";
     std::mt19937 random(4242);
     const char* pieces[] = {"+", "-", "++", ">+<", "<-->", ">>-<<", ">[-]<", "<+>", "[-]+"};
     constexpr int kPieces = sizeof pieces / sizeof *pieces;
@@ -606,8 +608,7 @@ TEST(MachineCode, StraightLoopsEnteredWithMirrorsAgreeWithThePlainReading) {
 // adds to the cell after its clear and cells changed between, agree at every width with the plain
 // reading, also where they leave the tape.
 TEST(MachineCode, LoopsThatTurnAtMostOnceAgreeWithThePlainReading) {
-    pellux::NativeCode probe;
-    if (!pellux::translate(compileText("+"), probe)) GTEST_SKIP() << "no machine code for this processor";
+    if (!machineCodeHere()) GTEST_SKIP() << "no machine code for this processor";
     std::mt19937 random(1131);
     const char* pieces[] = {"+", "-", ">", "<", ">>", "<<", "[-]", "[->+<]", "[[-]>+<]", "[>+<[-]]", "[[-]>+<-]",
                             ">[<+>[-]]<", "[-]+", ".", "[[-]+>[<->-]<]", ">[-]<[>+<[-]]>+<", "->>-[<+>[-]]<<",
@@ -635,8 +636,7 @@ TEST(MachineCode, LoopsThatTurnAtMostOnceAgreeWithThePlainReading) {
 // where the tape grows between them (the machine resumes the code where eax holds a cell) or
 // where they leave it.
 TEST(MachineCode, CountersMovedAndTestedSoonAfterAgreeWithThePlainReading) {
-    pellux::NativeCode probe;
-    if (!pellux::translate(compileText("+"), probe)) GTEST_SKIP() << "no machine code for this processor";
+    if (!machineCodeHere()) GTEST_SKIP() << "no machine code for this processor";
     std::mt19937 random(2612);
     // Each moves its counter into cells it first clears, then (mostly) goes there.
     const char* pieces[] = {">[-]<[->+<]>", ">>[-]<<[->>+<<]>>", "<[-]>[-<+>]<", ">[-]>[-]<<[->+>+<<]>",
@@ -679,8 +679,7 @@ TEST(MachineCode, CountersMovedAndTestedSoonAfterAgreeWithThePlainReading) {
 // side of it, and some that clear other cells but not that one, agree at every width with the plain
 // reading, also where they leave the tape.
 TEST(MachineCode, LoopsEndingOnACellClearedBeforeAnInnerLoopAgreeWithThePlainReading) {
-    pellux::NativeCode probe;
-    if (!pellux::translate(compileText("+"), probe)) GTEST_SKIP() << "no machine code for this processor";
+    if (!machineCodeHere()) GTEST_SKIP() << "no machine code for this processor";
     std::mt19937 random(909);
     // From the cell right of the cleared one; each mirrored for the left side.
     const char* inner[] = {"[-<+>.]", "[-.]", "[.>]", "[->+<.]", "[-<+>]", "[[-].]", "[-<<+>>.]", "[<.>-]"};
