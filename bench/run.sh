@@ -39,7 +39,7 @@ timed() {  # expected-output input command...
     awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }'
 }
 
-# The lesser of two times; a failure ("wrong", ">cap") sticks.
+# The lesser of two times; a failure ("wrong", ">cap", "signal N") sticks.
 better() {
     case "$1" in wrong|signal*|\>*) echo "$1"; return ;; esac
     case "$2" in wrong|signal*|\>*) echo "$2"; return ;; esac
