@@ -78,7 +78,7 @@ poll 20 eval '[ "$(drv console Pellux.Exe)" == "$expected" ]' ||
     fail "F5's console shows [$(drv console Pellux.Exe)]"
 note "ok: F5 ran countdown.b in a console"
 drv conkey Pellux.Exe || fail "could not press a key in the console"
-poll 10 eval '[ "$(drv running Pellux.Exe)" == 0 ]' || fail "Pellux.Exe did not end after a key"
+wait_console_gone Pellux.Exe
 
 focus "$TITLE"
 keys alt+x

@@ -62,6 +62,14 @@ active_is() {
     if [[ "$1" == *@* ]]; then [ "$active" == "$1" ]; else [ "${active%@*}" == "$1" ]; fi
 }
 
+# Waits until a program the editor ran and the console host Wine gave it have both ended. The
+# host's window takes the X focus as it goes, some 100 ms after the program: a key pressed
+# before then is lost, however the editor was focused.
+wait_console_gone() {
+    poll 20 eval '[ "$(drv running "'"$1"'") $(drv running conhost.exe)" == "0 0" ]' ||
+        fail "$1 or its console did not end"
+}
+
 keys() { xdotool key --delay 30 "$@"; }
 type_text() { xdotool type --delay 15 "$1"; }
 

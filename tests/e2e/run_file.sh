@@ -17,6 +17,7 @@ press_f5_and_read() {
     focus "$TITLE"
     keys F5
     poll 20 eval '[ "$(runs)" -gt '"$before"' ]' || fail "F5 started no interpreter"
+    wait_console_gone Pellux.Exe
     tail -n 1 "$log"
 }
 
