@@ -325,6 +325,7 @@ private:
     void mirroredAdd(std::size_t k);
     void keepMirrors(std::size_t k);
     void entryThroughReload(std::size_t k);
+    void markWhereRunsComeIn();
     void emitReloads();
     void scan(std::size_t k);
     struct VectorScan {
@@ -361,6 +362,7 @@ private:
         // Where the turns of a straight loop start, which only the code before it falls into: the
         // mirrors it brings stay there (see findLoopsAndTargets).
         kFallenInto = 8,
+        kComesIn = 16,    // a run may come in here from outside: its mirrors need loading (emitReloads)
     };
     std::vector<unsigned char> marks_;
     bool marked(std::size_t k, Mark mark) const { return (marks_[k] & mark) != 0; }

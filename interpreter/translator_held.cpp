@@ -272,8 +272,30 @@ void Translator::entryThroughReload(std::size_t k) {
     reloads_.push_back(reload);
 }
 
+// Where a run comes into the code other than by falling through: where it starts, past a place,
+// where the machine hands it back after doing an instruction for the code (the next one the
+// machine would do), and where the code jumps.
+void Translator::markWhereRunsComeIn() {
+    const std::vector<Instruction>& code = program_.code;
+    auto comesIn = [&](std::size_t k) { marks_[k] |= kComesIn; };
+    comesIn(0);
+    for (const Exit& exit : exits_) {
+        const Instruction& in = code[exit.instruction];
+        std::size_t next = exit.instruction + 1;
+        if (operation(in.op).amount == Operand::Terms) next += static_cast<std::size_t>(in.amount);
+        comesIn(next);
+        if (operation(in.op).link == Operand::Code) comesIn(static_cast<std::size_t>(in.link));
+    }
+    for (std::size_t k = 0; k < code.size(); ++k)
+        if (code[k].op == OpCode::Place) comesIn(k + 1);
+    for (const Jump& jump : jumps_) comesIn(static_cast<std::size_t>(jump.target));
+}
+
+// Stubs only where a run comes in: elsewhere the machine code falls through with its mirrors.
 void Translator::emitReloads() {
+    markWhereRunsComeIn();
     for (const Reload& reload : reloads_) {
+        if (!marked(reload.instruction, kComesIn)) continue;
         native_.entries[reload.instruction] = static_cast<std::uint32_t>(e_.size());
         for (int i = 0; i < kMirrors; ++i)
             if (reload.cells[i] != kNoCell) cells_.load(kMirrorRegister[i], bytes(reload.cells[i]));
