@@ -34,7 +34,7 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null && return 0
     # 32-bit libraries must match their 64-bit twins' versions: when the mirror's i386 lists
     # lag behind, 32-bit Wine cannot go in, and the x86-64 build is what Wine runs instead.
-    local rest=()
+    local rest=() package
     for package in "${missing[@]}"; do [[ $package == *:i386 ]] || rest+=("$package"); done
     [ ${#rest[@]} -lt ${#missing[@]} ] || return 1
     say "32-bit Wine could not be installed; Wine runs the x86-64 build on this machine"
