@@ -67,6 +67,26 @@ void ignoreBrokenPipe() {}  // a closed pipe fails the write; there is no signal
 
 bool interactive(std::FILE* file) { return _isatty(_fileno(file)) != 0; }
 
+// The machine's buffer goes to the handle as it is: the C library treats a console (and NUL) as
+// unbuffered and, under Wine, writes what follows its first 16 KiB there a byte at a time.
+constexpr DWORD kWriteChunk = 1 << 15;  // older consoles refuse a write of 64 KiB
+
+bool writeStandardOutput(const unsigned char* bytes, std::size_t size) {
+    HANDLE out = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout)));
+    while (size > 0) {
+        DWORD part = size < kWriteChunk ? static_cast<DWORD>(size) : kWriteChunk;
+        DWORD wrote = 0;
+        if (!WriteFile(out, bytes, part, &wrote, nullptr)) return false;
+        if (wrote == 0) {  // a device that takes nothing would otherwise be written to forever
+            SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
+        bytes += wrote;
+        size -= wrote;
+    }
+    return true;
+}
+
 int nextInputByte(std::FILE* file) { return std::getc(file); }
 
 using FileStatus = struct _stat64;
@@ -144,6 +164,10 @@ void ignoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
 
 bool interactive(std::FILE* file) { return isatty(fileno(file)) != 0; }
 
+bool writeStandardOutput(const unsigned char* bytes, std::size_t size) {
+    return std::fwrite(bytes, 1, size, stdout) == size && std::fflush(stdout) == 0;
+}
+
 int nextInputByte(std::FILE* file) { return getc_unlocked(file); }
 
 using FileStatus = struct stat;
@@ -163,7 +187,8 @@ struct Streams {
 
 bool writeOut(void* context, const unsigned char* bytes, std::size_t size) {
     Streams& streams = *static_cast<Streams*>(context);
-    bool ok = std::fwrite(bytes, 1, size, stdout) == size && std::fflush(stdout) == 0;
+    // What the debugger printed through the C library goes first.
+    bool ok = std::fflush(stdout) == 0 && writeStandardOutput(bytes, size);
     if (!ok) streams.output.keep();
     if (size > 0) streams.midLine = bytes[size - 1] != '\n';
     return ok;
