@@ -58,6 +58,13 @@ void waitForKey() {
     _getch();
 }
 
+// Ends the process once what it wrote is out. The C library's exit first asks for the .NET
+// runtime's DLL by name, which Wine looks for on the disk: longer than most programs run.
+[[noreturn]] void endProcess(int status) {
+    std::fflush(nullptr);
+    ExitProcess(static_cast<UINT>(status));
+}
+
 void binaryStreams() {
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stdin), _O_BINARY);
@@ -155,6 +162,8 @@ void waitForKey() {
     if (raw) tcsetattr(tty, TCSANOW, &saved);
     close(tty);
 }
+
+[[noreturn]] void endProcess(int status) { std::exit(status); }
 
 void binaryStreams() {}
 
@@ -487,5 +496,5 @@ int main(int argc, char** argv) {
         status = runFileCatchingMemory(line);
     }
     if (line.pause) waitForKey();
-    return status;
+    endProcess(status);
 }
