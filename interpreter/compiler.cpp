@@ -58,6 +58,7 @@ private:
         emitAdd(block_.pointer, change_);
         change_ = 0;
     }
+    std::size_t repeats(std::size_t at, std::size_t end) const;
     std::size_t addRun(std::size_t at);
     std::size_t moveRun(std::size_t at);
     void move(std::int32_t delta);
@@ -144,15 +145,28 @@ std::size_t Compiler::read(std::size_t at) {
     return at + 1;
 }
 
-// A run of commands of one kind is read in one go, byte by byte in a loop of its own: going back
-// through read() for each byte took most of the compiler's time. Under the debugger a place may
-// lie inside a run, so there each byte comes by itself.
+// A run of commands of one kind is read in one go, in a loop of its own: going back through
+// read() for each byte took most of the compiler's time. Within it, each stretch of one byte
+// (commonest by far) is counted first, then taken as one step: a stretch goes one way, so its
+// ends are all a move adds to the block's reach. Under the debugger a place may lie inside a
+// run, so there each byte comes by itself.
+std::size_t Compiler::repeats(std::size_t at, std::size_t end) const {
+    const unsigned char* source = program_.source;
+    std::size_t first = at;
+    unsigned char byte = source[at];
+    do ++at;
+    while (at < end && source[at] == byte);
+    return at - first;
+}
+
 std::size_t Compiler::addRun(std::size_t at) {
     const unsigned char* source = program_.source;
     std::size_t end = places_ ? at + 1 : program_.size;
     do {
-        change_ += table_.kind(source[at]) == syntax::Kind::Increment ? 1 : -1;
-        ++at;
+        std::size_t count = repeats(at, end);
+        std::int32_t steps = static_cast<std::int32_t>(count);  // a source has fewer than 2^31 bytes
+        change_ += table_.kind(source[at]) == syntax::Kind::Increment ? steps : -steps;
+        at += count;
     } while (at < end && (table_.kind(source[at]) == syntax::Kind::Increment ||
                           table_.kind(source[at]) == syntax::Kind::Decrement));
     return at;
@@ -162,8 +176,10 @@ std::size_t Compiler::moveRun(std::size_t at) {
     const unsigned char* source = program_.source;
     std::size_t end = places_ ? at + 1 : program_.size;
     do {
-        move(table_.kind(source[at]) == syntax::Kind::Right ? 1 : -1);
-        ++at;
+        std::size_t count = repeats(at, end);
+        std::int32_t cells = static_cast<std::int32_t>(count);
+        move(table_.kind(source[at]) == syntax::Kind::Right ? cells : -cells);
+        at += count;
     } while (at < end && (table_.kind(source[at]) == syntax::Kind::Right ||
                           table_.kind(source[at]) == syntax::Kind::Left));
     setOrigin(at - 1);  // as if each had come by itself
@@ -348,8 +364,8 @@ void Compiler::finish(std::size_t size) {
 }
 
 // At most how many instructions the source compiles to, give or take the few a loop adds: one
-// for each change from one kind of command to another (a run of '+-', '<>', '.' or ',' is one),
-// and three for each bracket. Comments count too; they only make it larger.
+// for each stretch of one kind of command (a run of '+-', '<>', '.' or ',' is one instruction, or
+// two when a comment or line end splits it), and three for each bracket.
 unsigned char groupOf(syntax::Kind kind) {
     using syntax::Kind;
     switch (kind) {
@@ -371,18 +387,23 @@ unsigned char groupOf(syntax::Kind kind) {
 }
 
 std::size_t instructionsAtMost(const unsigned char* source, std::size_t size, const syntax::Table& table) {
-    // Each byte's group of commands, of which a run counts once (1 to 4), or a bracket (5), or 0
-    // for no command, which leaves the last group as it is. No branches in the loop: the kinds of
-    // a program change too often for a branch to guess them.
-    constexpr unsigned kBracket = 5;
-    unsigned char group[256];
+    // What a byte adds, by its group (0 for no command, 5 for a bracket) and the group of the
+    // byte before it. Two loads a byte and no branch: the kinds of a program change too often
+    // for a branch to guess them, and a count that depended on the last command's group, not the
+    // last byte's, kept each byte waiting for the one before.
+    constexpr unsigned kGroups = 8, kBracket = 5;
+    unsigned char group[256], adds[kGroups * kGroups] = {};
     for (unsigned c = 0; c < 256; ++c) group[c] = groupOf(table.kind(static_cast<unsigned char>(c)));
+    for (unsigned before = 0; before < kGroups; ++before) {
+        for (unsigned now = 1; now < kBracket; ++now) adds[before * kGroups + now] = now != before;
+        adds[before * kGroups + kBracket] = 3;
+    }
     std::size_t count = 0;
-    unsigned last = 0;
+    unsigned before = 0;
     for (std::size_t i = 0; i < size; ++i) {
         unsigned now = group[source[i]];
-        count += (now == kBracket) * 3 + (now - 1 < kBracket - 1 && now != last);
-        last = now ? now : last;
+        count += adds[before * kGroups + now];
+        before = now;
     }
     return count;
 }
@@ -427,6 +448,51 @@ struct Candidate {
     LoopBody body;     // its first turn's
 };
 
+// Instructions that neither jump, move the pointer nor read, and may stand between a block's
+// Guard and the loop after it.
+bool straight(OpCode op) {
+    return op == OpCode::Add || op == OpCode::Clear || op == OpCode::MulLoop || op == OpCode::MulTerm ||
+           op == OpCode::SetTerm || op == OpCode::Out || op == OpCode::OutMany || op == OpCode::Print;
+}
+
+// The most any run can know where the loop whose JumpIfZero is at `jump` begins: that every cell
+// holds zero, but for those the straight code right before it leaves holding a known value other
+// than zero. The knowledge of the whole program (known_cells.h) never knows more there, and costs
+// far more to work out.
+KnownCells atBest(const Program& program, std::size_t jump) {
+    const std::vector<Instruction>& code = program.code;
+    std::size_t to = jump;
+    std::int32_t loopCell = 0;  // the loop's cell, counted from where the straight code began
+    if (to > 0 && code[to - 1].op == OpCode::Move) loopCell = code[--to].amount;
+    std::size_t from = to;
+    while (from > 0 && straight(code[from - 1].op)) --from;  // a jump lands only after a loop or Guard
+    struct Value {
+        std::int32_t cell;
+        bool known;
+        std::uint32_t value;
+    };
+    std::vector<Value> values;
+    auto valueOf = [&values](std::int32_t cell) -> Value& {
+        for (Value& value : values)
+            if (value.cell == cell) return value;
+        values.push_back(Value{cell, false, 0});
+        return values.back();
+    };
+    for (std::size_t i = from; i < to; ++i) {
+        const Instruction& in = code[i];
+        if (in.op == OpCode::Add) valueOf(in.cell).value += static_cast<std::uint32_t>(in.amount);
+        if (in.op == OpCode::Clear) valueOf(in.cell) = Value{in.cell, true, 0};
+        if (in.op != OpCode::MulLoop) continue;
+        for (std::int32_t t = 1; t <= in.amount; ++t) valueOf(code[i + static_cast<std::size_t>(t)].cell).known = false;
+        valueOf(in.cell) = Value{in.cell, true, 0};
+        i += static_cast<std::size_t>(in.amount);
+    }
+    KnownCells best = KnownCells::blank();
+    for (const Value& value : values)
+        if (value.known && (value.value & program.dialect.mask()) != 0) best.forget(value.cell - loopCell);
+    return best;
+}
+
 std::vector<Candidate> candidates(const Program& program) {
     const std::vector<Instruction>& code = program.code;
     std::vector<Candidate> found;
@@ -454,9 +520,11 @@ std::vector<Candidate> candidates(const Program& program) {
             inner = inner || (op == OpCode::MulLoop && !later);
         }
         LoopBody body{code.data() + first, last - first, low, high, 0, program.dialect.mask()};
-        // One whose turns would differ even on a blank tape is no candidate: no knowledge helps it.
-        if (simple && inner && isMultiplyLoop(body, program.spans, work, span, &blank))
-            found.push_back(Candidate{k, body});
+        // One whose turns would differ even on a blank tape, or with the most that can be known
+        // where it begins, is no candidate: no knowledge helps it.
+        if (!simple || !inner || !isMultiplyLoop(body, program.spans, work, span, &blank)) continue;
+        KnownCells best = atBest(program, k);
+        if (isMultiplyLoop(body, program.spans, work, span, &best)) found.push_back(Candidate{k, body});
     }
     return found;
 }

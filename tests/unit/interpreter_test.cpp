@@ -983,6 +983,22 @@ TEST_P(Interpreter, LoopsDoneAtOnceOnWhatIsKnownAgreeWithThePlainReading) {
         for (unsigned width : {1u, 2u, 4u}) EXPECT_TRUE(expectAsReference(GetParam(), program, width, "\x05", 1 << 16));
 }
 
+// Whether a nest may be done at once is first asked of what the code right before it leaves: a
+// cell set there to other than zero that the nest does not count with, or one it counts with
+// cleared there, must not keep it a loop.
+TEST(Compile, NestsOfKnownCountsAreDoneAtOnceNextToCellsSetBeforeThem) {
+    const char* nests[] = {"++[>++[<<<[-]>>>-]<-]", ">>>>>>>>[-]+<<<<<<<<++[>++[<<<[-]>>>-]<-]",
+                           "<<[-]+>>++[>++[<<<[-]>>>-]<-]", "[-]++<[-]->[>++[<<<[-]>>>-]<-]",
+                           "+[>+<-]>>[-]<[>++[<<<[-]>>>-]<-]"};
+    for (const char* nest : nests) {
+        pellux::Program program = compileText(std::string(">>>") + nest);
+        bool loops = false;
+        for (const pellux::Instruction& in : program.code) loops = loops || in.op == pellux::OpCode::JumpIfZero;
+        EXPECT_FALSE(loops) << nest << "\n" << pellux::listing(program);
+        EXPECT_TRUE(expectAsReference(Engine::Native, std::string(">>>") + nest, 1, "", 1 << 16)) << nest;
+    }
+}
+
 TEST_P(Interpreter, BenchmarkProgramsGiveTheirExpectedOutput) {
     const std::string dir = PELLUX_BENCH_DIR;
     struct Case { const char* program; const char* input; } cases[] = {
