@@ -12,6 +12,7 @@
 #include "native_program.h"
 #include "io_error.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -279,22 +280,28 @@ bool tooLarge(const char* path, std::uint64_t size) {
 }
 
 // A regular file's size is known first (in 64 bits, so no size wraps) and a file too large is
-// refused unread; then the file is read to its end, which works for pipes and FIFOs too.
+// refused unread; then the file is read to its end, which works for pipes and FIFOs too. The
+// bytes go straight into `source`: a regular file in one read of one byte more than its size,
+// which sees its end too; a pipe a chunk at a time.
 bool readProgram(const char* path, std::vector<unsigned char>& source) {
     InputFile file;
     FileStatus status;
     if (!openToRead("", path, file)) return false;
-    if (statusOfFile(file.get(), status)) {
+    std::size_t ask = kReadChunk;
+    if (statusOfFile(file.get(), status) && isRegularFile(status)) {
         std::uint64_t size = static_cast<std::uint64_t>(status.st_size);
-        if (isRegularFile(status) && size > kMaxProgramBytes) return tooLarge(path, size);
-        if (isRegularFile(status)) source.reserve(static_cast<std::size_t>(size));
+        if (size > kMaxProgramBytes) return tooLarge(path, size);
+        ask = static_cast<std::size_t>(size) + 1;
     }
-    static unsigned char chunk[kReadChunk];
     for (;;) {
-        std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
-        if (source.size() + got > kMaxProgramBytes) return tooLarge(path, 0);
-        source.insert(source.end(), chunk, chunk + got);
-        if (got < sizeof chunk) break;
+        std::size_t have = source.size();
+        ask = std::min<std::size_t>(ask, kMaxProgramBytes + 1 - have);  // one past the most that is read
+        source.resize(have + ask);
+        std::size_t got = std::fread(source.data() + have, 1, ask, file.get());
+        source.resize(have + got);
+        if (source.size() > kMaxProgramBytes) return tooLarge(path, 0);
+        if (got < ask) break;
+        ask = kReadChunk;
     }
     if (std::ferror(file.get())) return cannotRead("", path, std::strerror(errno));
     return true;
