@@ -410,15 +410,25 @@ int checkFile(const char* path, const pellux::Dialect& dialect) {
     return summary.findings ? kProgramError : kRan;
 }
 
+// What a run loads: the source, its compiled form and its machine code. They last as long as the
+// process, whose end gives their memory back at once: freed one by one, under Wine, they took
+// longer than the last steps of many programs.
+struct Loaded {
+    std::vector<unsigned char> source;
+    pellux::Program program;
+    pellux::NativeProgram native;
+};
+
 // The input is opened only once the program is known to run: a missing program with a FIFO as
 // its input does not wait for a writer.
-int runFile(const pellux::CommandLine& line, Streams& streams) {
+int runFile(const pellux::CommandLine& line, Streams& streams, Loaded& loaded) {
     const char* path = line.path.c_str();
-    std::vector<unsigned char> source;
+    std::vector<unsigned char>& source = loaded.source;
     if (!readProgram(path, source)) return kCannotStart;
     pellux::Dialect dialect = dialectOf(line);
     if (!bracketsMatch(path, source, dialect)) return kProgramError;
-    pellux::Program program = pellux::compile(source.data(), source.size(), dialect);
+    pellux::Program& program = loaded.program;
+    program = pellux::compile(source.data(), source.size(), dialect);
     if (program.tooLarge) {
         std::fprintf(stderr, "pellux: %s is too large to run: compiled, it would take more than %zu MiB\n", path,
                      pellux::kCompiledLimitBytes >> 20);
@@ -434,7 +444,7 @@ int runFile(const pellux::CommandLine& line, Streams& streams) {
         pellux::RunIo io{&streams, writeOut, readInDebugging, true, endOfInputValue(line.endOfInput)};
         return debugProgram(path, source.data(), source.size(), dialect, io, streams.input, machineCodeWanted());
     }
-    pellux::NativeProgram native;
+    pellux::NativeProgram& native = loaded.native;
     if (machineCodeWanted()) native.load(program);
     pellux::RunIo io{&streams, writeOut, readIn, interactive(streams.input), endOfInputValue(line.endOfInput)};
     pellux::RunResult result = pellux::run(program, io, pellux::kTapeLimitCells, native.code());
@@ -442,10 +452,10 @@ int runFile(const pellux::CommandLine& line, Streams& streams) {
 }
 
 // Memory may run out anywhere, reading, compiling or growing the tape: one line, never a crash.
-int runFileCatchingMemory(const pellux::CommandLine& line) {
+int runFileCatchingMemory(const pellux::CommandLine& line, Loaded& loaded) {
     Streams streams;
     try {
-        return line.check ? checkFile(line.path.c_str(), dialectOf(line)) : runFile(line, streams);
+        return line.check ? checkFile(line.path.c_str(), dialectOf(line)) : runFile(line, streams, loaded);
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "%spellux: not enough memory to run %s\n", lineEndBefore(streams), line.path.c_str());
         return kCannotStart;
@@ -489,6 +499,7 @@ int main(int argc, char** argv) {
     binaryStreams();
     ignoreBrokenPipe();
     pellux::CommandLine line = pellux::parseCommandLine(argumentLine(argc, argv));
+    Loaded loaded;  // never destroyed: endProcess ends the process without leaving main
     int status;
     if (line.help) {
         status = printUsage();
@@ -500,7 +511,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pellux: no program file was given: save the program first, then run it\n");
         status = kCannotStart;
     } else {
-        status = runFileCatchingMemory(line);
+        status = runFileCatchingMemory(line, loaded);
     }
     if (line.pause) waitForKey();
     endProcess(status);
