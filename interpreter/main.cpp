@@ -295,11 +295,15 @@ bool readProgram(const char* path, std::vector<unsigned char>& source) {
     }
     for (;;) {
         std::size_t have = source.size();
-        ask = std::min<std::size_t>(ask, kMaxProgramBytes + 1 - have);  // one past the most that is read
+        if (have == kMaxProgramBytes) {  // one byte more is too much, and is not kept
+            unsigned char more;
+            if (std::fread(&more, 1, 1, file.get()) == 1) return tooLarge(path, 0);
+            break;
+        }
+        ask = std::min(ask, static_cast<std::size_t>(kMaxProgramBytes - have));
         source.resize(have + ask);
         std::size_t got = std::fread(source.data() + have, 1, ask, file.get());
         source.resize(have + got);
-        if (source.size() > kMaxProgramBytes) return tooLarge(path, 0);
         if (got < ask) break;
         ask = kReadChunk;
     }
