@@ -137,7 +137,8 @@ bool Translator::placeRightBefore(std::size_t k) const {
     return k > 0 && (code[k - 1].op == OpCode::Place || code[k - 1].op == OpCode::Stop);
 }
 
-// Finds which way each loop's turns take the pointer, and the jumps' landing places.
+// Finds which way each loop's turns take the pointer, the jumps' landing places, and where runs
+// may come in.
 void Translator::findLoopsAndTargets() {
     const std::vector<Instruction>& code = program_.code;
     struct Open {
@@ -151,8 +152,15 @@ void Translator::findLoopsAndTargets() {
     drift_.assign(code.size(), Drift::Unknown);
     marks_.assign(code.size() + 1, 0);
     turnOf_.assign(code.size() + 1, -1);
+    // Where a run may come in other than past a way out emitted before it (which exitIf marks):
+    // where runs start, where jumps land, and past a way out of a straight loop's copy, emitted only
+    // at the loop's end. Under the debugger, anywhere.
+    if (interrupt_) std::fill(marks_.begin(), marks_.end(), static_cast<unsigned char>(kMayComeIn));
+    marks_[0] |= kMayComeIn;
     for (std::size_t k = 0; k < code.size(); ++k) {
         const Instruction& in = code[k];
+        if (in.op == OpCode::Place) marks_[k + 1] |= kMayComeIn;
+        if (operation(in.op).link == Operand::Code) marks_[static_cast<std::size_t>(in.link)] |= kMayComeIn;
         if (in.op == OpCode::JumpIfZero) {
             marks_[static_cast<std::size_t>(in.link)] |= kTarget;
             if (turn) turn->straight = false;
@@ -191,7 +199,12 @@ void Translator::findLoopsAndTargets() {
         else drift = loop.net == 0 ? Drift::None : loop.net > 0 ? Drift::Right : Drift::Left;
         drift_[loop.start] = drift;
         bool straight = loop.straight && loop.start + 1 < k && drift != Drift::None && drift != Drift::Unknown;
-        if (straight) marks_[k] |= kStraight;
+        if (straight) {
+            marks_[k] |= kStraight;
+            constexpr std::uint32_t kInline = opsWhere(&Operation::done, Done::Inline);
+            for (std::size_t i = loop.start + 1; i < k; ++i)
+                if ((opBit(code[i].op) & kInline) == 0) marks_[handedBackAt(i)] |= kMayComeIn;
+        }
         // The later turns of a straight loop run in a copy (laterTurns): only the code before it
         // falls into where its turns start, and the machine enters there through a stub that loads
         // the registers that mirror cells (entryThroughReload). The mirrors go on into the first

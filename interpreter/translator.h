@@ -196,7 +196,13 @@ private:
     void exitIf(Jcc jcc, std::size_t k) {
         if (jcc.size() == 0) return;
         exits_.push_back(Exit{static_cast<std::uint32_t>(e_.jumpLater(jcc)), static_cast<std::uint32_t>(k)});
+        marks_[handedBackAt(k)] |= kMayComeIn;
         ++branches_;
+    }
+    // Where the machine hands a run back after doing instruction k for the code.
+    std::size_t handedBackAt(std::size_t k) const {
+        const Instruction& in = program_.code[k];
+        return k + 1 + (operation(in.op).amount == Operand::Terms ? static_cast<std::size_t>(in.amount) : 0);
     }
     void exitNow(std::size_t k) { exitIf(kJmp, k); }
     // The bytes from the current cell to the one `cells` away; a translation whose distances do
@@ -363,6 +369,9 @@ private:
         // mirrors it brings stay there (see findLoopsAndTargets).
         kFallenInto = 8,
         kComesIn = 16,    // a run may come in here from outside: its mirrors need loading (emitReloads)
+        // Where a run may come in, as far as is known when the code there is emitted: only there is
+        // a Reload kept, and kComesIn picks from those (see findLoopsAndTargets).
+        kMayComeIn = 32,
     };
     std::vector<unsigned char> marks_;
     bool marked(std::size_t k, Mark mark) const { return (marks_[k] & mark) != 0; }

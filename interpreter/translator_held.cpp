@@ -266,7 +266,7 @@ void Translator::keepMirrors(std::size_t k) {
 void Translator::entryThroughReload(std::size_t k) {
     // Nothing resumes within a multiply loop's terms: the machine does the loop whole.
     OpCode op = program_.code[k].op;
-    if (!mirrors() || op == OpCode::MulTerm || op == OpCode::SetTerm) return;
+    if (!mirrors() || !marked(k, kMayComeIn) || op == OpCode::MulTerm || op == OpCode::SetTerm) return;
     Reload reload{k, e_.size(), {}};
     for (int i = 0; i < kMirrors; ++i) reload.cells[i] = mirrored_[i];
     reloads_.push_back(reload);
@@ -281,9 +281,7 @@ void Translator::markWhereRunsComeIn() {
     comesIn(0);
     for (const Exit& exit : exits_) {
         const Instruction& in = code[exit.instruction];
-        std::size_t next = exit.instruction + 1;
-        if (operation(in.op).amount == Operand::Terms) next += static_cast<std::size_t>(in.amount);
-        comesIn(next);
+        comesIn(handedBackAt(exit.instruction));
         if (operation(in.op).link == Operand::Code) comesIn(static_cast<std::size_t>(in.link));
     }
     for (std::size_t k = 0; k < code.size(); ++k)
