@@ -3,11 +3,11 @@
 #ifdef _WIN32
 #include <windows.h>
 
-void* allocateCodePages(std::size_t size) {
+void* allocatePages(std::size_t size) {
     return VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
 }
 
-void releaseCodePages(void* pages, std::size_t) { VirtualFree(pages, 0, MEM_RELEASE); }
+void releasePages(void* pages, std::size_t) { VirtualFree(pages, 0, MEM_RELEASE); }
 
 bool makeCodeExecutable(void* pages, std::size_t size) {
     DWORD previous;
@@ -18,12 +18,12 @@ bool makeCodeExecutable(void* pages, std::size_t size) {
 #else
 #include <sys/mman.h>
 
-void* allocateCodePages(std::size_t size) {
+void* allocatePages(std::size_t size) {
     void* pages = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     return pages == MAP_FAILED ? nullptr : pages;
 }
 
-void releaseCodePages(void* pages, std::size_t size) { munmap(pages, size); }
+void releasePages(void* pages, std::size_t size) { munmap(pages, size); }
 
 bool makeCodeExecutable(void* pages, std::size_t size) { return mprotect(pages, size, PROT_READ | PROT_EXEC) == 0; }
 

@@ -12,7 +12,7 @@ template <typename Cell>
 class CellMachine final : public Machine {
 public:
     CellMachine(const Program& program, RunIo io, std::size_t limit)
-        : Machine(program, io), limit_(limit), tape_(std::min(kInitialTapeCells, limit), 0) {}
+        : Machine(program, io), limit_(limit), tape_(std::min(kInitialTapeCells, limit)) {}
 
     RunResult run(std::size_t ip, std::size_t p) override;
     RunResult runNative(const LoadedCode& native, std::size_t ip, std::size_t p) override;
@@ -31,7 +31,7 @@ private:
         std::size_t size = tape_.size();
         while (size <= cell) size = std::min(size * 2, limit_);
         try {
-            tape_.resize(size, 0);
+            tape_.resize(size);
         } catch (const std::bad_alloc&) {
             flush();
             throw;
@@ -56,7 +56,9 @@ private:
     RunResult faultIn(const Instruction& in, std::size_t p, RunStatus side);
 
     std::size_t limit_;
-    std::vector<Cell> tape_;
+    // Only grows, in fresh pages: the cells it adds are zero without a write, and a page is touched
+    // only when the program visits it.
+    std::vector<Cell, FreshPages<Cell>> tape_;
 };
 
 } // namespace

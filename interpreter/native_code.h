@@ -8,42 +8,14 @@
 
 #include <csignal>
 #include <cstdint>
-#include <new>
-#include <type_traits>
-#include <utility>
 #include <vector>
 
 namespace pellux {
 
-// The allocator of the code's bytes: whole pages, which loading makes executable where they are
-// (executable_memory.h), and whose bytes a resize leaves unset: the translator sizes its buffer up
-// front and writes every byte it keeps, so zeroing the rest would only touch pages for nothing.
-template <typename T>
-struct CodePages {
-    using value_type = T;
-    CodePages() = default;
-    template <typename U>
-    CodePages(const CodePages<U>&) noexcept {}
-    T* allocate(std::size_t count) {
-        void* pages = allocateCodePages(count * sizeof(T));
-        if (!pages) throw std::bad_alloc();
-        return static_cast<T*>(pages);
-    }
-    void deallocate(T* at, std::size_t count) noexcept { releaseCodePages(at, count * sizeof(T)); }
-    template <typename U>
-    void construct(U* at) noexcept(std::is_nothrow_default_constructible<U>::value) {
-        ::new (static_cast<void*>(at)) U;
-    }
-    template <typename U, typename... Args>
-    void construct(U* at, Args&&... args) {
-        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
-    }
-};
-template <typename T, typename U>
-bool operator==(const CodePages<T>&, const CodePages<U>&) { return true; }
-template <typename T, typename U>
-bool operator!=(const CodePages<T>&, const CodePages<U>&) { return false; }
-using CodeBytes = std::vector<unsigned char, CodePages<unsigned char>>;
+// The code's bytes, in pages that loading makes executable where they are. The translator sizes
+// its buffer up front and writes every byte it keeps, so zeroing the rest would only touch pages
+// for nothing.
+using CodeBytes = std::vector<unsigned char, FreshPages<unsigned char>>;
 
 // What the generated code and the machine share. The code keeps these in registers while it
 // runs and writes them back when it hands an instruction to the machine: the tape must grow,
