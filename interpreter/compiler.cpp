@@ -36,8 +36,8 @@ struct OpenLoop {
 class Compiler {
 public:
     // With `known`, what every run knows of the tape where each loop begins (known_cells.h).
-    Compiler(Program& program, const Places* places, bool keepOrigins, const std::vector<LoopKnowledge>* known)
-        : program_(program), places_(places), keepOrigins_(keepOrigins), known_(known),
+    Compiler(Program& program, const Places* places, const std::vector<LoopKnowledge>* known)
+        : program_(program), places_(places), keepOrigins_(places != nullptr), known_(known),
           table_(program.dialect.syntax()), mask_(program.dialect.mask()) {
         beginBlock(0);
     }
@@ -99,7 +99,7 @@ private:
 
     Program& program_;
     const Places* places_;
-    bool keepOrigins_;
+    bool keepOrigins_;  // under the debugger
     const std::vector<LoopKnowledge>* known_;
     const syntax::Table& table_;
     std::uint32_t mask_;
@@ -256,7 +256,7 @@ void Compiler::open(std::size_t at) {
     if (known_) loop.known = knowledgeAt(*known_, at);
     emitMove();
     loop.jump = program_.code.size();
-    emit(OpCode::JumpIfZero, 0, 0, 0);
+    emit(OpCode::JumpIfZero, 0, static_cast<std::int32_t>(at), 0);
     loops_.push_back(loop);
     beginBlock(at + 1);
 }
@@ -411,8 +411,7 @@ std::size_t instructionsAtMost(const unsigned char* source, std::size_t size, co
 // One pass over the source, which compiles to at most `expected` instructions and a few; with
 // `known`, what every run knows where each loop begins.
 Program compileOnce(const unsigned char* source, std::size_t size, const Dialect& dialect, std::size_t limitBytes,
-                    const Places* places, std::size_t expected, bool keepOrigins,
-                    const std::vector<LoopKnowledge>* known) {
+                    const Places* places, std::size_t expected, const std::vector<LoopKnowledge>* known) {
     Program program;
     program.dialect = dialect;
     program.source = source;
@@ -420,7 +419,7 @@ Program compileOnce(const unsigned char* source, std::size_t size, const Dialect
     // Room for the code up front: a big program's code is then never copied as it grows.
     // Past the limit, only as far as the compiler goes before it looks.
     program.code.reserve(std::min(expected + 16, limitBytes / sizeof(Instruction) + kCheckEvery * 3));
-    Compiler compiler(program, places, keepOrigins, known);
+    Compiler compiler(program, places, known);
     std::size_t nextPlace = 0, nextCheck = 0;
     for (std::size_t at = 0; at < size;) {
         if (at >= nextCheck) {
@@ -515,7 +514,7 @@ std::vector<Candidate> candidates(const Program& program) {
                      op == OpCode::SetTerm;
             // The MulLoop that does the later turns (remainingTurns) comes from the loop's own '['.
             bool later = op == OpCode::MulLoop && program.spans[static_cast<std::size_t>(code[i].link)].from ==
-                                                      program.origins[k];
+                                                      static_cast<std::uint32_t>(code[k].amount);
             if (later) last = std::min(last, i);
             inner = inner || (op == OpCode::MulLoop && !later);
         }
@@ -533,7 +532,7 @@ std::vector<Candidate> candidates(const Program& program) {
 bool foldsWith(const Program& program, const std::vector<Candidate>& loops, const std::vector<LoopKnowledge>& known) {
     IdiomWork work;
     for (const Candidate& loop : loops) {
-        const LoopKnowledge* at = knowledgeAt(known, program.origins[loop.jump]);
+        const LoopKnowledge* at = knowledgeAt(known, static_cast<std::size_t>(program.code[loop.jump].amount));
         Span span{};
         if (at && at->atTurn.reached() && isMultiplyLoop(loop.body, program.spans, work, span, &at->atTurn)) return true;
     }
@@ -547,21 +546,18 @@ bool foldsWith(const Program& program, const std::vector<Candidate>& loops, cons
 Program compile(const unsigned char* source, std::size_t size, const Dialect& dialect, std::size_t limitBytes,
                 const Places* places) {
     std::size_t expected = instructionsAtMost(source, size, dialect.syntax());
-    // A large program is compiled once, as it comes: its origins are kept only under the debugger.
+    // A large program is compiled once, as it comes.
     bool knowing = expected <= kKnowingAtMost;
-    bool origins = knowing || places != nullptr;
-    Program first = compileOnce(source, size, dialect, limitBytes, places, expected, origins, nullptr);
+    Program first = compileOnce(source, size, dialect, limitBytes, places, expected, nullptr);
     if (knowing && !first.tooLarge) {
         std::vector<Candidate> loops = candidates(first);
         std::vector<LoopKnowledge> known;
         if (!loops.empty()) known = knownAtLoops(first, loops.back().jump);
         if (foldsWith(first, loops, known)) {
-            Program second =
-                compileOnce(source, size, dialect, limitBytes, places, expected, places != nullptr, &known);
+            Program second = compileOnce(source, size, dialect, limitBytes, places, expected, &known);
             if (!second.tooLarge) return second;
         }
     }
-    if (!places) std::vector<std::uint32_t>().swap(first.origins);
     return first;
 }
 

@@ -186,7 +186,7 @@ KnownCells Analysis::loop(std::size_t k, const KnownCells& before) {
     if (work_ == 0) return KnownCells::nothing();
     if (slot_[k] < 0) {  // the first time here: loops get their records in the order they come
         slot_[k] = static_cast<std::int32_t>(records_.size());
-        records_.push_back(Record{LoopKnowledge{program_.origins[k], KnownCells::nothing()}, false,
+        records_.push_back(Record{LoopKnowledge{static_cast<std::uint32_t>(program_.code[k].amount), KnownCells::nothing()}, false,
                                   KnownCells::unreached()});
     }
     Record& record = recordOf(k);
@@ -276,7 +276,7 @@ std::vector<LoopKnowledge> Analysis::result() const {
 
 std::vector<LoopKnowledge> knownAtLoops(const Program& program, std::size_t last) {
     const std::vector<Instruction>& code = program.code;
-    if (program.origins.size() != code.size() || last >= code.size()) return {};
+    if (last >= code.size()) return {};
     std::size_t end = 0;  // past the outermost loop around `last`, or past `last`
     while (end <= last)
         end = code[end].op == OpCode::JumpIfZero ? static_cast<std::size_t>(code[end].link) : end + 1;

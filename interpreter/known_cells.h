@@ -62,7 +62,7 @@ struct LoopKnowledge {
     KnownCells atTurn;   // where each of its turns begins; unreached when it cannot start
 };
 
-// For each loop that runs as a loop in `program`, which must keep its origins, by its '['
+// For each loop that runs as a loop in `program`, by its '['
 // (ascending): what holds where its turns begin. Empty when working it out would take too long.
 // Only the loops up to instruction `last` are asked about: the work ends with the outermost loop
 // around it.

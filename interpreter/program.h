@@ -81,8 +81,8 @@ enum class Done : std::uint8_t {
     _(MulTerm,       Offset,   Value,    None,   Stays,    None,   Inline)     /* tape[p + cell] += turns * amount */   \
     _(SetTerm,       Offset,   Value,    None,   Stays,    None,   Inline)     /* tape[p + cell] = amount, if it turns */\
     _(Scan,          None,     Distance, Span,   Drifts,   None,   Checked)    /* while tape[p]: p += amount */         \
-    _(JumpIfZero,    None,     None,     Code,   Stays,    None,   Inline)     /* a loop's start: if !tape[p] go */     \
-                                                                               /* to link */                            \
+    _(JumpIfZero,    None,     Source,   Code,   Stays,    None,   Inline)     /* a loop's start: if !tape[p] go */     \
+                                                                               /* to link; amount: its '[' */           \
     _(JumpIfNotZero, Distance, None,     Code,   ByCell,   None,   Inline)     /* a loop's end: p += cell; if */        \
                                                                                /* tape[p] go to link */                 \
     _(Place,         None,     None,     Place,  Stays,    None,   Inline)     /* a place where a run may start */      \
