@@ -151,7 +151,7 @@ void Translator::findLoopsAndTargets() {
     Open* turn = nullptr;  // the innermost open loop: open's last
     drift_.assign(code.size(), Drift::Unknown);
     marks_.assign(code.size() + 1, 0);
-    turnOf_.assign(code.size() + 1, -1);
+    if (interrupt_) turnOf_.assign(code.size() + 1, -1);
     // Where a run may come in other than past a way out emitted before it (which exitIf marks):
     // where runs start, where jumps land, and past a way out of a straight loop's copy, emitted only
     // at the loop's end. Under the debugger, anywhere.
@@ -191,7 +191,10 @@ void Translator::findLoopsAndTargets() {
         turn = open.empty() ? nullptr : &open.back();
         // Where the first turn starts, and where the later ones do (past the Guard when it holds
         // for every turn).
-        turnOf_[loop.start + 1] = turnOf_[static_cast<std::size_t>(in.link)] = static_cast<std::int32_t>(loop.start);
+        marks_[loop.start + 1] |= kTurnStart;
+        marks_[static_cast<std::size_t>(in.link)] |= kTurnStart;
+        if (interrupt_)
+            turnOf_[loop.start + 1] = turnOf_[static_cast<std::size_t>(in.link)] = static_cast<std::int32_t>(loop.start);
         Drift drift = Drift::Unknown;
         if (loop.unknown || (loop.right && loop.left)) drift = Drift::Unknown;
         else if (loop.right) drift = loop.net >= 0 ? Drift::Right : Drift::Unknown;
@@ -398,14 +401,15 @@ std::size_t Translator::turnCopy(std::size_t end) {
     std::size_t top = e_.size();
     // Under the debugger each of its turns, as each of the first copy's, starts by looking at the
     // Ctrl+C flag.
-    std::int32_t turns = turnOf_[static_cast<std::size_t>(in.link)];
-    if (interrupt_ && turns >= 0) exitIf(target::interrupted(e_, interrupt_), static_cast<std::size_t>(turns));
+    std::size_t start = static_cast<std::size_t>(in.link);
+    if (interrupt_ && turnOf_[start] >= 0)
+        exitIf(target::interrupted(e_, interrupt_), static_cast<std::size_t>(turnOf_[start]));
     zeros_.clear();
     flagsCell_ = kNoCell;
     dropMirrors();
     std::size_t noRunBefore = noRunBefore_;
     noRunBefore_ = 0;  // the copy knows more: its runs may differ
-    for (std::size_t i = static_cast<std::size_t>(in.link); i < end;) i = emitFrom(i, false);
+    for (std::size_t i = start; i < end;) i = emitFrom(i, false);
     noRunBefore_ = noRunBefore;
     if (in.cell != 0) {
         move(in.cell);

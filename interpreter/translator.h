@@ -358,7 +358,8 @@ private:
     std::vector<Exit> exits_;
     std::vector<Jump> jumps_;
     std::vector<Drift> drift_;     // by a loop's JumpIfZero
-    std::vector<std::int32_t> turnOf_;  // where a loop's turns start: its JumpIfZero; else -1
+    // Under the debugger, where a loop's turns start: its JumpIfZero; else -1 (kTurnStart marks those).
+    std::vector<std::int32_t> turnOf_;
     // What findLoopsAndTargets marks on each instruction, a byte each: read for every instruction,
     // one load, and little memory to touch.
     enum Mark : unsigned char {
@@ -372,6 +373,7 @@ private:
         // Where a run may come in, as far as is known when the code there is emitted: only there is
         // a Reload kept, and kComesIn picks from those (see findLoopsAndTargets).
         kMayComeIn = 32,
+        kTurnStart = 64,  // where a loop's turns start: its first, and its later ones
     };
     std::vector<unsigned char> marks_;
     bool marked(std::size_t k, Mark mark) const { return (marks_[k] & mark) != 0; }

@@ -19,7 +19,7 @@ std::size_t Translator::heldRunEnd(std::size_t k, bool& multiplies) {
     };
     std::size_t end = k;
     multiplies = false;
-    while (end < code.size() && end - k < kRunLimit && (end == k || (!target(end) && turnOf_[end] < 0))) {
+    while (end < code.size() && end - k < kRunLimit && (end == k || (!target(end) && !marked(end, kTurnStart)))) {
         const Instruction& in = code[end];
         if (in.op == OpCode::Add || in.op == OpCode::Clear) {
             use(in.cell);
