@@ -186,8 +186,8 @@ KnownCells Analysis::loop(std::size_t k, const KnownCells& before) {
     if (work_ == 0) return KnownCells::nothing();
     if (slot_[k] < 0) {  // the first time here: loops get their records in the order they come
         slot_[k] = static_cast<std::int32_t>(records_.size());
-        records_.push_back(Record{LoopKnowledge{static_cast<std::uint32_t>(program_.code[k].amount), KnownCells::nothing()}, false,
-                                  KnownCells::unreached()});
+        std::uint32_t open = static_cast<std::uint32_t>(program_.code[k].amount);  // the loop's '['
+        records_.push_back(Record{LoopKnowledge{open, KnownCells::nothing()}, false, KnownCells::unreached()});
     }
     Record& record = recordOf(k);
     // An outer loop's later rounds come here again, mostly with what held before: without this,
