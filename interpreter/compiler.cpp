@@ -37,7 +37,7 @@ class Compiler {
 public:
     // With `known`, what every run knows of the tape where each loop begins (known_cells.h).
     Compiler(Program& program, const Places* places, const std::vector<LoopKnowledge>* known)
-        : program_(program), places_(places), keepOrigins_(places != nullptr), known_(known),
+        : program_(program), places_(places), known_(known),
           table_(program.dialect.syntax()), mask_(program.dialect.mask()) {
         beginBlock(0);
     }
@@ -53,6 +53,7 @@ public:
     }
 
 private:
+    bool keepsOrigins() const { return places_ != nullptr; }  // only the debugger asks for them
     void setOrigin(std::size_t offset) { origin_ = static_cast<std::uint32_t>(offset); }
     void flushChange() {
         emitAdd(block_.pointer, change_);
@@ -71,7 +72,7 @@ private:
     void close(std::size_t at);
     void emit(OpCode op, std::int32_t cell, std::int32_t amount, std::int32_t link) {
         program_.code.push_back(Instruction{op, cell, amount, link});
-        if (keepOrigins_) program_.origins.push_back(origin_);
+        if (keepsOrigins()) program_.origins.push_back(origin_);
     }
     void emitAdd(std::int32_t cell, std::int32_t amount) {
         if ((static_cast<std::uint32_t>(amount) & mask_) != 0) emit(OpCode::Add, cell, amount, 0);
@@ -82,7 +83,7 @@ private:
     }
     void truncate(std::size_t size) {
         program_.code.resize(size);
-        if (keepOrigins_) program_.origins.resize(size);
+        if (keepsOrigins()) program_.origins.resize(size);
     }
     void beginBlock(std::size_t from);
     bool endBlock(const Block& block, std::size_t to);
@@ -99,7 +100,6 @@ private:
 
     Program& program_;
     const Places* places_;
-    bool keepOrigins_;  // under the debugger
     const std::vector<LoopKnowledge>* known_;
     const syntax::Table& table_;
     std::uint32_t mask_;
@@ -224,7 +224,7 @@ bool Compiler::endBlock(const Block& block, std::size_t to) {
     std::vector<Instruction>& code = program_.code;
     if (block.low == 0 && block.high == 0) {
         code.erase(code.begin() + static_cast<std::ptrdiff_t>(block.guard));
-        if (keepOrigins_) program_.origins.erase(program_.origins.begin() + static_cast<std::ptrdiff_t>(block.guard));
+        if (keepsOrigins()) program_.origins.erase(program_.origins.begin() + static_cast<std::ptrdiff_t>(block.guard));
         return false;
     }
     code[block.guard] = Instruction{OpCode::Guard, block.low, block.high - block.low,
@@ -286,7 +286,7 @@ void Compiler::reopenOuter(const OpenLoop& loop) {
     if (loop.outerGuardTaken) {
         program_.code.insert(program_.code.begin() + static_cast<std::ptrdiff_t>(loop.outer.guard),
                              Instruction{OpCode::Guard, 0, 0, 0});
-        if (keepOrigins_)
+        if (keepsOrigins())
             program_.origins.insert(program_.origins.begin() + static_cast<std::ptrdiff_t>(loop.outer.guard),
                                     loop.outer.from);
     }
