@@ -73,6 +73,10 @@ public:
     void subtractRegister(int reg, std::int32_t disp) { op(0x28, 0x29, reg, disp); }
     // For a register whose low bits hold a cell: what compareWithZero does with the cell.
     void testRegister(int reg) { registerOp(0x84, 0x85, static_cast<unsigned char>(0xC0 | reg << 3 | reg)); }
+    void zeroExtend(int reg) {  // movzx reg, its low byte or word: the register as a load leaves it
+        if (width_ != 4) e_.raw({0x0F, static_cast<unsigned char>(width_ == 1 ? 0xB6 : 0xB7),
+                                 static_cast<unsigned char>(0xC0 | reg << 3 | reg)});
+    }
 
 private:
     // With an immediate of `immediateBytes` after the operand.
@@ -296,6 +300,19 @@ private:
     static constexpr int kMirrors = 2;
     static constexpr int kMirrorRegister[kMirrors] = {kEax, kEdx};
     std::int64_t mirrored_[kMirrors] = {kNoCell, kNoCell};
+    // A cell that took a multiply loop's counter in eax as it is, while nothing after in the run
+    // changed it or eax: eax mirrors it once the run ends. `runMirrorLoaded_`: eax came from a
+    // load, so zero-extended; else from a held register, which only its low bits match.
+    std::int64_t runMirror_ = kNoCell;
+    bool runMirrorLoaded_ = false;
+    // The mirrors as the run began, while their cells and registers stay as they were: its first
+    // multiply loop takes its counter from there.
+    std::int64_t runEntryMirrors_[kMirrors] = {kNoCell, kNoCell};
+    void runChanges(std::int64_t cell) {
+        if (cell == runMirror_) runMirror_ = kNoCell;
+        for (std::int64_t& m : runEntryMirrors_)
+            if (m == cell) m = kNoCell;
+    }
     struct Reload {
         std::size_t instruction, code;
         std::int64_t cells[kMirrors];

@@ -69,7 +69,9 @@ std::size_t Translator::heldRun(std::size_t k, bool entries) {
         noRunBefore_ = end;  // a run that starts within this one would hold no more
         return k;
     }
+    for (int i = 0; i < kMirrors; ++i) runEntryMirrors_[i] = mirrored_[i];
     dropMirrors();  // its multiply loops use eax and edx
+    runMirror_ = kNoCell;
     std::vector<int>& free = freeRegisters_;
     free.clear();
     for (int r = registers - 1; r >= 0; --r) free.push_back(r);
@@ -80,6 +82,7 @@ std::size_t Translator::heldRun(std::size_t k, bool entries) {
         if (in.op == OpCode::Add) {
             heldAdd(in.cell, static_cast<std::uint32_t>(in.amount));
         } else if (in.op == OpCode::Clear) {
+            runChanges(in.cell);
             if (Held* h = heldOf(in.cell)) {
                 if (h->reg >= 0) free.push_back(h->reg);
                 *h = Held{h->cell, h->uses, true, -1, 0, true};
@@ -96,6 +99,11 @@ std::size_t Translator::heldRun(std::size_t k, bool entries) {
     }
     flushHeld();
     heldFree_ = nullptr;
+    if (runMirror_ != kNoCell) {
+        if (!runMirrorLoaded_) cells_.zeroExtend(kEax);
+        mirrored_[0] = runMirror_;
+        noteMirrors();
+    }
     return end;
 }
 
@@ -112,6 +120,7 @@ Translator::Held& Translator::value(Held& h) {
 }
 
 void Translator::heldAdd(std::int64_t cell, std::uint32_t amount) {
+    runChanges(cell);
     Held* h = heldOf(cell);
     if (!h && cell == lastAdd_.cell) {
         lastAdd_.plus += amount;
@@ -139,17 +148,25 @@ void Translator::heldMultiply(std::size_t k) {
             heldAdd(term.cell, turns * static_cast<std::uint32_t>(term.amount));
         }
     } else {
+        int slot = -1;
+        for (int i = 0; i < kMirrors; ++i)
+            if (runEntryMirrors_[i] == loop.cell) slot = i;
         if (counter) {
             target::eaxFromHeld(e_, counter->reg, static_cast<std::int32_t>(counter->plus));
-        } else {
+        } else if (slot < 0) {
             cells_.load(kEax, bytes(loop.cell));
+        } else if (kMirrorRegister[slot] == kEdx) {
+            e_.raw({0x89, 0xD0});  // mov eax, edx
         }
-        turns(k);
+        for (std::int64_t& m : runEntryMirrors_) m = kNoCell;  // eax and edx are the loop's now
+        bool counterInEax = turns(k);
+        std::int64_t mirror = kNoCell;
         for (std::int32_t i = 1; i <= loop.amount; ++i) {
             const Instruction& term = program_.code[k + static_cast<std::size_t>(i)];
+            if (term.cell == mirror) mirror = kNoCell;
             Held* h = heldOf(term.cell);
             if (!h) {
-                this->term(term);
+                if (this->term(term)) mirror = term.cell;
                 continue;
             }
             std::uint32_t factor = static_cast<std::uint32_t>(term.amount) & mask_;
@@ -162,6 +179,8 @@ void Translator::heldMultiply(std::size_t k) {
             }
             h->dirty = true;
         }
+        runMirror_ = counterInEax ? mirror : kNoCell;
+        runMirrorLoaded_ = counter == nullptr;
     }
     if (counter) {
         if (counter->reg >= 0) heldFree_->push_back(counter->reg);
