@@ -299,6 +299,7 @@ private:
     // pointer and the control fall through (see mirroredAdd).
     static constexpr int kMirrors = 2;
     static constexpr int kMirrorRegister[kMirrors] = {kEax, kEdx};
+    static constexpr int kEdxMirror = 1;  // edx's place in mirrored_
     std::int64_t mirrored_[kMirrors] = {kNoCell, kNoCell};
     // A cell that took a multiply loop's counter in eax as it is, while nothing after in the run
     // changed it or eax: eax mirrors it once the run ends. `runMirrorLoaded_`: eax came from a
@@ -344,7 +345,8 @@ private:
             if (m == cell) m = kNoCell;
         noteMirrors();
     }
-    bool neededAgain(std::size_t k) const;
+    bool neededAgain(std::size_t k, bool inEdx) const;
+    bool leavesEdx(std::size_t k) const;
     void mirroredAdd(std::size_t k);
     void keepMirrors(std::size_t k);
     void entryThroughReload(std::size_t k);

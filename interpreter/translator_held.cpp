@@ -216,18 +216,35 @@ void Translator::flushHeld() {
 // register: memory always holds the cell, so the ways out and the jumps need nothing, and the
 // next add does not wait for the memory. A test of a mirrored cell tests the register, and a
 // multiply loop counting one down takes it from there (and leaves eax mirroring a cell it moved the
-// count to as it is). A jump's target, a loop's end, or any other instruction that uses the
-// registers lets the mirrors go; the machine, which may resume the code anywhere, enters code
+// count to as it is, and edx mirroring its cell if the loop leaves both alone). A jump's target, a
+// loop's end, or any other instruction that uses the registers lets the mirrors go; the machine, which may resume the code anywhere, enters code
 // where they hold cells through a stub that loads them.
 
+// Whether the multiply loop at k leaves edx alone: its terms add the counter as it is, or set cells.
+bool Translator::leavesEdx(std::size_t k) const {
+    const Instruction& loop = program_.code[k];
+    for (std::int32_t i = 1; i <= loop.amount; ++i) {
+        const Instruction& term = program_.code[k + static_cast<std::size_t>(i)];
+        if (term.op != OpCode::SetTerm && (static_cast<std::uint32_t>(term.amount) & mask_) != 1) return false;
+    }
+    return true;
+}
+
 // Whether the cell of the add at k is added to again before the mirrors would go, or counted down
-// by a multiply loop, which then takes it from the register.
-bool Translator::neededAgain(std::size_t k) const {
+// by a multiply loop, which then takes it from the register. Mirrored `inEdx`, it stays so past
+// multiply loops that leave edx and the cell alone.
+bool Translator::neededAgain(std::size_t k, bool inEdx) const {
     const std::vector<Instruction>& code = program_.code;
     std::int64_t cell = code[k].cell;
     for (std::size_t j = k + 1; j < code.size() && j <= k + kMirrorLookahead && !target(j); ++j) {
         const Instruction& in = code[j];
         if ((in.op == OpCode::Add || in.op == OpCode::MulLoop) && in.cell == cell) return true;
+        if (in.op == OpCode::MulLoop && inEdx && leavesEdx(j)) {
+            std::size_t last = j + static_cast<std::size_t>(in.amount);
+            while (j < last)
+                if (code[++j].cell == cell) return false;  // a term changes it
+            continue;
+        }
         if (in.op == OpCode::Move) cell -= in.amount;
         else if (in.op == OpCode::Clear && in.cell == cell) return false;
         else if (in.op != OpCode::Add && in.op != OpCode::Clear && in.op != OpCode::Guard && in.op != OpCode::JumpIfZero)
@@ -239,13 +256,12 @@ bool Translator::neededAgain(std::size_t k) const {
 void Translator::mirroredAdd(std::size_t k) {
     const Instruction& in = program_.code[k];
     int slot = mirrorOf(in.cell);
-    if (slot < 0 && !isZero(in.cell) && neededAgain(k)) {
-        slot = mirrorOf(kNoCell);  // a free register
-        if (slot >= 0) {
-            cells_.load(kMirrorRegister[slot], bytes(in.cell));
-            mirrored_[slot] = in.cell;
-            noteMirrors();
-        }
+    int free = slot < 0 ? mirrorOf(kNoCell) : -1;
+    if (free >= 0 && !isZero(in.cell) && neededAgain(k, kMirrorRegister[free] == kEdx)) {
+        slot = free;
+        cells_.load(kMirrorRegister[slot], bytes(in.cell));
+        mirrored_[slot] = in.cell;
+        noteMirrors();
     }
     if (slot < 0) {
         add(in.cell, in.amount);

@@ -92,7 +92,10 @@ bool Translator::multiply(std::size_t k) {
     int slot = mirrors() ? mirrorOf(loop.cell) : -1;
     if (slot < 0) cells_.load(kEax, bytes(loop.cell));
     else if (kMirrorRegister[slot] == kEdx) e_.raw({0x89, 0xD0});  // mov eax, edx
-    dropMirrors();  // eax and edx are the loop's now
+    // eax is the loop's now; edx too, unless its terms leave it alone: then it goes on mirroring
+    // its cell if the loop neither counts that down nor adds to it.
+    std::int64_t inEdx = mirrored_[kEdxMirror] != loop.cell && leavesEdx(k) ? mirrored_[kEdxMirror] : kNoCell;
+    dropMirrors();
     std::size_t skip = 0;
     if (branch) {
         e_.raw({0x85, 0xC0});  // test eax, eax
@@ -107,16 +110,16 @@ bool Translator::multiply(std::size_t k) {
     for (std::int32_t i = 1; i <= loop.amount; ++i) {
         const Instruction& in = program_.code[k + static_cast<std::size_t>(i)];
         if (in.cell == mirror) mirror = kNoCell;
+        if (in.cell == inEdx) inEdx = kNoCell;
         if (term(in)) mirror = in.cell;
     }
     cells_.store(bytes(loop.cell), 0);
     if (branch) e_.bind(skip, e_.size());
     flagsCell_ = kNoCell;
     zero(loop.cell);
-    if (counterInEax && mirror != kNoCell) {
-        mirrored_[0] = mirror;
-        noteMirrors();
-    }
+    if (counterInEax && mirror != kNoCell) mirrored_[0] = mirror;
+    mirrored_[kEdxMirror] = inEdx;
+    noteMirrors();
     return true;
 }
 
